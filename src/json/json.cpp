@@ -1,0 +1,324 @@
+#include "json/json.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace json {
+
+const Value* Value::lookup(const char* key) const {
+    if (kind != Object || key == nullptr) return nullptr;
+    const size_t len = std::strlen(key);
+    for (const auto& member : object) {
+        if (member.first.size() == len && std::memcmp(member.first.data(), key, len) == 0)
+            return member.second.get();
+    }
+    return nullptr;
+}
+
+const Value* Value::at(size_t index) const {
+    if (kind != Array || index >= array.size()) return nullptr;
+    return array[index].get();
+}
+
+std::string Value::asString(const char* def) const {
+    if (kind == String) return string;
+    return def ? std::string(def) : std::string();
+}
+
+double Value::asNumber(double def) const { return kind == Number ? number : def; }
+
+// Doubles outside the int64 range (and NaN) have no defined truncation; pin them
+// to the nearest representable value instead of invoking undefined behaviour.
+static int64_t truncateToInt64(double d) {
+    if (d != d) return 0;
+    if (d >= 9223372036854775807.0) return INT64_MAX;
+    if (d <= -9223372036854775808.0) return INT64_MIN;
+    return static_cast<int64_t>(d);
+}
+
+int Value::asInt(int def) const {
+    if (kind != Number) return def;
+    return static_cast<int>(static_cast<uint32_t>(static_cast<uint64_t>(truncateToInt64(number))));
+}
+
+int64_t Value::asInt64(int64_t def) const { return kind == Number ? truncateToInt64(number) : def; }
+
+bool Value::asBool(bool def) const { return kind == Bool ? boolean : def; }
+
+namespace {
+
+constexpr int kMaxDepth = 64;
+
+class Parser {
+public:
+    Parser(const char* begin, const char* end) : p_(begin), end_(end) {}
+
+    std::shared_ptr<Value> parseDocument() {
+        auto root = parseValue();
+        if (!root) return nullptr;
+        skipWhitespace();
+        if (p_ != end_) return nullptr;
+        return root;
+    }
+
+private:
+    const char* p_;
+    const char* end_;
+    int depth_ = 0;
+
+    void skipWhitespace() {
+        while (p_ != end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t')) ++p_;
+    }
+
+    bool remainingStartsWith(const char* word, size_t len) const {
+        return static_cast<size_t>(end_ - p_) >= len && std::memcmp(p_, word, len) == 0;
+    }
+
+    std::shared_ptr<Value> parseValue() {
+        skipWhitespace();
+        if (p_ == end_) return nullptr;
+        switch (*p_) {
+        case '"': {
+            auto v = std::make_shared<Value>();
+            v->kind = String;
+            readString(v->string);
+            return v;
+        }
+        case '[': return parseArray();
+        case '{': return parseObject();
+        case 't':
+        case 'f': {
+            auto v = std::make_shared<Value>();
+            v->kind = Bool;
+            if (remainingStartsWith("true", 4)) {
+                v->boolean = true;
+                p_ += 4;
+            } else if (remainingStartsWith("false", 5)) {
+                p_ += 5;
+            } else {
+                return nullptr;
+            }
+            return v;
+        }
+        case 'n':
+            if (!remainingStartsWith("null", 4)) return nullptr;
+            p_ += 4;
+            return std::make_shared<Value>();
+        default: return parseNumber();
+        }
+    }
+
+    // Plain integers of up to 15 digits are exact in a double and need no strtod;
+    // everything else goes to strtod, whose syntax is the one accepted here.
+    std::shared_ptr<Value> parseNumber() {
+        const char* q = p_;
+        bool negative = false;
+        if (q != end_ && (*q == '-' || *q == '+')) negative = (*q++ == '-');
+        const char* digits = q;
+        uint64_t acc = 0;
+        while (q != end_ && *q >= '0' && *q <= '9' && q - digits < 16) acc = acc * 10 + static_cast<unsigned>(*q++ - '0');
+        const size_t count = static_cast<size_t>(q - digits);
+        const bool plain = count > 0 && count <= 15 &&
+                           (q == end_ || !(*q == '.' || *q == 'e' || *q == 'E' || *q == 'x' || *q == 'X' ||
+                                           (*q >= '0' && *q <= '9')));
+        auto v = std::make_shared<Value>();
+        v->kind = Number;
+        if (plain) {
+            const double d = static_cast<double>(acc);
+            v->number = negative ? -d : d;
+            p_ = q;
+            return v;
+        }
+        // The text is a std::string, so a terminating zero follows its last byte.
+        char* stop = nullptr;
+        v->number = std::strtod(p_, &stop);
+        if (stop == p_ || stop == nullptr || stop > end_) return nullptr;
+        p_ = stop;
+        return v;
+    }
+
+    std::shared_ptr<Value> parseArray() {
+        ++p_;
+        if (++depth_ > kMaxDepth) return nullptr;
+        auto v = std::make_shared<Value>();
+        v->kind = Array;
+        skipWhitespace();
+        if (p_ != end_ && *p_ == ']') {
+            ++p_;
+            --depth_;
+            return v;
+        }
+        for (;;) {
+            auto element = parseValue();
+            if (!element) return nullptr;
+            v->array.push_back(std::move(element));
+            skipWhitespace();
+            if (p_ == end_) return nullptr;
+            if (*p_ == ',') {
+                ++p_;
+                continue;
+            }
+            if (*p_ == ']') {
+                ++p_;
+                --depth_;
+                return v;
+            }
+            return nullptr;
+        }
+    }
+
+    std::shared_ptr<Value> parseObject() {
+        ++p_;
+        if (++depth_ > kMaxDepth) return nullptr;
+        auto v = std::make_shared<Value>();
+        v->kind = Object;
+        skipWhitespace();
+        if (p_ != end_ && *p_ == '}') {
+            ++p_;
+            --depth_;
+            return v;
+        }
+        for (;;) {
+            skipWhitespace();
+            if (p_ == end_ || *p_ != '"') return nullptr;
+            std::string key;
+            readString(key);
+            skipWhitespace();
+            if (p_ == end_ || *p_ != ':') return nullptr;
+            ++p_;
+            auto member = parseValue();
+            if (!member) return nullptr;
+            v->object.emplace_back(std::move(key), std::move(member));
+            skipWhitespace();
+            if (p_ == end_) return nullptr;
+            if (*p_ == ',') {
+                ++p_;
+                continue;
+            }
+            if (*p_ == '}') {
+                ++p_;
+                --depth_;
+                return v;
+            }
+            return nullptr;
+        }
+    }
+
+    static int hexDigit(char c) {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    }
+
+    static void appendUtf8(std::string& out, uint32_t cp) {
+        if (cp < 0x80) {
+            out += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            out += static_cast<char>(0xC0 | (cp >> 6));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            out += static_cast<char>(0xE0 | (cp >> 12));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (cp >> 18));
+            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+    }
+
+    // Position is after "\u". Short escapes vanish; non-hex digits count as 0 in the
+    // first unit; a surrogate pair needs a fully valid second escape.
+    void readUnicodeEscape(std::string& out) {
+        if (end_ - p_ < 4) return;
+        uint32_t unit = 0;
+        for (int i = 0; i < 4; ++i) {
+            const int d = hexDigit(p_[i]);
+            unit = (unit << 4) | static_cast<uint32_t>(d < 0 ? 0 : d);
+        }
+        p_ += 4;
+        if (unit >= 0xD800 && unit <= 0xDBFF && end_ - p_ >= 6 && p_[0] == '\\' && p_[1] == 'u') {
+            uint32_t low = 0;
+            bool valid = true;
+            for (int i = 0; i < 4 && valid; ++i) {
+                const int d = hexDigit(p_[2 + i]);
+                if (d < 0) valid = false;
+                low = (low << 4) | static_cast<uint32_t>(d < 0 ? 0 : d);
+            }
+            if (valid) {
+                p_ += 6;
+                appendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+                return;
+            }
+        }
+        appendUtf8(out, unit);
+    }
+
+    // Position is on the opening quote. A missing closing quote ends the string at
+    // the end of the text without error.
+    void readString(std::string& out) {
+        ++p_;
+        while (p_ != end_) {
+            const char* run = p_;
+            while (p_ != end_ && *p_ != '"' && *p_ != '\\') ++p_;
+            out.append(run, static_cast<size_t>(p_ - run));
+            if (p_ == end_) return;
+            if (*p_ == '"') {
+                ++p_;
+                return;
+            }
+            ++p_;  // backslash
+            if (p_ == end_) return;
+            const char c = *p_++;
+            switch (c) {
+            case 'b': out += '\x08'; break;
+            case 'f': out += '\x0C'; break;
+            case 'n': out += '\n'; break;
+            case 'r': out += '\r'; break;
+            case 't': out += '\t'; break;
+            case 'u': readUnicodeEscape(out); break;
+            default: out += c; break;
+            }
+        }
+    }
+};
+
+}  // namespace
+
+std::shared_ptr<Value> parse(const std::string& text) {
+    const char* begin = text.data();
+    const char* end = begin + text.size();
+    if (text.size() > 2 && static_cast<unsigned char>(begin[0]) == 0xEF &&
+        static_cast<unsigned char>(begin[1]) == 0xBB && static_cast<unsigned char>(begin[2]) == 0xBF)
+        begin += 3;
+    return Parser(begin, end).parseDocument();
+}
+
+std::string escape(const std::string& text) {
+    static const char hex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size() + 8);
+    for (const char ch : text) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        switch (c) {
+        case '\t': out += "\\t"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        default:
+            if (c < 0x20) {
+                out += "\\u00";
+                out += hex[c >> 4];
+                out += hex[c & 0xF];
+            } else {
+                out += ch;
+            }
+        }
+    }
+    return out;
+}
+
+}  // namespace json

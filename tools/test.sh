@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Sets up the toolchain, builds the Windows program and its tests, and runs every test
+# under Wine. Exits non-zero when anything fails.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$root"
+
+bash tools/setup.sh
+cmake --preset mingw >/dev/null
+if ! cmake --build --preset mingw >build-log.txt 2>&1; then
+  grep -E -A5 'error|Error' build-log.txt | head -80
+  echo "build failed (full log: build-log.txt)"
+  exit 1
+fi
+grep -E 'warning:' build-log.txt | sort -u | head -40 || true
+
+status=0
+ctest --preset mingw || status=$?
+tools/wine-run.sh --prefix build/mingw/wineprefix --stop
+exit $status

@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# Runs a Windows program under wine64 with a private prefix.
+#   wine-run.sh [--prefix DIR] program.exe [args...]   run it, exit with its exit code
+#   wine-run.sh [--prefix DIR] --stop                  stop this prefix's wineserver and display
+# The prefix is created on first use (quiet, no crash dialogs, a CJK font standing in for
+# "Microsoft YaHei") and reused after. Without DISPLAY a private Xvfb is started for the prefix.
+set -u
+
+prefix="${KV_WINEPREFIX:-}"
+if [ "${1:-}" = "--prefix" ]; then prefix="$2"; shift 2; fi
+[ -n "$prefix" ] || prefix="$(pwd)/wineprefix"
+mkdir -p "$prefix"
+prefix="$(cd "$prefix" && pwd)"
+
+WINE=/usr/lib/wine/wine64
+[ -x "$WINE" ] || WINE="$(command -v wine64 || command -v wine)"
+WINESERVER=/usr/lib/wine/wineserver
+[ -x "$WINESERVER" ] || WINESERVER="$(command -v wineserver)"
+
+export WINEPREFIX="$prefix"
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
+export WINEARCH=win64
+
+stop_display() {
+  if [ -f "$prefix/.xvfb.pid" ]; then
+    kill "$(cat "$prefix/.xvfb.pid")" 2>/dev/null
+    rm -f "$prefix/.xvfb.pid" "$prefix/.xvfb.display"
+  fi
+}
+
+if [ "${1:-}" = "--stop" ]; then
+  "$WINESERVER" -k 2>/dev/null
+  "$WINESERVER" -w 2>/dev/null
+  stop_display
+  exit 0
+fi
+
+exec 9>"$prefix/.lock"
+
+ensure_display() {
+  [ -n "${DISPLAY:-}" ] && return 0
+  flock 9
+  if [ -f "$prefix/.xvfb.pid" ] && kill -0 "$(cat "$prefix/.xvfb.pid")" 2>/dev/null; then
+    export DISPLAY="$(cat "$prefix/.xvfb.display")"
+  else
+    local n
+    for n in $(seq 91 160); do
+      [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
+      setsid Xvfb ":$n" -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>&1 < /dev/null &
+      echo $! > "$prefix/.xvfb.pid"
+      echo ":$n" > "$prefix/.xvfb.display"
+      for _ in $(seq 1 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+      export DISPLAY=":$n"
+      break
+    done
+  fi
+  flock -u 9
+}
+
+ensure_prefix() {
+  [ -f "$prefix/.kv-ready" ] && return 0
+  flock 9
+  if [ ! -f "$prefix/.kv-ready" ]; then
+    "$WINE" wineboot -i >/dev/null 2>&1
+    local reg="$prefix/kv-settings.reg"
+    cat > "$reg" <<'REG'
+REGEDIT4
+
+[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]
+"Microsoft YaHei"="Noto Sans CJK SC"
+
+[HKEY_CURRENT_USER\Software\Wine\WineDbg]
+"ShowCrashDialog"=dword:00000000
+
+[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\AeDebug]
+"Debugger"=-
+"Auto"="0"
+REG
+    "$WINE" regedit /S "$reg" >/dev/null 2>&1
+    "$WINESERVER" -w
+    touch "$prefix/.kv-ready"
+  fi
+  flock -u 9
+}
+
+ensure_display
+ensure_prefix
+exec 9>&-
+"$WINE" "$@"
