@@ -1,0 +1,27 @@
+// Installation: what the uninstall registry says is installed, and the thread that
+// runs a downloaded installer and judges from the registry whether it installed.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+struct Task;
+
+struct InstalledSnapshot {
+    std::set<std::wstring> keys;            // hive prefix + subkey name, e.g. "CU\{GUID}"
+    std::vector<std::wstring> displayNames;  // REG_SZ "DisplayName" values, enumeration order
+};
+
+InstalledSnapshot takeInstalledSnapshot();
+std::wstring normalizeName(const std::wstring& s);
+bool matchesInstalled(const InstalledSnapshot& before, const std::wstring& appName);
+bool hasNewEntry(const InstalledSnapshot& before);
+
+// Starts the installer-runner thread for a task already switched to Installing; it
+// ends by setting the final state and posting WM_APP+1 to notifyWindow (if not null).
+// False when the thread could not be created.
+bool startInstallerRunner(std::shared_ptr<Task> task, HWND notifyWindow);
