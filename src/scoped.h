@@ -1,0 +1,66 @@
+// Scoped owners for platform handles: each closes its handle on every path.
+#pragma once
+
+#include <windows.h>
+
+#include <utility>
+
+template <typename T, typename Traits>
+class Scoped {
+public:
+    Scoped() = default;
+    explicit Scoped(T h) : h_(h) {}
+    ~Scoped() { reset(); }
+    Scoped(const Scoped&) = delete;
+    Scoped& operator=(const Scoped&) = delete;
+    Scoped(Scoped&& o) noexcept : h_(o.release()) {}
+    Scoped& operator=(Scoped&& o) noexcept {
+        if (this != &o) reset(o.release());
+        return *this;
+    }
+
+    T get() const { return h_; }
+    T* out() {
+        reset();
+        return &h_;
+    }
+    explicit operator bool() const { return Traits::valid(h_); }
+    T release() {
+        T h = h_;
+        h_ = Traits::invalid();
+        return h;
+    }
+    void reset(T h = Traits::invalid()) {
+        if (Traits::valid(h_)) Traits::close(h_);
+        h_ = h;
+    }
+
+private:
+    T h_ = Traits::invalid();
+};
+
+struct FileHandleTraits {  // CreateFileW: INVALID_HANDLE_VALUE on failure
+    static HANDLE invalid() { return INVALID_HANDLE_VALUE; }
+    static bool valid(HANDLE h) { return h != INVALID_HANDLE_VALUE && h != nullptr; }
+    static void close(HANDLE h) { CloseHandle(h); }
+};
+struct KernelHandleTraits {  // threads, processes, events: null on failure
+    static HANDLE invalid() { return nullptr; }
+    static bool valid(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+    static void close(HANDLE h) { CloseHandle(h); }
+};
+struct RegKeyTraits {
+    static HKEY invalid() { return nullptr; }
+    static bool valid(HKEY h) { return h != nullptr; }
+    static void close(HKEY h) { RegCloseKey(h); }
+};
+struct GdiObjectTraits {
+    static HGDIOBJ invalid() { return nullptr; }
+    static bool valid(HGDIOBJ h) { return h != nullptr; }
+    static void close(HGDIOBJ h) { DeleteObject(h); }
+};
+
+using ScopedFile = Scoped<HANDLE, FileHandleTraits>;
+using ScopedHandle = Scoped<HANDLE, KernelHandleTraits>;
+using ScopedKey = Scoped<HKEY, RegKeyTraits>;
+using ScopedGdiObject = Scoped<HGDIOBJ, GdiObjectTraits>;
