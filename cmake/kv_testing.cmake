@@ -28,8 +28,35 @@ function(kv_add_test name)
     set(T_TIMEOUT 300)
   endif()
   set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT}
-    ENVIRONMENT "KV_SOURCE_DIR=${CMAKE_SOURCE_DIR};KV_BINARY_DIR=${CMAKE_BINARY_DIR}")
+    ENVIRONMENT "KV_SOURCE_DIR=${CMAKE_SOURCE_DIR};KV_BINARY_DIR=${CMAKE_BINARY_DIR};KV_TESTSERVER_DIR=${CMAKE_BINARY_DIR}/testserver")
   if(T_FIXTURES)
     set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED "${T_FIXTURES}")
   endif()
 endfunction()
+
+# The loopback test server (tools/testserver) as the CTest fixture "testserver": started
+# before and stopped after the tests that name it; its test CA is trusted in the test prefix
+# meanwhile. Tests find it through KV_TESTSERVER_DIR (tests/support/test_server.h).
+if(KV_BUILD_TESTS AND WIN32)
+  set(KV_TESTSERVER_DIR ${CMAKE_BINARY_DIR}/testserver)
+  add_library(kv_testsupport STATIC ${CMAKE_SOURCE_DIR}/tests/support/test_server.cpp)
+  target_include_directories(kv_testsupport PUBLIC ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/tests)
+  target_link_libraries(kv_testsupport PUBLIC kv_json ws2_32)
+  add_dependencies(kv_testsupport kv_trustca)  # the fixture runs it before any test
+
+  add_executable(kv_trustca ${CMAKE_SOURCE_DIR}/tools/testserver/trustca.cpp)
+  target_link_libraries(kv_trustca PRIVATE crypt32)
+  if(MINGW)
+    target_link_options(kv_trustca PRIVATE -municode)
+  endif()
+
+  set(kv_ctl ${CMAKE_SOURCE_DIR}/tools/testserver/ctl.sh)
+  add_test(NAME testserver_start COMMAND bash ${kv_ctl} start ${KV_TESTSERVER_DIR})
+  add_test(NAME testserver_trust COMMAND kv_trustca add Z:${KV_TESTSERVER_DIR}/tls/ca.der)
+  add_test(NAME testserver_untrust COMMAND kv_trustca remove Z:${KV_TESTSERVER_DIR}/tls/ca.der)
+  add_test(NAME testserver_stop COMMAND bash ${kv_ctl} stop ${KV_TESTSERVER_DIR})
+  set_tests_properties(testserver_start testserver_trust PROPERTIES FIXTURES_SETUP testserver)
+  set_tests_properties(testserver_untrust testserver_stop PROPERTIES FIXTURES_CLEANUP testserver)
+  set_tests_properties(testserver_trust PROPERTIES DEPENDS testserver_start)
+  set_tests_properties(testserver_stop PROPERTIES DEPENDS testserver_untrust)
+endif()

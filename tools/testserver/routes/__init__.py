@@ -1,0 +1,1 @@
+# Route modules: each defines register(router); see ../README.md.
