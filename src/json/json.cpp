@@ -51,7 +51,10 @@ constexpr int kMaxDepth = 64;
 
 class Parser {
 public:
-    Parser(const char* begin, const char* end) : p_(begin), end_(end) {}
+    // The scratch stacks are sized for every depth up front: a list in use by an
+    // outer container must never move while an inner one is being read.
+    Parser(const char* begin, const char* end)
+        : p_(begin), end_(end), elementScratch_(kMaxDepth + 1), memberScratch_(kMaxDepth + 1) {}
 
     std::shared_ptr<Value> parseDocument() {
         auto root = parseValue();
@@ -65,6 +68,27 @@ private:
     const char* p_;
     const char* end_;
     int depth_ = 0;
+    // Elements and members are gathered in per-depth scratch lists that are reused,
+    // then moved into a container of exactly the right size: one allocation each
+    // instead of a chain of regrowths.
+    std::vector<std::vector<std::shared_ptr<Value>>> elementScratch_;
+    std::vector<std::vector<std::pair<std::string, std::shared_ptr<Value>>>> memberScratch_;
+
+    template <typename T>
+    static std::vector<T>& scratchAt(std::vector<std::vector<T>>& stack, int depth) {
+        auto& list = stack[static_cast<size_t>(depth)];
+        list.clear();
+        return list;
+    }
+
+    template <typename T>
+    static void moveInto(std::vector<T>& scratch, std::vector<T>& target) {
+        target.reserve(scratch.size());
+        for (auto& item : scratch) target.push_back(std::move(item));
+        scratch.clear();
+    }
+
+    static std::shared_ptr<Value> newNode() { return std::make_shared<Value>(); }
 
     void skipWhitespace() {
         while (p_ != end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t')) ++p_;
@@ -79,7 +103,7 @@ private:
         if (p_ == end_) return nullptr;
         switch (*p_) {
         case '"': {
-            auto v = std::make_shared<Value>();
+            auto v = newNode();
             v->kind = String;
             readString(v->string);
             return v;
@@ -88,7 +112,7 @@ private:
         case '{': return parseObject();
         case 't':
         case 'f': {
-            auto v = std::make_shared<Value>();
+            auto v = newNode();
             v->kind = Bool;
             if (remainingStartsWith("true", 4)) {
                 v->boolean = true;
@@ -103,7 +127,7 @@ private:
         case 'n':
             if (!remainingStartsWith("null", 4)) return nullptr;
             p_ += 4;
-            return std::make_shared<Value>();
+            return newNode();
         default: return parseNumber();
         }
     }
@@ -121,7 +145,7 @@ private:
         const bool plain = count > 0 && count <= 15 &&
                            (q == end_ || !(*q == '.' || *q == 'e' || *q == 'E' || *q == 'x' || *q == 'X' ||
                                            (*q >= '0' && *q <= '9')));
-        auto v = std::make_shared<Value>();
+        auto v = newNode();
         v->kind = Number;
         if (plain) {
             const double d = static_cast<double>(acc);
@@ -140,7 +164,7 @@ private:
     std::shared_ptr<Value> parseArray() {
         ++p_;
         if (++depth_ > kMaxDepth) return nullptr;
-        auto v = std::make_shared<Value>();
+        auto v = newNode();
         v->kind = Array;
         skipWhitespace();
         if (p_ != end_ && *p_ == ']') {
@@ -148,10 +172,11 @@ private:
             --depth_;
             return v;
         }
+        auto& elements = scratchAt(elementScratch_, depth_);
         for (;;) {
             auto element = parseValue();
             if (!element) return nullptr;
-            v->array.push_back(std::move(element));
+            elements.push_back(std::move(element));
             skipWhitespace();
             if (p_ == end_) return nullptr;
             if (*p_ == ',') {
@@ -160,6 +185,7 @@ private:
             }
             if (*p_ == ']') {
                 ++p_;
+                moveInto(elements, v->array);
                 --depth_;
                 return v;
             }
@@ -170,7 +196,7 @@ private:
     std::shared_ptr<Value> parseObject() {
         ++p_;
         if (++depth_ > kMaxDepth) return nullptr;
-        auto v = std::make_shared<Value>();
+        auto v = newNode();
         v->kind = Object;
         skipWhitespace();
         if (p_ != end_ && *p_ == '}') {
@@ -178,6 +204,7 @@ private:
             --depth_;
             return v;
         }
+        auto& members = scratchAt(memberScratch_, depth_);
         for (;;) {
             skipWhitespace();
             if (p_ == end_ || *p_ != '"') return nullptr;
@@ -188,7 +215,7 @@ private:
             ++p_;
             auto member = parseValue();
             if (!member) return nullptr;
-            v->object.emplace_back(std::move(key), std::move(member));
+            members.emplace_back(std::move(key), std::move(member));
             skipWhitespace();
             if (p_ == end_) return nullptr;
             if (*p_ == ',') {
@@ -197,6 +224,7 @@ private:
             }
             if (*p_ == '}') {
                 ++p_;
+                moveInto(members, v->object);
                 --depth_;
                 return v;
             }
@@ -260,6 +288,14 @@ private:
     // the end of the text without error.
     void readString(std::string& out) {
         ++p_;
+        // Most strings hold no escape: take them in one piece, sized once.
+        const char* run = p_;
+        while (run != end_ && *run != '"' && *run != '\\') ++run;
+        if (run != end_ && *run == '"') {
+            out.assign(p_, static_cast<size_t>(run - p_));
+            p_ = run + 1;
+            return;
+        }
         while (p_ != end_) {
             const char* run = p_;
             while (p_ != end_ && *p_ != '"' && *p_ != '\\') ++p_;

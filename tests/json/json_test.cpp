@@ -202,3 +202,23 @@ TEST(JsonParse, ArbitraryBytesNeverCrash) {
         }
     }
 }
+
+TEST(JsonParse, StrtodSpellingsBeyondJson) {
+    auto hex = parse("0x1p4");
+    ASSERT_NE(hex, nullptr);
+    EXPECT_EQ(hex->number, 16.0);
+    auto hexInt = parse("[0x10]");
+    ASSERT_NE(hexInt, nullptr);
+    EXPECT_EQ(hexInt->at(0)->number, 16.0);
+    for (const char* text : {"inf", "-Infinity", "INF"}) {
+        auto v = parse(text);
+        ASSERT_NE(v, nullptr) << text;
+        EXPECT_TRUE(std::isinf(v->number)) << text;
+    }
+    for (const char* text : {"NaN", "-nan"}) {
+        auto v = parse(text);
+        ASSERT_NE(v, nullptr) << text;
+        EXPECT_TRUE(std::isnan(v->number)) << text;
+    }
+    EXPECT_EQ(parse("nan"), nullptr);  // the null test sees the lower-case n first
+}

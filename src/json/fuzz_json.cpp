@@ -1,0 +1,35 @@
+// libFuzzer entry: any bytes must give a tree or null, never a crash or an
+// out-of-bounds read; whatever parses is walked through every accessor.
+#include "json/json.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+void walk(const json::Value& v, int depth) {
+    (void)v.asString("");
+    (void)v.asNumber(0);
+    (void)v.asInt(0);
+    (void)v.asInt64(0);
+    (void)v.asBool(false);
+    (void)v.lookup("data");
+    (void)v.at(0);
+    if (depth > 80) std::abort();  // the parser must never nest deeper than 64
+    for (const auto& e : v.array) walk(*e, depth + 1);
+    for (const auto& m : v.object) {
+        (void)json::escape(m.first);
+        walk(*m.second, depth + 1);
+    }
+    if (v.kind == json::String) (void)json::escape(v.string);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    if (auto root = json::parse(text)) walk(*root, 0);
+    return 0;
+}
