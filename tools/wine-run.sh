@@ -2,7 +2,8 @@
 # Runs a Windows program under wine64 with a private prefix.
 #   wine-run.sh [--prefix DIR] program.exe [args...]   run it, exit with its exit code
 #   wine-run.sh [--prefix DIR] --stop                  stop this prefix's wineserver and display
-# The prefix is created on first use (quiet, no crash dialogs, a CJK font standing in for
+# The prefix is created on first use (quiet; a crash ends the process at once with a
+# non-zero code instead of starting the debugger; a CJK font standing in for
 # "Microsoft YaHei") and reused after. Without DISPLAY a private Xvfb is started for the prefix.
 set -u
 
@@ -74,8 +75,8 @@ REGEDIT4
 "ShowCrashDialog"=dword:00000000
 
 [HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\AeDebug]
-"Debugger"=-
-"Auto"="0"
+"Debugger"=""
+"Auto"="1"
 REG
     "$WINE" regedit /S "$reg" >/dev/null 2>&1
     "$WINESERVER" -w
