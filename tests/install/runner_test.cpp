@@ -1,0 +1,101 @@
+// The installer runner with real installers started through the shell: every outcome, from
+// the exit code and the uninstall entries before and after.
+#include <gtest/gtest.h>
+
+#include "install_test_util.h"
+
+namespace {
+
+const unsigned kPauseMs = 500;  // stands in for the 2-second pause between re-checks
+
+class InstallerRunner : public testing::Test {
+protected:
+    void SetUp() override { setInstallRecheckPause(kPauseMs); }
+};
+
+TEST_F(InstallerRunner, InstallerThatRegistersEndsInstalled) {
+    TestEntry entry(HKEY_CURRENT_USER, L"KVTestRegister");
+    RunOutcome r = runInstall(packagePath(L"register.exe"), L"星舟测试 Demo");
+    EXPECT_TRUE(r.notified);
+    EXPECT_EQ(r.state, TaskState::Installed);
+    EXPECT_TRUE(entry.exists());
+}
+
+TEST_F(InstallerRunner, CancelledInstallerEndsInstallFailedAfterTwoMoreLooks) {
+    RunOutcome r = runInstall(packagePath(L"cancel.exe"), L"KV Never Installed");
+    EXPECT_TRUE(r.notified);
+    EXPECT_EQ(r.state, TaskState::InstallFailed);
+    EXPECT_GE(r.elapsedMs, 2 * kPauseMs);
+}
+
+TEST_F(InstallerRunner, PortableProgramEndsCompletedAfterNineMoreLooks) {
+    RunOutcome r = runInstall(packagePath(L"portable.exe"), L"KV Portable Tool");
+    EXPECT_TRUE(r.notified);
+    EXPECT_EQ(r.state, TaskState::Completed);
+    EXPECT_GE(r.elapsedMs, 9 * kPauseMs);
+}
+
+TEST_F(InstallerRunner, SoftwareAlreadyPresentEndsInstalledWhateverTheInstallerDoes) {
+    TestEntry present(HKEY_CURRENT_USER, L"KVTest{AlreadyHere}");
+    ASSERT_TRUE(present.create(L"KV Already Here 3.1 (x64)"));
+    for (const wchar_t* package : {L"cancel.exe", L"portable.exe"}) {
+        RunOutcome r = runInstall(packagePath(package), L"KV Already Here");
+        EXPECT_TRUE(r.notified) << testing::PrintToString(std::wstring(package));
+        EXPECT_EQ(r.state, TaskState::Installed) << testing::PrintToString(std::wstring(package));
+    }
+}
+
+TEST_F(InstallerRunner, UpdateOfAnExistingEntryIsNotANewInstall) {
+    TestEntry entry(HKEY_CURRENT_USER, L"KVTestUpdate");
+    ASSERT_TRUE(entry.create(L"KV Old Tool 1.0"));
+    RunOutcome r = runInstall(packagePath(L"update.exe"), L"KV Updated Tool");
+    EXPECT_TRUE(r.notified);
+    EXPECT_EQ(r.state, TaskState::Completed);
+    EXPECT_EQ(entry.value(L"DisplayName"), L"KV Updated Tool") << "the update did run";
+    EXPECT_EQ(entry.value(L"DisplayVersion"), L"2.0");
+}
+
+struct HandoffCase {
+    const wchar_t* package;
+    const wchar_t* key;
+    const wchar_t* appName;
+    TaskState expected;
+    const char* what;
+};
+
+TEST_F(InstallerRunner, InstallerThatHandsOverIsJudgedByTheLooksAfterItsExit) {
+    const HandoffCase cases[] = {
+        {L"handoff-late.exe", L"KVTestHandoffLate", L"KV Handoff Late", TaskState::Installed,
+         "exit 0, registered 2 s later: within the 9 looks"},
+        {L"handoff-fail-quick.exe", L"KVTestHandoffQuick", L"KV Handoff Quick", TaskState::Installed,
+         "exit 3, registered at once: a new entry wins over the exit code"},
+        {L"handoff-fail-late.exe", L"KVTestHandoffFail", L"KV Handoff Fail", TaskState::InstallFailed,
+         "exit 1, registered 2.5 s later: after the 2 looks"},
+    };
+    for (const HandoffCase& c : cases) {
+        TestEntry entry(HKEY_CURRENT_USER, c.key);
+        RunOutcome r = runInstall(packagePath(c.package), c.appName);
+        EXPECT_TRUE(r.notified) << c.what;
+        EXPECT_EQ(r.state, c.expected) << c.what;
+        EXPECT_TRUE(entry.waitUntilExists(15000)) << c.what << ": the second process registers in the end";
+        Sleep(200);  // let it finish writing its values before the entry is removed
+    }
+}
+
+TEST_F(InstallerRunner, FileThatCannotBeLaunchedGoesBackToCompleted) {
+    RunOutcome r = runInstall(packagePath(L"no-such-installer.exe"), L"KV Missing");
+    EXPECT_TRUE(r.notified);
+    EXPECT_EQ(r.state, TaskState::Completed);
+}
+
+TEST_F(InstallerRunner, NoWindowToNotifyIsFine) {
+    auto task = std::make_shared<Task>();
+    task->name = L"KV Portable Quiet";
+    task->setPaths(packagePath(L"cancel.exe"));
+    task->state = TaskState::Installing;
+    ASSERT_TRUE(startInstallerRunner(task, nullptr));
+    for (int i = 0; i < 300 && task->state == TaskState::Installing; i++) Sleep(100);
+    EXPECT_EQ(task->state.load(), TaskState::InstallFailed);
+}
+
+}  // namespace

@@ -1,0 +1,63 @@
+#!/usr/bin/env python3
+"""Makes the package of one application from a built test installer.
+
+Copies the installer and appends its settings (display name, uninstall key, version,
+publisher, hand-over delay) as the trailer the installer reads from its own file:
+UTF-8 "k=v" lines, their length as 4 bytes little-endian, then b"KVSETUP1".
+
+  make-package.py BASE.exe OUT.exe --name "Photo Studio" [--key KEY] [--version 1.0.0]
+                  [--publisher P] [--delay-ms 10000] [--exit-code 0]
+
+Prints the MD5 digest and size of the written package, for the catalog.
+"""
+import argparse
+import hashlib
+import re
+import shutil
+import struct
+import sys
+
+MAGIC = b"KVSETUP1"
+
+
+def strip_trailer(data):
+    if len(data) > 12 and data[-8:] == MAGIC:
+        (length,) = struct.unpack("<I", data[-12:-8])
+        if length + 12 <= len(data):
+            return data[: -12 - length]
+    return data
+
+
+def main():
+    ap = argparse.ArgumentParser(description="Append installer settings to a copy of a test installer.")
+    ap.add_argument("base")
+    ap.add_argument("out")
+    ap.add_argument("--name", required=True, help="DisplayName of the uninstall entry")
+    ap.add_argument("--key", help="uninstall subkey name (default: the name without unsafe characters)")
+    ap.add_argument("--version", default="1.0.0")
+    ap.add_argument("--publisher", default="Kelvo Test")
+    ap.add_argument("--delay-ms", type=int, default=10000, help="hand-over installer: delay before registering")
+    ap.add_argument("--exit-code", type=int, default=0, help="hand-over installer: exit code of the first process")
+    args = ap.parse_args()
+
+    key = args.key or re.sub(r'[\\/:*?"<>|\s]+', "", args.name) or "KVTestApp"
+    fields = {"name": args.name, "key": key, "version": args.version, "publisher": args.publisher,
+              "delayMs": str(args.delay_ms), "exitCode": str(args.exit_code)}
+    for k, v in fields.items():
+        if "\n" in v or "\r" in v:
+            sys.exit(f"make-package: {k} must be one line")
+    text = "".join(f"{k}={v}\n" for k, v in fields.items()).encode("utf-8")
+    if len(text) > 4096:
+        sys.exit("make-package: settings longer than 4096 bytes")
+
+    with open(args.base, "rb") as f:
+        data = strip_trailer(f.read())
+    data += text + struct.pack("<I", len(text)) + MAGIC
+    with open(args.out, "wb") as f:
+        f.write(data)
+    shutil.copymode(args.base, args.out)
+    print(hashlib.md5(data).hexdigest(), len(data))
+
+
+if __name__ == "__main__":
+    main()
