@@ -37,12 +37,13 @@ int main() {
     const std::string text = makeCatalog(8u << 20);
     const int rounds = 10;
     size_t apps = 0;
-    double best = 1e9, total = 0;
+    double best = 1e9, total = 0, first = 0;
     for (int i = 0; i < rounds; ++i) {
         const auto t0 = std::chrono::steady_clock::now();
         auto root = json::parse(text);
         const auto t1 = std::chrono::steady_clock::now();
         const double sec = std::chrono::duration<double>(t1 - t0).count();
+        if (i == 0) first = sec;
         best = sec < best ? sec : best;
         total += sec;
         if (!root) {
@@ -52,7 +53,7 @@ int main() {
         apps = root->lookup("data")->lookup("apps")->array.size();
     }
     const double mb = static_cast<double>(text.size()) / (1024.0 * 1024.0);
-    std::printf("json parse: %.2f MiB, %zu apps, %d rounds: best %.1f MB/s, mean %.1f MB/s\n", mb, apps, rounds,
-                mb / best, mb * rounds / total);
+    std::printf("json parse: %.2f MiB, %zu apps, %d rounds: first %.1f MB/s, best %.1f MB/s, mean %.1f MB/s\n", mb,
+                apps, rounds, mb / first, mb / best, mb * rounds / total);
     return 0;
 }
