@@ -1,0 +1,108 @@
+// The catalog service: categories and applications from the catalog server, the store
+// that publishes them to the painter, lazily fetched icons and the install report.
+//
+// Publishing: a load builds a fresh CatalogLists apart and swaps it into the store whole
+// (last publisher wins). Readers take lists() once and keep that shared pointer for as
+// long as they use the records, so a reload can never pull a list from under them. An
+// icon fetch holds the lists of its record too: it never writes into freed memory, and
+// when the last holder lets go of discarded lists their icon bitmaps are deleted.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace json {
+struct Value;
+}
+
+struct Category {
+    std::wstring id;
+    std::wstring name;
+};
+
+struct App {
+    int32_t id = 0;
+    std::wstring name;
+    std::wstring version;  // at most "major.minor"
+    std::vector<std::wstring> categoryIds;
+    std::wstring description;
+    std::wstring icon;     // path on the catalog server
+    int64_t packageSize = 0;
+    std::string md5;       // hex text as the catalog gives it
+    bool hasPackage = false;
+    int64_t downloads = 0;
+    int64_t updatedAt = 0;  // ms since 1970-01-01 UTC
+
+    // Written by the icon fetch thread, read by the painter. The bitmap is stored before
+    // the state becomes 2, so a reader that loads state 2 also sees the handle. The
+    // record owns the bitmap.
+    mutable std::atomic<HBITMAP> iconBitmap{nullptr};
+    mutable std::atomic<int32_t> iconState{0};  // 0 not requested, 1 loading, 2 ready, 3 failed
+
+    App() = default;
+    App(App&& other) noexcept;
+    App& operator=(App&& other) noexcept;
+    App(const App&) = delete;
+    App& operator=(const App&) = delete;
+    ~App();
+};
+
+// One load's result; never changed after publishing except the icon fields.
+struct CatalogLists {
+    std::vector<Category> categories;  // server order
+    std::vector<App> apps;             // server order
+};
+
+// A record together with the lists that keep it alive.
+using AppRef = std::shared_ptr<const App>;
+
+class CatalogState {
+public:
+    CatalogState();
+    std::shared_ptr<const CatalogLists> lists() const;  // never null
+    void publish(std::shared_ptr<const CatalogLists> lists);
+    std::wstring lastError() const;  // empty after a successful load
+    void setLastError(const std::wstring& text);
+
+    std::atomic<HWND> notifyWindow{nullptr};  // receives WM_APP+3
+
+private:
+    mutable std::mutex lock_;
+    std::shared_ptr<const CatalogLists> lists_;
+    std::wstring lastError_;
+};
+
+constexpr UINT kMsgIconReady = WM_APP + 3;     // wParam = application id
+constexpr UINT kMsgCatalogLoaded = WM_APP + 4;  // wParam = 1 success, 0 failure
+
+// Model.
+std::wstring normalizeVersion(const std::wstring& text);
+App parseApp(const json::Value& node);
+const App* findApp(const std::vector<App>& apps, int id);  // first match, or null
+AppRef findApp(const CatalogState& catalog, int id);        // in the current lists
+
+// Loading. parseBootstrap fills lists from a bootstrap body (consumed to keep the peak
+// memory low); false means "数据格式错误".
+bool parseBootstrap(std::string& body, CatalogLists& lists);
+bool loadCatalog(CatalogState& catalog, const std::wstring& server);
+// Starts the load thread: it runs loadCatalog and posts WM_APP+4 to window.
+bool startCatalogLoadThread(CatalogState& catalog, HWND window, const std::wstring& server);
+
+// Icons. rebuildIconFile: when body is an icon file with a usable best image, fills
+// rebuilt with a one-image icon file of it and returns true; false means decode the
+// body as it is.
+constexpr size_t kMaxIconBytes = 4194304;
+bool rebuildIconFile(const std::string& body, std::string& rebuilt);
+// GDI+ must be started. Null on failure; noMemory tells an allocation failure apart.
+HBITMAP decodeIconImage(const std::string& bytes, bool& noMemory);
+void requestIcon(CatalogState& catalog, HWND notifyWindow, const AppRef& app, const std::wstring& server);
+
+// Install report.
+std::string installReportBody(int appId, const std::wstring& channel);
+bool reportInstall(const std::wstring& server, int appId, const std::wstring& channel);
