@@ -9,6 +9,8 @@
 #include <set>
 #include <string>
 
+#include "scoped.h"
+
 enum class TaskState : int32_t {
     Downloading = 0,   // probing, waiting for a slot or transferring
     Verifying = 1,     // digest, type sniffing and rename
@@ -45,7 +47,7 @@ struct Task {
 
     std::atomic<int32_t> retryCount{0};
     std::atomic<bool> cancelRequested{false};
-    HANDLE thread = nullptr;
+    ScopedHandle thread;  // runner thread; nobody waits on it
 
     std::mutex urlLock;
     std::string effectiveUrl;          // empty = use url
@@ -58,6 +60,10 @@ struct Task {
     std::wstring getPartPath() const {
         std::lock_guard<std::mutex> lock(pathLock);
         return partPath;
+    }
+    void setFilePath(const std::wstring& file) {
+        std::lock_guard<std::mutex> lock(pathLock);
+        filePath = file;
     }
     void setPaths(const std::wstring& file) {
         std::lock_guard<std::mutex> lock(pathLock);

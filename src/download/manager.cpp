@@ -1,0 +1,201 @@
+#include "download/manager.h"
+
+#include <shlobj.h>
+
+#include <new>
+
+#include "download/format.h"
+#include "download/naming.h"
+#include "install/install.h"
+
+namespace {
+
+bool isActive(TaskState s) { return s == TaskState::Downloading || s == TaskState::Verifying; }
+
+// Owns the heap reference it is given; nothing thrown inside leaves the thread.
+DWORD WINAPI runnerEntry(void* param) {
+    std::unique_ptr<std::shared_ptr<Task>> ref(static_cast<std::shared_ptr<Task>*>(param));
+    std::shared_ptr<Task> task = std::move(*ref);
+    ref.reset();
+    try {
+        DownloadManager::instance().run(task);
+    } catch (...) {
+        TaskState s = task->state.load();
+        if (isActive(s) && task->state.compare_exchange_strong(s, TaskState::Failed)) {
+            task->setError(L"下载中断，请重试");
+            DownloadManager::instance().post(WM_DOWNLOAD_CHANGED);
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+DownloadManager& DownloadManager::instance() {
+    static DownloadManager manager;
+    return manager;
+}
+
+void DownloadManager::post(UINT message, WPARAM wParam) {
+    HWND w = window.load();
+    if (w) PostMessageW(w, message, wParam, 0);
+}
+
+void DownloadManager::start(int32_t appId, const std::wstring& name, const std::string& url, const std::string& md5,
+                            int64_t packageSize) {
+    {
+        std::lock_guard<std::mutex> lock(tasksLock);
+        auto it = tasks.find(appId);
+        if (it != tasks.end() && isActive(it->second->state.load())) return;
+    }
+
+    auto task = std::make_shared<Task>();
+    task->appId = appId;
+    task->name = name;
+    task->url = url;
+    task->md5 = md5;
+    task->totalBytes = packageSize;
+    task->setPaths(downloadDirectory() + L"\\" + sanitizeFileName(name) + L".exe");
+
+    {
+        std::lock_guard<std::mutex> lock(tasksLock);
+        tasks[appId] = task;
+    }
+    post(WM_DOWNLOAD_CHANGED);
+
+    auto* ref = new (std::nothrow) std::shared_ptr<Task>(task);
+    HANDLE h = ref ? CreateThread(nullptr, 0, runnerEntry, ref, 0, nullptr) : nullptr;
+    if (h) {
+        task->thread.reset(h);
+        return;
+    }
+    delete ref;
+    task->state = TaskState::Failed;
+    task->setError(L"下载中断，请重试");
+    post(WM_DOWNLOAD_CHANGED);
+}
+
+void DownloadManager::cancel(int32_t appId) {
+    std::lock_guard<std::mutex> lock(tasksLock);
+    auto it = tasks.find(appId);
+    if (it == tasks.end()) return;
+    Task& t = *it->second;
+    if (!isActive(t.state.load())) return;
+    t.cancelRequested = true;
+    t.state = TaskState::Cancelled;
+    post(WM_DOWNLOAD_CHANGED);
+}
+
+bool DownloadManager::install(int32_t appId) {
+    std::shared_ptr<Task> task;
+    {
+        std::lock_guard<std::mutex> lock(tasksLock);
+        auto it = tasks.find(appId);
+        if (it == tasks.end()) return false;
+        TaskState s = it->second->state.load();
+        if ((s != TaskState::Completed && s != TaskState::InstallFailed) || it->second->isArchive ||
+            !it->second->md5Ok)
+            return false;
+        task = it->second;
+    }
+    task->state = TaskState::Installing;
+    post(WM_DOWNLOAD_CHANGED);
+    if (!startInstallerRunner(task, window.load())) {
+        task->state = TaskState::Completed;
+        post(WM_DOWNLOAD_CHANGED);
+    }
+    return true;
+}
+
+void DownloadManager::openInFolder(int32_t appId) {
+    std::shared_ptr<Task> task;
+    {
+        std::lock_guard<std::mutex> lock(tasksLock);
+        auto it = tasks.find(appId);
+        if (it == tasks.end()) return;
+        task = it->second;
+    }
+    std::wstring path = task->getFilePath();
+    if (path.empty()) return;
+    PIDLIST_ABSOLUTE item = ILCreateFromPathW(path.c_str());
+    if (!item) return;
+    SHOpenFolderAndSelectItems(item, 0, nullptr, 0);
+    ILFree(item);
+}
+
+void DownloadManager::clearFinished() {
+    {
+        std::lock_guard<std::mutex> lock(tasksLock);
+        for (auto it = tasks.begin(); it != tasks.end();) {
+            TaskState s = it->second->state.load();
+            if (s == TaskState::Failed || s == TaskState::Cancelled) DeleteFileW(it->second->getPartPath().c_str());
+            if (s == TaskState::Completed || s == TaskState::Failed || s == TaskState::Cancelled ||
+                s == TaskState::Installed || s == TaskState::InstallFailed)
+                it = tasks.erase(it);
+            else
+                ++it;
+        }
+    }
+    post(WM_DOWNLOAD_CHANGED);
+}
+
+void DownloadManager::tick() {
+    const DWORD now = GetTickCount();
+    bool changed = false;
+    {
+        std::lock_guard<std::mutex> lock(tasksLock);
+        for (auto& entry : tasks) {
+            Task& t = *entry.second;
+            if (t.state.load() != TaskState::Downloading) continue;
+            const int64_t bytes = t.downloadedBytes.load();
+            if (t.sampleTick == 0) {
+                t.sampleTick = now;
+                t.sampleBytes = bytes;
+                continue;
+            }
+            const double elapsed = static_cast<uint32_t>(now - t.sampleTick) / 1000.0;
+            if (elapsed < 0.25) continue;
+            const double rate = static_cast<double>(bytes - t.sampleBytes) / elapsed;
+            t.speed = rate <= 0 ? 0 : (rate >= 2147483647.0 ? 2147483647 : static_cast<int32_t>(rate));
+            t.sampleTick = now;
+            t.sampleBytes = bytes;
+            changed = true;
+        }
+    }
+    if (changed) post(WM_DOWNLOAD_CHANGED);
+}
+
+std::map<int32_t, TaskInfo> DownloadManager::snapshot() {
+    std::map<int32_t, TaskInfo> out;
+    std::lock_guard<std::mutex> lock(tasksLock);
+    for (auto& entry : tasks) {
+        Task& t = *entry.second;
+        TaskInfo info;
+        info.appId = t.appId;
+        info.name = t.name;
+        info.state = static_cast<int32_t>(t.state.load());
+        info.downloadedBytes = t.downloadedBytes.load();
+        info.totalBytes = t.totalBytes.load();
+        info.speed = t.speed.load();
+        info.md5Ok = t.md5Ok.load();
+        info.isArchive = t.isArchive.load();
+        info.errorText = t.getError();
+        info.retryCount = t.retryCount.load();
+        out.emplace(entry.first, std::move(info));
+    }
+    return out;
+}
+
+void DownloadManager::acquireSlot() {
+    std::unique_lock<std::mutex> lock(slotLock);
+    slotFree.wait(lock, [this] { return activeRequests < kMaxRequestsInFlight; });
+    ++activeRequests;
+}
+
+void DownloadManager::releaseSlot() {
+    {
+        std::lock_guard<std::mutex> lock(slotLock);
+        --activeRequests;
+    }
+    slotFree.notify_one();
+}

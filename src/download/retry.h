@@ -1,0 +1,57 @@
+// Decisions of the range transfer, as plain functions over plain data: what one attempt's
+// answer means (done, retry, give up; roll back or resume), which address the next
+// attempt uses after a rejection, how long to pause, and the give-up message.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <set>
+#include <string>
+
+#include "net/http.h"
+
+// What the range transfer knows after one request.
+struct AttemptFacts {
+    HttpResult result = HttpResult::Ok;
+    int32_t status = 0;
+    int64_t contentLength = -1;
+    int64_t rangeTotal = -1;
+    bool hasContentRange = false;
+    bool hasFinalUrl = false;
+    bool useRange = false;
+    bool allowFullBody = false;
+    bool rangeIgnored = false;  // the sink refused a non-206 answer
+    bool rangeFilled = false;   // the sink stopped at the range's last byte
+    int64_t pos = 0;            // next byte to write
+    int64_t end = -1;           // last byte of the range, negative = unknown
+    int64_t requestStart = 0;   // pos when the request was sent
+};
+
+enum class AttemptAction { Done, Retry, GiveUp };
+
+struct AttemptOutcome {
+    AttemptAction action = AttemptAction::Retry;
+    bool rollback = false;       // the range starts over at its first byte
+    bool rejectAddress = false;  // 403/404/410 from a final address: apply rejectAddress
+    bool takeRangeTotal = false; // the Content-Range total becomes the task's size
+};
+
+AttemptOutcome classifyAttempt(const AttemptFacts& f);
+
+// A 403, 404 or 410 answered from finalUrl. Through the task's own address the final
+// address is recorded and the next attempt asks the task's own address again (the server
+// may send it elsewhere); through a remembered address that address is dropped.
+void rejectAddress(std::string& effectiveUrl, std::set<std::string>& rejectedUrls, bool viaOriginal,
+                   const std::string& finalUrl);
+
+// Message when a transfer gives up: the task's text, else the engine's, else a default;
+// after the last retry always the "network unstable" text.
+std::wstring giveUpMessage(const std::wstring& taskText, const std::wstring& engineText, bool exhausted);
+
+constexpr int32_t kMaxRetries = 12;
+
+// Pause before retry number `attempt` (1-12), in milliseconds; checked for cancel every
+// 100 ms. The product uses realRetryPause; tests may install a shorter schedule.
+using RetryPauseFn = uint32_t (*)(int32_t attempt);
+uint32_t realRetryPause(int32_t attempt);
+extern std::atomic<RetryPauseFn> retryPause;

@@ -1,0 +1,139 @@
+// The runner: probe, size, name, part file, transfer, digest, archive sniffing, final move.
+#include <vector>
+
+#include "download/format.h"
+#include "download/manager.h"
+#include "download/naming.h"
+#include "download/verify.h"
+#include "json/encoding.h"
+#include "net/http.h"
+
+namespace {
+
+constexpr int kProbeAttempts = 5;
+
+// Reads up to 8 bytes of the part file; an unreadable file is no archive.
+std::string sniffArchive(const std::wstring& path) {
+    ScopedFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return std::string();
+    unsigned char head[8];
+    DWORD got = 0;
+    if (!ReadFile(file.get(), head, sizeof(head), &got, nullptr)) return std::string();
+    return archiveTypeFromMagic(head, got);
+}
+
+}  // namespace
+
+// A failure while downloading: a cancel that came first keeps its state.
+void DownloadManager::fail(Task* task, const std::wstring& text) {
+    TaskState expected = TaskState::Downloading;
+    if (!task->state.compare_exchange_strong(expected, TaskState::Failed)) {
+        if (expected != TaskState::Verifying) return;
+        task->state = TaskState::Failed;
+    }
+    task->setError(text);
+    post(WM_DOWNLOAD_CHANGED);
+}
+
+void DownloadManager::run(std::shared_ptr<Task> task) {
+    Task* t = task.get();
+    const std::wstring url = json::toWide(t->url);
+    const std::vector<HttpHeader> probeHeaders{{L"Range", L"bytes=0-0"}};
+    const HttpDataSink refuseBody = [](const unsigned char*, unsigned long) { return false; };
+
+    HttpResponse probe;
+    for (int attempt = 1;; ++attempt) {
+        probe = HttpResponse();
+        std::wstring error;
+        acquireSlot();
+        HttpResult r = httpRequest(url, probeHeaders, nullptr, L"GET", refuseBody, probe, error, &t->cancelRequested);
+        releaseSlot();
+        if (t->cancelRequested) return;
+        // The refused body after the first byte still means the server answered.
+        if (r == HttpResult::Ok || r == HttpResult::Cancelled) break;
+        for (int i = 0; i < 5 && !t->cancelRequested; ++i) Sleep(100);
+        if (t->cancelRequested) return;
+        if (attempt >= kProbeAttempts) {
+            fail(t, error.empty() ? L"连接失败" : error);
+            return;
+        }
+    }
+
+    bool acceptsRanges = false;
+    if (probe.hasContentRange && probe.status == 206) {
+        acceptsRanges = true;
+        if (probe.rangeTotal > 0) t->totalBytes = probe.rangeTotal;
+    } else if (probe.contentLength > 0 && probe.status == 200) {
+        t->totalBytes = probe.contentLength;
+    }
+
+    std::wstring nameSource = url;
+    if (!probe.finalUrl.empty()) {
+        std::string final = json::toUtf8(probe.finalUrl);
+        std::lock_guard<std::mutex> lock(t->urlLock);
+        t->effectiveUrl = final;
+        nameSource = probe.finalUrl;
+    }
+    std::wstring serverName;
+    if (fileNameFromAddress(nameSource, serverName)) t->setPaths(downloadDirectory() + L"\\" + serverName);
+
+    const std::wstring partPath = t->getPartPath();
+    const int64_t total = t->totalBytes.load();
+    {
+        // Always a new file: nothing from an earlier run is reused.
+        ScopedFile file(CreateFileW(partPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) {
+            fail(t, L"无法创建下载文件");
+            return;
+        }
+        if (total > 0) {
+            // Full size from the start, so writes never grow the file; a size the disk cannot
+            // hold fails here rather than after a long transfer.
+            LARGE_INTEGER size;
+            size.QuadPart = total;
+            if (!SetFilePointerEx(file.get(), size, nullptr, FILE_BEGIN) || !SetEndOfFile(file.get())) {
+                fail(t, L"磁盘写入失败");
+                return;
+            }
+        }
+    }
+
+    const int64_t end = total >= 0 ? total - 1 : -1;
+    const bool ok = downloadPart(t, 0, end, total > 0 && acceptsRanges, true);
+    if (t->cancelRequested) return;
+    if (!ok) {
+        std::wstring text = t->getError();
+        fail(t, text.empty() ? L"下载中断，请重试" : text);
+        return;
+    }
+    t->speed = 0;
+    TaskState expected = TaskState::Downloading;
+    if (!t->state.compare_exchange_strong(expected, TaskState::Verifying)) return;
+    t->retryCount = 0;
+    post(WM_DOWNLOAD_CHANGED);
+
+    // From here on a cancel is overtaken by the runner's own outcome.
+    if (!t->md5.empty()) {
+        std::string digest;
+        if (fileMd5Hex(partPath, digest)) t->md5Ok = digestMatches(t->md5, digest);
+    }
+
+    std::wstring filePath = t->getFilePath();
+    const std::string type = sniffArchive(partPath);
+    if (!type.empty()) {
+        t->isArchive = true;
+        filePath = withExtension(filePath, type);
+        t->setFilePath(filePath);
+    }
+
+    if (!MoveFileExW(partPath.c_str(), filePath.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        fail(t, L"保存文件失败（文件被占用？）");
+        return;
+    }
+    t->speed = 0;
+    t->state = TaskState::Completed;
+    post(WM_DOWNLOAD_CHANGED);
+    post(WM_DOWNLOAD_FINISHED, static_cast<WPARAM>(t->appId));
+}

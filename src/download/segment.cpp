@@ -1,0 +1,165 @@
+// The range transfer: one attempt after another into the existing part file, resuming or
+// starting the range over as the answers allow.
+#include <cstdio>
+#include <vector>
+
+#include "download/manager.h"
+#include "download/retry.h"
+#include "json/encoding.h"
+#include "net/http.h"
+
+namespace {
+
+constexpr DWORD kPauseStepMs = 100;
+
+// Pauses before a retry in 100 ms steps; false when a cancel arrived.
+bool pauseUnlessCancelled(const Task& t, uint32_t ms) {
+    for (uint32_t waited = 0; waited < ms; waited += kPauseStepMs) {
+        if (t.cancelRequested) return false;
+        Sleep(ms - waited < kPauseStepMs ? ms - waited : kPauseStepMs);
+    }
+    return !t.cancelRequested;
+}
+
+}  // namespace
+
+bool DownloadManager::downloadPart(Task* t, int64_t start, int64_t end, bool useRange, bool allowFullBody) {
+    int64_t pos = start;
+    int32_t attempt = 0;
+    const std::wstring partPath = t->getPartPath();
+
+    for (;;) {
+        std::string address;
+        bool viaOriginal;
+        {
+            std::lock_guard<std::mutex> lock(t->urlLock);
+            address = t->effectiveUrl.empty() ? t->url : t->effectiveUrl;
+            viaOriginal = address == t->url;
+        }
+
+        std::vector<HttpHeader> headers;
+        if (useRange) {
+            wchar_t range[64];
+            if (end >= 0)
+                swprintf(range, 64, L"bytes=%lld-%lld", static_cast<long long>(pos), static_cast<long long>(end));
+            else
+                swprintf(range, 64, L"bytes=%lld-", static_cast<long long>(pos));
+            headers.push_back({L"Range", range});
+        }
+
+        ScopedFile file(CreateFileW(partPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) {
+            t->setError(L"无法打开下载文件");
+            return false;
+        }
+        if (pos > 0) {
+            LARGE_INTEGER at;
+            at.QuadPart = pos;
+            if (!SetFilePointerEx(file.get(), at, nullptr, FILE_BEGIN)) {
+                file.reset();
+                t->setError(L"定位写入失败");
+                return false;
+            }
+        }
+
+        const int64_t requestStart = pos;
+        bool rangeIgnored = false, rangeFilled = false, writeFailed = false, errorAnswer = false;
+        HttpResponse response;
+        std::wstring error;
+        const HttpDataSink sink = [&](const unsigned char* data, unsigned long size) -> bool {
+            if (t->cancelRequested) return false;
+            // An error page is not file content; its status decides what happens next.
+            if (response.status >= 400) {
+                errorAnswer = true;
+                return false;
+            }
+            if (useRange && response.status != 206 && (!allowFullBody || requestStart != 0)) {
+                rangeIgnored = true;
+                return false;
+            }
+            DWORD n = size;
+            if (useRange && end >= 0) {
+                // A range answer never writes past the range, however long the body runs.
+                int64_t room = end + 1 - pos;
+                if (room < static_cast<int64_t>(n)) {
+                    n = room > 0 ? static_cast<DWORD>(room) : 0;
+                    rangeFilled = true;
+                }
+            }
+            if (n > 0) {
+                DWORD written = 0;
+                if (!WriteFile(file.get(), data, n, &written, nullptr) || written != n) {
+                    writeFailed = true;
+                    return false;
+                }
+                t->downloadedBytes += n;
+                pos += n;
+            }
+            return !rangeFilled;
+        };
+
+        acquireSlot();
+        HttpResult result = httpRequest(json::toWide(address), headers, nullptr, L"GET", sink, response, error,
+                                        &t->cancelRequested);
+        releaseSlot();
+        file.reset();
+
+        if (t->cancelRequested) return false;
+        if (writeFailed) {
+            t->setError(L"磁盘写入失败");
+            return false;
+        }
+        if (errorAnswer && result == HttpResult::Cancelled) {
+            result = HttpResult::HttpError;
+            error = L"HTTP " + std::to_wstring(response.status);
+        }
+
+        AttemptFacts facts;
+        facts.result = result;
+        facts.status = response.status;
+        facts.contentLength = response.contentLength;
+        facts.rangeTotal = response.rangeTotal;
+        facts.hasContentRange = response.hasContentRange;
+        facts.hasFinalUrl = !response.finalUrl.empty();
+        facts.useRange = useRange;
+        facts.allowFullBody = allowFullBody;
+        facts.rangeIgnored = rangeIgnored;
+        facts.rangeFilled = rangeFilled;
+        facts.pos = pos;
+        facts.end = end;
+        facts.requestStart = requestStart;
+        const AttemptOutcome outcome = classifyAttempt(facts);
+
+        if ((result == HttpResult::Ok || rangeFilled) && !response.finalUrl.empty()) {
+            std::string final = json::toUtf8(response.finalUrl);
+            std::lock_guard<std::mutex> lock(t->urlLock);
+            if (t->effectiveUrl != final) t->effectiveUrl = final;
+        }
+        if (outcome.takeRangeTotal) t->totalBytes = response.rangeTotal;
+        if (outcome.rejectAddress) {
+            std::string final = json::toUtf8(response.finalUrl);
+            std::lock_guard<std::mutex> lock(t->urlLock);
+            rejectAddress(t->effectiveUrl, t->rejectedUrls, viaOriginal, final);
+        }
+        if (outcome.rollback && pos > start) {
+            t->downloadedBytes -= pos - start;
+            pos = start;
+        }
+
+        if (outcome.action == AttemptAction::Done) return true;
+        if (outcome.action == AttemptAction::GiveUp) {
+            t->setError(giveUpMessage(t->getError(), error, false));
+            return false;
+        }
+
+        ++attempt;
+        if (attempt > kMaxRetries) {
+            t->setError(giveUpMessage(std::wstring(), std::wstring(), true));
+            return false;
+        }
+        t->retryCount = attempt;
+        post(WM_DOWNLOAD_CHANGED);
+        if (!pauseUnlessCancelled(*t, retryPause.load()(attempt))) return false;
+    }
+}

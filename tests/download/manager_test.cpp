@@ -1,0 +1,266 @@
+// The download manager's operations on real tasks: start, cancel, install, clear, tick,
+// snapshot, the connection slots, and what each posts to the main window.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "download/format.h"
+#include "download/manager.h"
+#include "download/support.h"
+#include "install/install.h"
+
+namespace {
+
+// Nothing listens on port 1: every request fails at once.
+const char* const kDeadUrl = "http://127.0.0.1:1/api/client/download/1?channel=test";
+
+class Manager : public ::testing::Test {
+protected:
+    void SetUp() override {
+        setDownloadDirectory(dir.path());
+        m.window = sink.hwnd();
+        sink.drain();
+    }
+    void TearDown() override {
+        {
+            std::lock_guard<std::mutex> lock(m.tasksLock);
+            for (int32_t id : ids) m.tasks.erase(id);
+        }
+        m.window = nullptr;
+        setDownloadDirectory(std::wstring());
+    }
+    // A task placed in the map directly, in a given state.
+    std::shared_ptr<Task> put(int32_t id, TaskState state) {
+        auto t = std::make_shared<Task>();
+        t->appId = id;
+        t->name = L"Job " + std::to_wstring(id);
+        t->state = state;
+        t->setPaths(dir.file(L"job" + std::to_wstring(id) + L".exe"));
+        std::lock_guard<std::mutex> lock(m.tasksLock);
+        m.tasks[id] = t;
+        ids.push_back(id);
+        return t;
+    }
+    std::shared_ptr<Task> find(int32_t id) {
+        std::lock_guard<std::mutex> lock(m.tasksLock);
+        auto it = m.tasks.find(id);
+        return it == m.tasks.end() ? nullptr : it->second;
+    }
+
+    DownloadManager& m = DownloadManager::instance();
+    dltest::TempDir dir{L"mgr"};
+    dltest::MessageWindow sink;
+    std::vector<int32_t> ids;
+};
+
+TEST_F(Manager, StartAddsAJobAnnouncesItAndIgnoresAStartWhileActive) {
+    ids.push_back(9001);
+    m.start(9001, L"测试 App", kDeadUrl, "", 1234);
+    auto first = find(9001);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->totalBytes.load(), 1234);
+    EXPECT_EQ(first->getFilePath(), dir.file(L"测试 App.exe"));
+    EXPECT_EQ(first->getPartPath(), dir.file(L"测试 App.exe.part"));
+    EXPECT_GE(sink.count(WM_APP + 1), 1);
+
+    m.start(9001, L"other", kDeadUrl, "", 1);
+    EXPECT_EQ(find(9001), first);
+
+    // The dead address fails the probe five times, then the job fails with the engine's text.
+    ASSERT_TRUE(dltest::waitFor([&] { return first->state.load() == TaskState::Failed; }, 30000));
+    EXPECT_NE(first->getError(), L"");
+    EXPECT_EQ(m.snapshot()[9001].errorText, first->getError());
+
+    m.start(9001, L"again", kDeadUrl, "", 0);
+    auto second = find(9001);
+    EXPECT_NE(second, first);
+    EXPECT_EQ(second->state.load(), TaskState::Downloading);
+    EXPECT_EQ(second->downloadedBytes.load(), 0);
+    m.cancel(9001);
+}
+
+TEST_F(Manager, DefaultFileNamesComeFromTheApplicationName) {
+    const struct {
+        int32_t id;
+        std::wstring name;
+        std::wstring file;
+    } cases[] = {
+        {9011, L"    ", L"app.exe"},
+        {9012, L"<>:\"|?*", L"app.exe"},
+        {9013, std::wstring(60, L'长'), std::wstring(50, L'长') + L".exe"},
+        {9014, L"a/b\\c", L"abc.exe"},
+    };
+    for (const auto& c : cases) {
+        ids.push_back(c.id);
+        m.start(c.id, c.name, kDeadUrl, "", 0);
+        auto t = find(c.id);
+        ASSERT_TRUE(t);
+        EXPECT_EQ(t->getFilePath(), dir.file(c.file));
+        m.cancel(c.id);
+    }
+}
+
+TEST_F(Manager, CancelActsOnlyOnActiveJobs) {
+    const TaskState states[] = {TaskState::Downloading, TaskState::Verifying, TaskState::Completed,
+                                TaskState::Failed,      TaskState::Installed, TaskState::Installing,
+                                TaskState::InstallFailed};
+    int32_t id = 9020;
+    for (TaskState s : states) {
+        auto t = put(++id, s);
+        sink.drain();
+        m.cancel(id);
+        bool active = s == TaskState::Downloading || s == TaskState::Verifying;
+        EXPECT_EQ(t->state.load(), active ? TaskState::Cancelled : s) << static_cast<int>(s);
+        EXPECT_EQ(t->cancelRequested.load(), active);
+        EXPECT_EQ(sink.count(WM_APP + 1), active ? 1 : 0);
+    }
+    m.cancel(424242);  // unknown id: nothing
+}
+
+TEST_F(Manager, InstallRefusesArchivesMismatchesAndUnfinishedJobs) {
+    auto archive = put(9031, TaskState::Completed);
+    archive->isArchive = true;
+    auto mismatch = put(9032, TaskState::InstallFailed);
+    mismatch->md5Ok = false;
+    auto failed = put(9033, TaskState::Failed);
+    auto downloading = put(9034, TaskState::Downloading);
+    EXPECT_FALSE(m.install(9031));
+    EXPECT_FALSE(m.install(9032));
+    EXPECT_FALSE(m.install(9033));
+    EXPECT_FALSE(m.install(9034));
+    EXPECT_FALSE(m.install(424242));
+    EXPECT_EQ(archive->state.load(), TaskState::Completed);
+    EXPECT_EQ(mismatch->state.load(), TaskState::InstallFailed);
+    EXPECT_EQ(sink.count(WM_APP + 1), 0);
+}
+
+TEST_F(Manager, InstallHandsAQualifyingJobToTheInstallerRunner) {
+    // A real program that exits 0 and registers nothing: the job ends Completed again.
+    wchar_t sys[MAX_PATH];
+    GetSystemDirectoryW(sys, MAX_PATH);
+    auto t = put(9041, TaskState::InstallFailed);
+    t->name = L"KV download test nothing";
+    const std::wstring exe = dir.file(L"quiet.exe");
+    ASSERT_TRUE(CopyFileW((std::wstring(sys) + L"\\hostname.exe").c_str(), exe.c_str(), FALSE));
+    t->setPaths(exe);
+    setInstallRecheckPause(10);
+    EXPECT_TRUE(m.install(9041));
+    EXPECT_TRUE(t->state.load() == TaskState::Installing || t->state.load() == TaskState::Completed);
+    ASSERT_TRUE(dltest::waitFor([&] { return t->state.load() != TaskState::Installing; }, 30000));
+    EXPECT_EQ(t->state.load(), TaskState::Completed);
+    setInstallRecheckPause(2000);
+}
+
+TEST_F(Manager, ClearFinishedKeepsActiveAndInstallingJobsAndDeletesPartFilesOfFailures) {
+    const TaskState states[] = {TaskState::Downloading, TaskState::Verifying, TaskState::Completed,
+                                TaskState::Failed,      TaskState::Cancelled, TaskState::Installed,
+                                TaskState::Installing,  TaskState::InstallFailed};
+    std::vector<std::shared_ptr<Task>> made;
+    int32_t id = 9050;
+    for (TaskState s : states) {
+        auto t = put(++id, s);
+        dltest::writeFile(t->getPartPath(), "partial");
+        made.push_back(t);
+    }
+    sink.drain();
+    m.clearFinished();
+    EXPECT_EQ(sink.count(WM_APP + 1), 1);
+    auto snap = m.snapshot();
+    for (size_t i = 0; i < made.size(); ++i) {
+        TaskState s = states[i];
+        bool stays = s == TaskState::Downloading || s == TaskState::Verifying || s == TaskState::Installing;
+        bool deleted = s == TaskState::Failed || s == TaskState::Cancelled;
+        EXPECT_EQ(snap.count(made[i]->appId), stays ? 1u : 0u) << static_cast<int>(s);
+        EXPECT_EQ(dltest::fileExists(made[i]->getPartPath()), !deleted) << static_cast<int>(s);
+    }
+}
+
+TEST_F(Manager, ClearFinishedOnNothingStillAnnounces) {
+    std::map<int32_t, std::shared_ptr<Task>> saved;
+    {
+        std::lock_guard<std::mutex> lock(m.tasksLock);
+        saved.swap(m.tasks);
+    }
+    m.clearFinished();
+    EXPECT_EQ(sink.count(WM_APP + 1), 1);
+    std::lock_guard<std::mutex> lock(m.tasksLock);
+    m.tasks.swap(saved);
+}
+
+TEST_F(Manager, TickSamplesThenComputesSpeedOfDownloadingJobsOnly) {
+    auto t = put(9061, TaskState::Downloading);
+    auto done = put(9062, TaskState::Completed);
+    done->speed = 777;
+    t->downloadedBytes = 1000;
+    m.tick();  // first sample only
+    EXPECT_EQ(t->speed.load(), 0);
+    EXPECT_NE(t->sampleTick, 0u);
+    EXPECT_EQ(sink.count(WM_APP + 1), 0);
+
+    t->downloadedBytes = 2000;
+    m.tick();  // under 250 ms after the sample: nothing
+    EXPECT_EQ(t->speed.load(), 0);
+    EXPECT_EQ(sink.count(WM_APP + 1), 0);
+
+    Sleep(400);
+    t->downloadedBytes = 1000 + 400000;
+    m.tick();
+    EXPECT_GT(t->speed.load(), 400000 / 2);   // about 1 MB/s over 0.4 s
+    EXPECT_LT(t->speed.load(), 400000 * 3);
+    EXPECT_EQ(sink.count(WM_APP + 1), 1);
+    EXPECT_EQ(done->speed.load(), 777);
+
+    Sleep(300);
+    t->downloadedBytes = 10;  // rolled back
+    m.tick();
+    EXPECT_EQ(t->speed.load(), 0);
+}
+
+TEST_F(Manager, SnapshotCopiesEveryFieldInIdOrder) {
+    auto t = put(9072, TaskState::Failed);
+    put(9071, TaskState::Downloading);
+    t->downloadedBytes = 5;
+    t->totalBytes = 10;
+    t->speed = 3;
+    t->md5Ok = false;
+    t->isArchive = true;
+    t->retryCount = 4;
+    t->setError(L"磁盘写入失败");
+    auto snap = m.snapshot();
+    ASSERT_EQ(snap.count(9072), 1u);
+    const TaskInfo& i = snap[9072];
+    EXPECT_EQ(i.appId, 9072);
+    EXPECT_EQ(i.name, L"Job 9072");
+    EXPECT_EQ(i.state, 3);
+    EXPECT_EQ(i.downloadedBytes, 5);
+    EXPECT_EQ(i.totalBytes, 10);
+    EXPECT_EQ(i.speed, 3);
+    EXPECT_FALSE(i.md5Ok);
+    EXPECT_TRUE(i.isArchive);
+    EXPECT_EQ(i.errorText, L"磁盘写入失败");
+    EXPECT_EQ(i.retryCount, 4);
+    EXPECT_EQ(std::next(snap.find(9071))->first, 9072);
+    TaskInfo blank;
+    EXPECT_TRUE(blank.md5Ok);
+}
+
+TEST_F(Manager, ASeventhRequestWaitsForAFreeSlot) {
+    for (int i = 0; i < kMaxRequestsInFlight; ++i) m.acquireSlot();
+    std::atomic<bool> got{false};
+    std::thread seventh([&] {
+        m.acquireSlot();
+        got = true;
+    });
+    Sleep(300);
+    EXPECT_FALSE(got.load());
+    m.releaseSlot();
+    EXPECT_TRUE(dltest::waitFor([&] { return got.load(); }, 5000));
+    seventh.join();
+    for (int i = 0; i < kMaxRequestsInFlight; ++i) m.releaseSlot();
+    std::lock_guard<std::mutex> lock(m.slotLock);
+    EXPECT_EQ(m.activeRequests, 0);
+}
+
+}  // namespace

@@ -1,0 +1,464 @@
+// Whole downloads through the manager against the loopback test server: probe, size, name,
+// ranges, resume and rollback, retries, give-up texts, cancel, the connection limit,
+// verification, archive sniffing, write failures and hostile answers.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+#include "download/format.h"
+#include "download/manager.h"
+#include "download/retry.h"
+#include "download/support.h"
+#include "download/verify.h"
+#include "json/encoding.h"
+#include "support/test_server.h"
+
+namespace {
+
+std::mutex pausesLock;
+std::vector<int32_t> pausesSeen;
+
+uint32_t shortPause(int32_t attempt) {
+    std::lock_guard<std::mutex> lock(pausesLock);
+    pausesSeen.push_back(attempt);
+    return 5;
+}
+uint32_t longPause(int32_t) { return 4000; }
+
+std::string pattern(size_t size, const std::string& magic = std::string()) {
+    std::string out = magic;
+    for (size_t i = out.size(); i < size; ++i) out.push_back(static_cast<char>(testserver::patternByte(i)));
+    return out;
+}
+
+class Transfer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(testserver::httpBase().empty()) << "test server not running";
+        setDownloadDirectory(dir.path());
+        retryPause = &shortPause;
+        std::lock_guard<std::mutex> lock(pausesLock);
+        pausesSeen.clear();
+    }
+    void TearDown() override {
+        for (int32_t id : ids) {
+            m.cancel(id);
+            std::shared_ptr<Task> t = find(id);
+            if (t && t->thread) WaitForSingleObject(t->thread.get(), 30000);
+            std::lock_guard<std::mutex> lock(m.tasksLock);
+            m.tasks.erase(id);
+        }
+        retryPause = &realRetryPause;
+        setDownloadDirectory(std::wstring());
+    }
+    std::shared_ptr<Task> find(int32_t id) {
+        std::lock_guard<std::mutex> lock(m.tasksLock);
+        auto it = m.tasks.find(id);
+        return it == m.tasks.end() ? nullptr : it->second;
+    }
+    static std::string urlFor(const std::string& path, const std::string& query = "channel=test") {
+        return json::toUtf8(testserver::httpBase()) + path + "?" + query;
+    }
+    std::shared_ptr<Task> begin(int32_t id, const std::string& url, const std::string& md5 = "",
+                                int64_t packageSize = 0, const std::wstring& name = L"测试软件") {
+        ids.push_back(id);
+        m.start(id, name, url, md5, packageSize);
+        return find(id);
+    }
+    // Runs a download to its end (thread finished).
+    std::shared_ptr<Task> download(int32_t id, const std::string& url, const std::string& md5 = "",
+                                   int64_t packageSize = 0, const std::wstring& name = L"测试软件") {
+        auto t = begin(id, url, md5, packageSize, name);
+        EXPECT_TRUE(t);
+        if (t) EXPECT_EQ(WaitForSingleObject(t->thread.get(), 120000), WAIT_OBJECT_0);
+        return t;
+    }
+    std::string md5Of(const std::string& data) {
+        const std::wstring ref = dir.file(L"reference.bin");
+        dltest::writeFile(ref, data);
+        std::string hex;
+        fileMd5Hex(ref, hex);
+        DeleteFileW(ref.c_str());
+        return hex;
+    }
+    // The finished file holds exactly the served bytes.
+    void expectFile(const std::shared_ptr<Task>& t, const std::string& served) {
+        EXPECT_EQ(t->state.load(), TaskState::Completed) << json::toUtf8(t->getError());
+        const std::string got = dltest::readFile(t->getFilePath());
+        EXPECT_EQ(got.size(), served.size());
+        EXPECT_TRUE(got == served) << "content differs";
+        EXPECT_FALSE(dltest::fileExists(t->getPartPath()));
+        EXPECT_EQ(t->downloadedBytes.load(), static_cast<int64_t>(served.size()));
+    }
+
+    DownloadManager& m = DownloadManager::instance();
+    dltest::TempDir dir{L"xfer"};
+    std::vector<int32_t> ids;
+};
+
+TEST_F(Transfer, ProbeWith200AndLengthTakesTheSizeAndSendsNoRange) {
+    const std::string p = testserver::uniquePath("api/client/download/7");
+    testserver::script(p, R"([{"ranges":false,"body_size":100000}])");
+    const std::string served = pattern(100000);
+    auto t = download(8101, urlFor(p), md5Of(served), 5);
+    expectFile(t, served);
+    EXPECT_TRUE(t->md5Ok.load());
+    EXPECT_EQ(t->totalBytes.load(), 100000);
+    EXPECT_EQ(t->getFilePath(), dir.file(L"测试软件.exe"));  // a numeric last segment names nothing
+    auto reqs = testserver::requests(p);
+    ASSERT_EQ(reqs.size(), 2u);
+    EXPECT_EQ(reqs[0].header("Range"), "bytes=0-0");
+    EXPECT_EQ(reqs[1].header("Range"), "");
+    EXPECT_EQ(reqs[1].path, p + "?channel=test");
+}
+
+TEST_F(Transfer, A206WithUnknownTotalKeepsTheCatalogSizeAndUsesRanges) {
+    const std::string p = testserver::uniquePath("api/client/download/8");
+    testserver::script(p, R"([{"total_known":false,"body_size":50000}])");
+    auto t = download(8102, urlFor(p), "", 50000);
+    expectFile(t, pattern(50000));
+    EXPECT_EQ(t->totalBytes.load(), 50000);
+    auto reqs = testserver::requests(p);
+    ASSERT_EQ(reqs.size(), 2u);
+    EXPECT_EQ(reqs[1].header("Range"), "bytes=0-49999");
+}
+
+TEST_F(Transfer, NoSizeAnywhereTakesAnyCompleteBody) {
+    const std::string p = testserver::uniquePath("api/client/download/9");
+    testserver::script(p, R"([{"ranges":false,"content_length":false,"body_size":3000}])");
+    auto t = download(8103, urlFor(p), "", 0);
+    expectFile(t, pattern(3000));
+    EXPECT_EQ(testserver::requests(p).back().header("Range"), "");
+}
+
+TEST_F(Transfer, NamesComeFromTheFinalAddressAndArchivesFromTheirBytes) {
+    const std::string zip("PK\x03\x04", 4), rar("Rar!\x1a\x07\x00", 7), sevenZip("7z\xbc\xaf\x27\x1c", 6);
+    const struct {
+        int id;
+        const wchar_t* file;
+        std::string magic;
+        bool archive;
+    } cases[] = {
+        {101, L"中.exe", "", false},
+        {102, L"setup.msi", "", false},
+        {103, L"Tool.zip", zip, true},
+        {104, L"pack.rar", rar, true},
+        {105, L"pack.7z", sevenZip, true},
+        {106, L"setup%ZZ.exe", "", false},
+        {107, L"测试软件.exe", "", false},
+        {108, L"测试软件.exe", "", false},   // CON.exe would open a device
+        {109, L"....evil.exe", "", false},   // ../../ loses its slashes: stays in the folder
+        {110, L"测试软件.exe", "", false},   // 300-character name
+        {111, L"App.zip", zip, true},
+        {112, L"ab.exe", "", false},
+    };
+    int32_t id = 8110;
+    for (const auto& c : cases) {
+        const std::string base = testserver::uniquePath("api/client/download/" + std::to_string(c.id));
+        const std::string served = pattern(200000, c.magic);
+        auto t = download(++id, urlFor(base, "channel=test&size=200000"), md5Of(served));
+        ASSERT_TRUE(t);
+        EXPECT_EQ(t->getFilePath(), dir.file(c.file)) << c.id;
+        EXPECT_EQ(t->isArchive.load(), c.archive) << c.id;
+        EXPECT_TRUE(t->md5Ok.load()) << c.id;
+        expectFile(t, served);
+        DeleteFileW(t->getFilePath().c_str());
+    }
+    EXPECT_FALSE(dltest::fileExists(dir.path() + L"\\..\\evil.exe"));
+}
+
+TEST_F(Transfer, AFourKilobyteNameEndsCleanly) {
+    const std::string base = testserver::uniquePath("api/client/download/113");
+    auto t = download(8130, urlFor(base, "channel=test&size=5000"), "", 5000);
+    ASSERT_TRUE(t);
+    TaskState s = t->state.load();
+    EXPECT_TRUE(s == TaskState::Completed || s == TaskState::Failed);
+    if (s == TaskState::Failed) EXPECT_NE(t->getError(), L"");
+    EXPECT_EQ(t->getFilePath().rfind(dir.path(), 0), 0u);
+}
+
+TEST_F(Transfer, AServerIgnoringRangeOnResumeStartsOverFromZero) {
+    const int n = 300000;
+    const std::string p = testserver::uniquePath("api/client/download/10");
+    testserver::script(p, R"([{"body_size":300000},{"body_size":300000,"cut_after":5000,"close":true},
+                             {"body_size":300000,"ranges":false}])");
+    auto t = download(8140, urlFor(p), "", n);
+    expectFile(t, pattern(n));
+    auto reqs = testserver::requests(p);
+    ASSERT_EQ(reqs.size(), 4u);
+    EXPECT_EQ(reqs[1].header("Range"), "bytes=0-299999");
+    EXPECT_EQ(reqs[2].header("Range"), "bytes=5000-299999");
+    EXPECT_EQ(reqs[3].header("Range"), "bytes=0-299999");
+}
+
+TEST_F(Transfer, A206CutOffAfter3MiBResumesWhereItStopped) {
+    const int n = 4 * 1048576;
+    const std::string p = testserver::uniquePath("api/client/download/11");
+    testserver::script(p, R"([{"body_size":4194304},{"body_size":4194304,"cut_after":3145728,"close":true},
+                             {"body_size":4194304}])");
+    auto t = download(8141, urlFor(p), "", 0);
+    expectFile(t, pattern(n));
+    auto reqs = testserver::requests(p);
+    ASSERT_EQ(reqs.size(), 3u);
+    EXPECT_EQ(reqs[2].header("Range"), "bytes=3145728-4194303");
+    EXPECT_EQ(t->retryCount.load(), 0);
+}
+
+TEST_F(Transfer, A416Or401GivesUpAtOnceWithTheEnginesText) {
+    const struct {
+        int status;
+        const wchar_t* text;
+    } cases[] = {{416, L"HTTP 416"}, {401, L"HTTP 401"}, {400, L"HTTP 400"}};
+    int32_t id = 8150;
+    for (const auto& c : cases) {
+        const std::string p = testserver::uniquePath("api/client/download/12");
+        testserver::script(p, R"([{"body_size":1000},{"status":)" + std::to_string(c.status) +
+                                  R"(,"body":"refused"}])");
+        auto t = download(++id, urlFor(p), "", 1000);
+        EXPECT_EQ(t->state.load(), TaskState::Failed);
+        EXPECT_EQ(t->getError(), c.text);
+        EXPECT_EQ(testserver::requests(p).size(), 2u);
+        EXPECT_EQ(t->retryCount.load(), 0);
+        EXPECT_TRUE(dltest::fileExists(t->getPartPath()));  // kept until cleared
+    }
+}
+
+TEST_F(Transfer, Thirteen503sUseTwelveRetriesThenGiveUp) {
+    dltest::MessageWindow sink;
+    m.window = sink.hwnd();
+    const std::string p = testserver::uniquePath("api/client/download/13");
+    testserver::script(p, R"([{"body_size":1000},{"status":503,"body":"busy","times":13},{"body_size":1000}])");
+    auto t = download(8160, urlFor(p), "", 1000);
+    m.window = nullptr;
+    EXPECT_EQ(t->state.load(), TaskState::Failed);
+    EXPECT_EQ(t->getError(), L"网络不稳定，重试多次仍失败，请稍后再试");
+    EXPECT_EQ(t->retryCount.load(), 12);
+    EXPECT_EQ(testserver::requests(p).size(), 14u);
+    {
+        std::lock_guard<std::mutex> lock(pausesLock);
+        std::vector<int32_t> expected{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+        EXPECT_EQ(pausesSeen, expected);
+    }
+    EXPECT_GE(sink.count(WM_APP + 1), 13);  // one per retry, one for the failure
+}
+
+TEST_F(Transfer, CancelDuringAPauseEndsTheRunnerPromptly) {
+    retryPause = &longPause;
+    const std::string p = testserver::uniquePath("api/client/download/14");
+    testserver::script(p, R"([{"body_size":1000},{"status":503,"body":"busy"}])");
+    auto t = begin(8170, urlFor(p), "", 1000);
+    ASSERT_TRUE(dltest::waitFor([&] { return t->retryCount.load() == 1; }));
+    Sleep(200);
+    const DWORD before = GetTickCount();
+    m.cancel(8170);
+    ASSERT_EQ(WaitForSingleObject(t->thread.get(), 10000), WAIT_OBJECT_0);
+    EXPECT_LT(GetTickCount() - before, 1500u);  // the pause had 3.8 s to go
+    EXPECT_EQ(t->state.load(), TaskState::Cancelled);
+    EXPECT_EQ(t->getError(), L"");
+}
+
+TEST_F(Transfer, ASeventhDownloadWaitsForASlot) {
+    std::vector<std::shared_ptr<Task>> jobs;
+    std::vector<std::string> paths;
+    for (int i = 0; i < 7; ++i) {
+        paths.push_back(testserver::uniquePath("api/client/download/" + std::to_string(20 + i)));
+        testserver::script(paths.back(),
+                           R"([{"body_size":100000},{"body_size":100000,"chunk":10000,"interval_ms":150}])");
+    }
+    std::atomic<bool> stop{false};
+    std::atomic<int> peak{0};
+    std::thread watch([&] {
+        while (!stop) {
+            {
+                std::lock_guard<std::mutex> lock(m.slotLock);
+                if (m.activeRequests > peak) peak = m.activeRequests;
+            }
+            Sleep(2);
+        }
+    });
+    for (int i = 0; i < 7; ++i) jobs.push_back(begin(8180 + i, urlFor(paths[i]), "", 100000));
+    // Six transfers in flight; one job still waits in state 0 with nothing received.
+    bool sawWaiting = dltest::waitFor([&] {
+        int transferring = 0, waiting = 0;
+        for (size_t i = 0; i < jobs.size(); ++i) {
+            size_t n = testserver::requests(paths[i]).size();
+            if (n >= 2) ++transferring;
+            else if (jobs[i]->state.load() == TaskState::Downloading && jobs[i]->downloadedBytes.load() == 0)
+                ++waiting;
+        }
+        return transferring == 6 && waiting == 1;
+    });
+    EXPECT_TRUE(sawWaiting);
+    for (auto& j : jobs) ASSERT_EQ(WaitForSingleObject(j->thread.get(), 60000), WAIT_OBJECT_0);
+    stop = true;
+    watch.join();
+    EXPECT_LE(peak.load(), kMaxRequestsInFlight);
+    for (auto& j : jobs) expectFile(j, pattern(100000));
+}
+
+TEST_F(Transfer, CancelDuringVerificationIsOvertaken) {
+    const int n = 48 * 1048576;
+    bool caught = false;
+    for (int round = 0; round < 3 && !caught; ++round) {
+        const std::string p = testserver::uniquePath("api/client/download/30");
+        testserver::script(p, R"([{"body_size":50331648}])");
+        auto t = begin(8190 + round, urlFor(p), "0123456789abcdef0123456789abcdef", n);
+        dltest::waitFor([&] {
+            TaskState s = t->state.load();
+            return s != TaskState::Downloading;
+        }, 60000);
+        if (t->state.load() == TaskState::Verifying) {
+            m.cancel(8190 + round);
+            caught = true;
+        }
+        ASSERT_EQ(WaitForSingleObject(t->thread.get(), 60000), WAIT_OBJECT_0);
+        if (caught) {
+            EXPECT_EQ(t->state.load(), TaskState::Completed);
+            EXPECT_FALSE(t->md5Ok.load());
+            EXPECT_TRUE(dltest::fileExists(t->getFilePath()));
+        }
+        DeleteFileW(t->getFilePath().c_str());
+    }
+    EXPECT_TRUE(caught) << "verification was never observed";
+}
+
+TEST_F(Transfer, TheCatalogDigestMustMatchExactly) {
+    const std::string p = testserver::uniquePath("api/client/download/31");
+    testserver::script(p, R"([{"body_size":70000}])");
+    const std::string good = md5Of(pattern(70000));
+    std::string upper = good;
+    for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    const struct {
+        std::string md5;
+        bool ok;
+    } cases[] = {{good, true}, {upper, false}, {good + " ", false}, {" " + good, false}, {"", true}};
+    int32_t id = 8200;
+    for (const auto& c : cases) {
+        auto t = download(++id, urlFor(p), c.md5, 70000);
+        EXPECT_EQ(t->state.load(), TaskState::Completed) << c.md5;
+        EXPECT_EQ(t->md5Ok.load(), c.ok) << c.md5;
+        EXPECT_TRUE(dltest::fileExists(t->getFilePath()));
+    }
+}
+
+TEST_F(Transfer, AFailingWriteStopsWithoutRetry) {
+    // A region of the part file locked through another handle: the runner's writes there
+    // fail as they would on a full disk.
+    const int n = 2 * 1048576;
+    const std::string p = testserver::uniquePath("api/client/download/32");
+    testserver::script(p, R"([{"body_size":2097152},{"body_size":2097152,"chunk":65536,"interval_ms":40}])");
+    auto t = begin(8210, urlFor(p), "", n);
+    const std::wstring part = t->getPartPath();
+    HANDLE h = INVALID_HANDLE_VALUE;
+    ASSERT_TRUE(dltest::waitFor([&] {
+        if (t->downloadedBytes.load() == 0) return false;
+        h = CreateFileW(part.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                        OPEN_EXISTING, 0, nullptr);
+        return h != INVALID_HANDLE_VALUE;
+    }));
+    OVERLAPPED at = {};
+    at.Offset = 1048576;
+    ASSERT_TRUE(LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1048576, 0, &at));
+    EXPECT_EQ(WaitForSingleObject(t->thread.get(), 60000), WAIT_OBJECT_0);
+    UnlockFileEx(h, 0, 1048576, 0, &at);
+    CloseHandle(h);
+    EXPECT_EQ(t->state.load(), TaskState::Failed);
+    EXPECT_EQ(t->getError(), L"磁盘写入失败");
+    EXPECT_EQ(t->retryCount.load(), 0);
+    EXPECT_EQ(testserver::requests(p).size(), 2u);
+}
+
+TEST_F(Transfer, AnUncreatablePartFileFailsTheJob) {
+    // The download folder is a file: nothing can be created in it.
+    const std::wstring notDir = dir.file(L"plainfile");
+    dltest::writeFile(notDir, "x");
+    setDownloadDirectory(notDir);
+    const std::string p = testserver::uniquePath("api/client/download/33");
+    testserver::script(p, R"([{"body_size":1000}])");
+    auto t = download(8220, urlFor(p), "", 1000);
+    EXPECT_EQ(t->state.load(), TaskState::Failed);
+    EXPECT_EQ(t->getError(), L"无法创建下载文件");
+}
+
+TEST_F(Transfer, AnUnreachableServerFailsTheProbeWithTheEngineText) {
+    auto t = download(8230, "http://127.0.0.1:1/api/client/download/1?channel=test", "", 1000);
+    EXPECT_EQ(t->state.load(), TaskState::Failed);
+    EXPECT_EQ(t->getError().rfind(L"请求发送失败 (winhttp ", 0), 0u) << json::toUtf8(t->getError());
+}
+
+TEST_F(Transfer, ARejectedFinalAddressSendsTheNextAttemptBackToTheOwnAddress) {
+    const std::string own = testserver::uniquePath("api/client/download/34");
+    const std::string mirror = testserver::uniquePath("mirror/setup.exe");
+    const std::string mirror2 = testserver::uniquePath("mirror2/setup.exe");
+    // The own address redirects to a mirror that answers the probe, then 404s; the own
+    // address, asked again, sends the download to a second mirror.
+    testserver::script(own, R"([{"status":302,"location":")" + mirror + R"(","times":2},{"status":302,"location":")" +
+                                mirror2 + R"("}])");
+    testserver::script(mirror, R"([{"body_size":9000},{"status":404,"body":"gone"}])");
+    testserver::script(mirror2, R"([{"body_size":9000}])");
+    auto t = download(8240, urlFor(own), "", 9000);
+    expectFile(t, pattern(9000));
+    auto ownReqs = testserver::requests(own);
+    auto mirrorReqs = testserver::requests(mirror);
+    // probe via own, transfer via the remembered mirror (404), then own again -> mirror2.
+    EXPECT_EQ(mirrorReqs.size(), 2u);
+    EXPECT_EQ(ownReqs.size(), 2u);
+    std::lock_guard<std::mutex> lock(t->urlLock);
+    EXPECT_EQ(t->rejectedUrls.count(json::toUtf8(testserver::httpBase()) + mirror), 1u);
+    EXPECT_EQ(t->effectiveUrl, json::toUtf8(testserver::httpBase()) + mirror2);
+}
+
+TEST_F(Transfer, HostileAnswersEndInAMessageOrACorrectFile) {
+    const struct {
+        const char* what;
+        std::string steps;
+        int64_t packageSize;
+    } cases[] = {
+        {"length 2^63-1", R"([{"raw":"HTTP/1.1 200 OK\r\nContent-Length: 9223372036854775807\r\n\r\nabc"}])", 0},
+        {"length 2^64", R"([{"raw":"HTTP/1.1 200 OK\r\nContent-Length: 18446744073709551616\r\n\r\nabc"}])", 0},
+        {"negative length", R"([{"raw":"HTTP/1.1 200 OK\r\nContent-Length: -5\r\nConnection: close\r\n\r\nabc"}])", 0},
+        {"range total 2^63-1",
+         R"([{"raw":"HTTP/1.1 206 Partial\r\nContent-Range: bytes 0-0/9223372036854775807\r\nContent-Length: 1\r\n\r\na"}])",
+         0},
+        {"range total beyond the file",
+         R"([{"raw":"HTTP/1.1 206 Partial\r\nContent-Range: bytes 0-0/5000000\r\nContent-Length: 1\r\n\r\n\u0000"},
+             {"body_size":1000}])",
+         0},
+        {"garbage answer", R"([{"raw":"NONSENSE\r\n\r\n"}])", 1000},
+    };
+    int32_t id = 8250;
+    for (const auto& c : cases) {
+        const std::string p = testserver::uniquePath("api/client/download/40");
+        testserver::script(p, c.steps);
+        auto t = download(++id, urlFor(p), "", c.packageSize);
+        ASSERT_TRUE(t) << c.what;
+        TaskState s = t->state.load();
+        EXPECT_TRUE(s == TaskState::Completed || s == TaskState::Failed) << c.what;
+        if (s == TaskState::Failed) EXPECT_NE(t->getError(), L"") << c.what;
+        EXPECT_GE(t->totalBytes.load(), 0) << c.what;
+        EXPECT_GE(t->downloadedBytes.load(), 0) << c.what;
+        if (s == TaskState::Completed) {
+            std::string got = dltest::readFile(t->getFilePath());
+            EXPECT_EQ(static_cast<int64_t>(got.size()), t->downloadedBytes.load()) << c.what;
+        }
+    }
+}
+
+TEST_F(Transfer, AnEndlessRangeAnswerStopsAtTheRangeEnd) {
+    const std::string base = testserver::uniquePath("hostile/endless206");
+    auto t = download(8270, urlFor(base), "", 0);
+    expectFile(t, pattern(1000));
+}
+
+TEST_F(Transfer, AnEndlessBodyIsEndedByCancel) {
+    const std::string base = testserver::uniquePath("hostile/endless");
+    auto t = begin(8271, urlFor(base), "", 0);
+    ASSERT_TRUE(dltest::waitFor([&] { return t->downloadedBytes.load() > 4 * 1048576; }, 60000));
+    m.cancel(8271);
+    EXPECT_EQ(WaitForSingleObject(t->thread.get(), 30000), WAIT_OBJECT_0);
+    EXPECT_EQ(t->state.load(), TaskState::Cancelled);
+}
+
+}  // namespace
