@@ -1,0 +1,152 @@
+#include "app/config.h"
+
+#include "json/encoding.h"
+#include "json/json.h"
+#include "scoped.h"
+
+#include <shlobj.h>
+
+#include <exception>
+
+namespace {
+
+std::wstring gAppDataFolder;
+std::wstring gExeFolder;
+
+std::wstring appDataFolder() {
+    if (!gAppDataFolder.empty()) return gAppDataFolder;
+    wchar_t folder[MAX_PATH] = {};
+    // Without the folder the path starts at the current drive's root; loading then
+    // falls back to the executable's folder.
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder))) folder[0] = 0;
+    return folder;
+}
+
+std::wstring exeFolder() {
+    if (!gExeFolder.empty()) return gExeFolder;
+    wchar_t path[MAX_PATH] = {};
+    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return folderOfPath(std::wstring(path, n < MAX_PATH ? n : 0));
+}
+
+// The member as text: absent gives nothing, any other kind than a string gives "".
+bool memberText(const json::Value& root, const char* key, std::wstring& text) {
+    const json::Value* v = root.lookup(key);
+    if (!v) return false;
+    text = json::toWide(v->asString(""));
+    return true;
+}
+
+void trimTrailing(std::wstring& s, const wchar_t* chars) {
+    while (!s.empty() && wcschr(chars, s.back())) s.pop_back();
+}
+
+}  // namespace
+
+void setConfigFolders(const std::wstring& appDataFolder, const std::wstring& exeFolder) {
+    gAppDataFolder = appDataFolder;
+    gExeFolder = exeFolder;
+}
+
+std::wstring configFilePath() {
+    std::wstring folder = appDataFolder() + L"\\KelvoManager";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    return folder + L"\\config.json";
+}
+
+std::wstring folderOfPath(const std::wstring& path) {
+    size_t cut = path.find_last_of(L"\\/");
+    return cut == std::wstring::npos ? std::wstring(L".") : path.substr(0, cut);
+}
+
+std::wstring exeConfigPath() {
+    return exeFolder() + L"\\config.json";
+}
+
+bool readWholeFile(const std::wstring& path, std::string& bytes) {
+    ScopedFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    char chunk[4096];
+    DWORD got = 0;
+    try {
+        while (ReadFile(file.get(), chunk, sizeof chunk, &got, nullptr) && got > 0) bytes.append(chunk, got);
+    } catch (const std::bad_alloc&) {
+        // A file too large to hold ends the reading like a failed read.
+    }
+    return true;
+}
+
+Config parseConfig(const std::string& bytes) {
+    Config config;
+    if (bytes.empty()) return config;
+    std::shared_ptr<json::Value> root = json::parse(bytes);
+    if (!root) return config;
+
+    std::wstring text;
+    if (memberText(*root, "server", text)) {
+        trimTrailing(text, L"/");
+        if (!text.empty()) config.server = text;
+    }
+    if (memberText(*root, "channel", text) && !text.empty()) config.channel = text;
+    if (memberText(*root, "downloadDir", text)) {
+        trimTrailing(text, L"\\/");
+        // A bare drive such as "D:" is not taken as a folder.
+        if (text.size() >= 3) config.downloadDir = text;
+    }
+    return config;
+}
+
+std::string formatConfig(const Config& config) {
+    auto quoted = [](const std::wstring& value) { return "\"" + json::escape(json::toUtf8(value)) + "\""; };
+    return "{\n"
+           "  \"server\": " + quoted(config.server) + ",\n"
+           "  \"channel\": " + quoted(config.channel) + ",\n"
+           "  \"downloadDir\": " + quoted(config.downloadDir) + "\n"
+           "}\n";
+}
+
+bool replaceFileContents(const std::wstring& path, const std::string& text) {
+    if (text.size() > MAXDWORD) return false;
+    // A read-only file stays as it is, as it would if it were rewritten in place.
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return false;
+    std::wstring temp = path + L".tmp";
+    {
+        ScopedFile file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                    nullptr));
+        if (!file) return false;
+        DWORD written = 0;
+        // Flushed before the move so the new name never points at data still in the cache.
+        bool ok = WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+                  written == text.size() && FlushFileBuffers(file.get());
+        if (!ok) {
+            file.reset();
+            DeleteFileW(temp.c_str());
+            return false;
+        }
+    }
+    if (!MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DeleteFileW(temp.c_str());
+        return false;
+    }
+    return true;
+}
+
+Config loadConfig() {
+    try {
+        std::string bytes;
+        if (!readWholeFile(configFilePath(), bytes)) readWholeFile(exeConfigPath(), bytes);
+        return parseConfig(bytes);
+    } catch (const std::exception&) {
+        return Config();
+    }
+}
+
+bool saveConfig(const Config& config) {
+    try {
+        return replaceFileContents(configFilePath(), formatConfig(config));
+    } catch (const std::exception&) {
+        return false;
+    }
+}
