@@ -91,6 +91,11 @@ public:
         DeleteFileW((dir + L"\\readme.txt").c_str());
         DeleteFileW((dir + L"\\uninstall.exe").c_str());
         RemoveDirectoryW(dir.c_str());
+        // The uninstaller's helper copy in the temporary folder, once it has exited.
+        wchar_t temp[MAX_PATH];
+        DWORD n = GetTempPathW(MAX_PATH, temp);
+        std::wstring helper = std::wstring(temp, n) + name_ + L"-uninstall.exe";
+        for (int i = 0; i < 50 && fileExists(helper) && !DeleteFileW(helper.c_str()); i++) Sleep(100);
     }
 
 private:

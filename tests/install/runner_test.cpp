@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "install_test_util.h"
+#include "scoped.h"
 
 namespace {
 
@@ -86,6 +87,64 @@ TEST_F(InstallerRunner, FileThatCannotBeLaunchedGoesBackToCompleted) {
     RunOutcome r = runInstall(packagePath(L"no-such-installer.exe"), L"KV Missing");
     EXPECT_TRUE(r.notified);
     EXPECT_EQ(r.state, TaskState::Completed);
+}
+
+// A file type of this user whose "open" is sent over DDE to an already running program.
+class DdeFileType {
+public:
+    DdeFileType() {
+        remove();
+        std::wstring server = packagePath(L"kv_dde_server.exe");
+        ok_ = set(L"Software\\Classes\\.kvddetest", L"KVTest.DdeFile") &&
+              set(L"Software\\Classes\\KVTest.DdeFile\\shell\\open\\command", L"\"" + server + L"\" \"%1\"") &&
+              set(L"Software\\Classes\\KVTest.DdeFile\\shell\\open\\ddeexec", L"[open(\"%1\")]") &&
+              set(L"Software\\Classes\\KVTest.DdeFile\\shell\\open\\ddeexec\\application", L"KVTestDde") &&
+              set(L"Software\\Classes\\KVTest.DdeFile\\shell\\open\\ddeexec\\topic", L"System");
+    }
+    ~DdeFileType() { remove(); }
+    bool ok() const { return ok_; }
+
+private:
+    // The user's classes are what Windows reads; Wine's HKEY_CLASSES_ROOT shows only the
+    // machine's, so those are written too where that is allowed.
+    static bool set(const wchar_t* key, const std::wstring& value) {
+        DWORD size = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
+        RegSetKeyValueW(HKEY_LOCAL_MACHINE, key, nullptr, REG_SZ, value.c_str(), size);
+        return RegSetKeyValueW(HKEY_CURRENT_USER, key, nullptr, REG_SZ, value.c_str(), size) == ERROR_SUCCESS;
+    }
+    static void remove() {
+        for (HKEY hive : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+            RegDeleteTreeW(hive, L"Software\\Classes\\.kvddetest");
+            RegDeleteTreeW(hive, L"Software\\Classes\\KVTest.DdeFile");
+        }
+    }
+    bool ok_ = false;
+};
+
+TEST_F(InstallerRunner, FileHandedToARunningProgramLeavesNoProcessAndEndsInstalled) {
+    DdeFileType type;
+    ASSERT_TRUE(type.ok());
+    wchar_t temp[MAX_PATH];
+    std::wstring file = std::wstring(temp, GetTempPathW(MAX_PATH, temp)) + L"kv-install-test.kvddetest";
+    ScopedFile(CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+
+    ScopedHandle ready(CreateEventW(nullptr, TRUE, FALSE, L"KVTestDdeReady"));
+    std::wstring cmd = L"\"" + packagePath(L"kv_dde_server.exe") + L"\" KVTestDdeReady";
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    ASSERT_TRUE(CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    ScopedHandle server(pi.hProcess), serverThread(pi.hThread);
+    ASSERT_EQ(WaitForSingleObject(ready.get(), 10000), WAIT_OBJECT_0);
+
+    RunOutcome r = runInstall(file, L"KV Dde Document");
+    EXPECT_TRUE(r.notified);
+    EXPECT_EQ(r.state, TaskState::Installed);
+    ASSERT_EQ(WaitForSingleObject(server.get(), 15000), WAIT_OBJECT_0);
+    DWORD code = 1;
+    GetExitCodeProcess(server.get(), &code);
+    EXPECT_EQ(code, 0u) << "the running program received the open command";
+    DeleteFileW(file.c_str());
 }
 
 TEST_F(InstallerRunner, NoWindowToNotifyIsFine) {
