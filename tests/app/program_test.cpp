@@ -73,8 +73,8 @@ TEST_F(ProgramResources, IconGroupHoldsSevenPngSizes) {
     const unsigned sizes[] = {16, 24, 32, 48, 64, 128, 256};
     for (int i = 0; i < 7; i++) {
         SCOPED_TRACE(sizes[i]);
-        EXPECT_EQ(entries[i].width, sizes[i] & 0xFF);  // 256 is stored as 0
-        EXPECT_EQ(entries[i].height, sizes[i] & 0xFF);
+        EXPECT_EQ(unsigned(entries[i].width), sizes[i] & 0xFF);  // 256 is stored as 0
+        EXPECT_EQ(unsigned(entries[i].height), sizes[i] & 0xFF);
         EXPECT_EQ(entries[i].bitCount, 32);
         std::string image = resource(RT_ICON, entries[i].id);
         EXPECT_EQ(image.size(), entries[i].bytesInRes);
