@@ -6,12 +6,14 @@ publisher, hand-over delay) as the trailer the installer reads from its own file
 UTF-8 "k=v" lines, their length as 4 bytes little-endian, then b"KVSETUP1".
 
   make-package.py BASE.exe OUT.exe --name "Photo Studio" [--key KEY] [--version 1.0.0]
-                  [--publisher P] [--delay-ms 10000] [--exit-code 0]
+                  [--publisher P] [--delay-ms 10000] [--exit-code 0] [--info FILE]
 
-Prints the MD5 digest and size of the written package, for the catalog.
+Prints the MD5 digest and size of the written package, for the catalog; --info FILE also
+writes them to FILE as JSON {"md5": "...", "size": N}.
 """
 import argparse
 import hashlib
+import json
 import re
 import shutil
 import struct
@@ -38,6 +40,7 @@ def main():
     ap.add_argument("--publisher", default="Kelvo Test")
     ap.add_argument("--delay-ms", type=int, default=10000, help="hand-over installer: delay before registering")
     ap.add_argument("--exit-code", type=int, default=0, help="hand-over installer: exit code of the first process")
+    ap.add_argument("--info", help="also write the MD5 digest and size to this JSON file")
     args = ap.parse_args()
 
     key = args.key or re.sub(r'[\\/:*?"<>|\s]+', "", args.name) or "KVTestApp"
@@ -56,7 +59,11 @@ def main():
     with open(args.out, "wb") as f:
         f.write(data)
     shutil.copymode(args.base, args.out)
-    print(hashlib.md5(data).hexdigest(), len(data))
+    digest = hashlib.md5(data).hexdigest()
+    print(digest, len(data))
+    if args.info:
+        with open(args.info, "w", encoding="utf-8") as f:
+            json.dump({"md5": digest, "size": len(data)}, f)
 
 
 if __name__ == "__main__":
