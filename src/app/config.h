@@ -21,13 +21,15 @@ std::wstring configFilePath();
 // Appends the file's bytes; false only if it cannot be opened.
 bool readWholeFile(const std::wstring& path, std::string& bytes);
 
-// The pieces of loadConfig and saveConfig, over plain data.
+// The decisions of loadConfig and saveConfig, over plain data.
 Config parseConfig(const std::string& bytes);    // defaults overlaid with the valid members
 std::string formatConfig(const Config& config);  // the five-line file text
 std::wstring folderOfPath(const std::wstring& path);  // before the last '\' or '/', else "."
+
 // config.json beside the executable, read when the per-user file cannot be opened.
 std::wstring exeConfigPath();
-// Writes text to a temporary file beside path, then moves it over path in one step.
+// Writes text to a temporary file beside path, then moves it over path in one step;
+// on failure path keeps its old content. A read-only path is not replaced.
 bool replaceFileContents(const std::wstring& path, const std::string& text);
 
 // Tests point these at a scratch folder; empty (the default) means the roaming
