@@ -175,7 +175,14 @@ TEST_F(VersionInfo, NamesAreTheChineseProductName) {
     EXPECT_EQ(text(L"ProductVersion"), L"1.4.25.0");
 }
 
+// The program creates its folder in the user's application-data folder, so it is only
+// run where that folder belongs to the test: inside the build tree's private Wine prefix.
+bool inPrivateWinePrefix() {
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
 TEST(Program, RunsAndExitsCleanly) {
+    if (!inPrivateWinePrefix()) GTEST_SKIP() << "would touch the real user's application-data folder";
     // Start-up with no window yet: DPI awareness, crash filter and configuration, then exit 0.
     std::wstring commandLine = L"\"" KV_PROGRAM_PATH L"\"";
     STARTUPINFOW startup = {};
