@@ -145,8 +145,10 @@ std::wstring untrustedHttpsBase() { return base(L"https", ports().untrusted); }
 uint16_t httpPort() { return ports().http; }
 
 std::string uniquePath(const std::string& name) {
+    // Wine reuses small process ids from run to run, and the server outlives a test program.
+    static const std::string run = std::to_string(GetCurrentProcessId()) + "." + std::to_string(GetTickCount64());
     static std::atomic<int> counter{0};
-    return "/t/" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter) + "/" + name;
+    return "/t/" + run + "-" + std::to_string(++counter) + "/" + name;
 }
 
 bool script(const std::string& path, const std::string& stepsJson) {

@@ -17,7 +17,7 @@ std::wstring httpsBase();           // certificate signed by the CA trusted in t
 std::wstring untrustedHttpsBase();  // certificate signed by a CA trusted nowhere
 uint16_t httpPort();
 
-// A path prefix no other test uses: "/t/<pid>-<n>/<name>".
+// A path prefix no other test uses: "/t/<run>-<n>/<name>".
 std::string uniquePath(const std::string& name);
 
 // Scripts the answers for one exact path; stepsJson is a JSON array of steps

@@ -24,11 +24,12 @@ stop_server() {
 make_tls() {
   local t="$dir/tls"
   rm -rf "$t" && mkdir -p "$t" || return 1
+  # Wine matches the host only against DNS names, so the address is also listed as one.
   cat > "$t/server.ext" <<'EXT'
 basicConstraints=CA:FALSE
 keyUsage=digitalSignature,keyEncipherment
 extendedKeyUsage=serverAuth
-subjectAltName=IP:127.0.0.1,DNS:localhost
+subjectAltName=IP:127.0.0.1,DNS:127.0.0.1,DNS:localhost
 EXT
   # The trusted CA (added to the test Wine prefix's Root store) and its server certificate;
   # a second, never-trusted CA signs the certificate of the "untrusted" listener.

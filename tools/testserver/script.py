@@ -15,7 +15,7 @@ Step members (all optional):
   delay_ms      wait before answering
   chunk, interval_ms  send the body in chunks of `chunk` bytes, pausing between them
   close         answer with Connection: close
-  raw           send these bytes (latin-1 text) instead of an HTTP answer, then close
+  raw           send this text (as UTF-8) instead of an HTTP answer, then close
   hold_ms       with raw: wait this long before closing
   times         how many requests this step answers, default 1
 """
@@ -67,7 +67,7 @@ def run_step(req, step):
         time.sleep(step["delay_ms"] / 1000.0)
     if "raw" in step:
         try:
-            req.wfile.write(step["raw"].encode("latin-1"))
+            req.wfile.write(step["raw"].encode("utf-8"))
             req.wfile.flush()
             if step.get("hold_ms"):
                 time.sleep(step["hold_ms"] / 1000.0)

@@ -22,7 +22,7 @@ import sys
 import threading
 import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
-from urllib.parse import parse_qs, urlsplit
+from urllib.parse import parse_qs
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
@@ -117,9 +117,14 @@ class Handler(BaseHTTPRequestHandler):
         return b""
 
     def _dispatch(self):
-        parts = urlsplit(self.path)
-        self.path_only = parts.path
-        self.query = parse_qs(parts.query, keep_blank_values=True)
+        # The request line as sent: the base class folds a leading "//" into "/".
+        words = self.requestline.split()
+        if len(words) == 3:
+            self.path = words[1]
+        # Split by hand: urlsplit would read a path such as "//x/y" as a host.
+        path, _, query = self.path.partition("?")
+        self.path_only = path.partition("#")[0]
+        self.query = parse_qs(query, keep_blank_values=True)
         self.body = self._read_body()
         if self.path_only.startswith("/_control/"):
             return self._control()

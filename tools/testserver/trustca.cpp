@@ -2,6 +2,8 @@
 // Adds the test CA to (or removes it from) the current user's Root store of the Wine prefix
 // the tests run in, so HTTPS to the loopback test server verifies there and nowhere else.
 // Any earlier certificate with the same subject (from an earlier run) is removed first.
+// The registry provider is opened directly: Wine's plain "Root" system store keeps additions
+// in memory only.
 #include <windows.h>
 #include <wincrypt.h>
 
@@ -76,7 +78,7 @@ int wmain(int argc, wchar_t** argv) {
         return 1;
     }
     Owned<HCERTSTORE, StoreTraits> store(
-        CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"Root"));
+        CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"Root"));
     if (!store.h) {
         fwprintf(stderr, L"cannot open the Root store (%lu)\n", GetLastError());
         return 1;

@@ -1,0 +1,224 @@
+#include "net/http.h"
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <memory>
+
+#include "net/http_rules.h"
+#include "net/url.h"
+#include "net/winhttp_handle.h"
+
+#ifndef KV_TLS_RESTRICT_PROTOCOLS
+#define KV_TLS_RESTRICT_PROTOCOLS 1
+#endif
+#ifndef KV_TLS_IGNORE_CERT_ERRORS
+#define KV_TLS_IGNORE_CERT_ERRORS 0
+#endif
+
+namespace {
+
+const wchar_t kUserAgent[] =
+    L"Mozilla/5.0 (Windows NT 6.1; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/109.0.0.0 "
+    L"Safari/537.36";
+#if KV_TLS_RESTRICT_PROTOCOLS
+const DWORD kSecureProtocols = 0xA80;  // TLS 1.0, 1.1 and 1.2
+#endif
+#if KV_TLS_IGNORE_CERT_ERRORS
+const DWORD kIgnoreCertErrors = 0x3300;  // unknown CA, wrong usage, wrong name, expired
+#endif
+
+bool cancelled(const std::atomic<bool>* flag) { return flag && flag->load(); }
+
+// One header into the fixed 8 KiB buffer; false when absent or not fitting.
+bool queryHeader(HINTERNET request, DWORD info, std::wstring& value) {
+    wchar_t buf[httprules::kHeaderBufferBytes / sizeof(wchar_t)];
+    DWORD size = sizeof buf;
+    if (!WinHttpQueryHeaders(request, info, WINHTTP_HEADER_NAME_BY_INDEX, buf, &size, WINHTTP_NO_HEADER_INDEX)) {
+        return false;
+    }
+    value.assign(buf, size / sizeof(wchar_t));
+    return true;
+}
+
+int32_t queryStatus(HINTERNET request) {
+    DWORD status = 0;
+    DWORD size = sizeof status;
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX)) {
+        return 0;
+    }
+    return static_cast<int32_t>(status);
+}
+
+// The body loop: to the sink, or collected (bounded) and moved into body when complete.
+// expected: the announced body length, or -1 when the body ends with the connection.
+HttpResult readBody(HINTERNET request, int64_t expected, const HttpDataSink& sink, std::string& body,
+                    std::wstring& error, const std::atomic<bool>* cancelFlag) {
+    std::unique_ptr<unsigned char[]> buffer(new unsigned char[httprules::kReadChunk]);
+    std::string collected;
+    int64_t received = 0;
+    for (;;) {
+        if (cancelled(cancelFlag)) return HttpResult::Cancelled;
+        DWORD available = 0;
+        if (!WinHttpQueryDataAvailable(request, &available)) {
+            error = httprules::winhttpMessage(L"读取数据失败", GetLastError());
+            return HttpResult::ReadFailed;
+        }
+        if (available == 0) {
+            if (httprules::bodyCutShort(expected, received)) {
+                DWORD n = GetLastError();
+                error = httprules::winhttpMessage(L"读取数据中断", n ? n : ERROR_WINHTTP_CONNECTION_ERROR);
+                return HttpResult::ReadFailed;
+            }
+            if (!sink) body = std::move(collected);
+            return HttpResult::Ok;
+        }
+        DWORD want = available < httprules::kReadChunk ? available : httprules::kReadChunk;
+        DWORD got = 0;
+        if (!WinHttpReadData(request, buffer.get(), want, &got) || got == 0) {
+            error = httprules::winhttpMessage(L"读取数据中断", GetLastError());
+            return HttpResult::ReadFailed;
+        }
+        received += got;
+        if (sink) {
+            if (!sink(buffer.get(), got)) return HttpResult::Cancelled;
+        } else {
+            collected.append(reinterpret_cast<const char*>(buffer.get()), got);
+            if (collected.size() > httprules::kMaxMemoryBody) {
+                error = L"响应过大";
+                return HttpResult::ReadFailed;
+            }
+        }
+    }
+}
+
+}  // namespace
+
+HttpResult httpRequest(const std::wstring& url, const std::vector<HttpHeader>& headers, const std::string* body,
+                       const std::wstring& verb, const HttpDataSink& sink, HttpResponse& response,
+                       std::wstring& error, const std::atomic<bool>* cancelFlag) {
+    std::wstring current = url;
+    int allowance = httprules::kRedirectAllowance;
+    for (;;) {
+        if (cancelled(cancelFlag)) return HttpResult::Cancelled;
+        UrlParts parts;
+        if (!crackUrl(current, parts)) {
+            error = L"地址无效";
+            return HttpResult::BadUrl;
+        }
+
+        // Declared in this order so they close request, then connection, then session.
+        ScopedInternet session(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                                           WINHTTP_NO_PROXY_BYPASS, 0));
+        if (!session) {
+            error = L"网络初始化失败";
+            return HttpResult::InitFailed;
+        }
+        WinHttpSetTimeouts(session.get(), 10000, 10000, 30000, 30000);
+#if KV_TLS_RESTRICT_PROTOCOLS
+        DWORD protocols = kSecureProtocols;
+        WinHttpSetOption(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
+#endif
+        ScopedInternet connection(WinHttpConnect(session.get(), parts.host.c_str(), parts.port, 0));
+        if (!connection) {
+            error = L"创建请求失败";
+            return HttpResult::InitFailed;
+        }
+        std::wstring object = parts.path + parts.query;
+        ScopedInternet request(WinHttpOpenRequest(connection.get(), verb.c_str(), object.c_str(), nullptr,
+                                                  WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                                  parts.secure ? WINHTTP_FLAG_SECURE : 0));
+        if (!request) {
+            error = L"创建请求失败";
+            return HttpResult::InitFailed;
+        }
+        DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
+        WinHttpSetOption(request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy);
+#if KV_TLS_IGNORE_CERT_ERRORS
+        DWORD flags = kIgnoreCertErrors;
+        WinHttpSetOption(request.get(), WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
+#endif
+        for (const HttpHeader& h : headers) {
+            std::wstring line = h.name + L": " + h.value;
+            WinHttpAddRequestHeaders(request.get(), line.c_str(), static_cast<DWORD>(-1), WINHTTP_ADDREQ_FLAG_ADD);
+        }
+
+        LPVOID optional = body ? const_cast<char*>(body->data()) : WINHTTP_NO_REQUEST_DATA;
+        DWORD optionalLength = body ? static_cast<DWORD>(body->size()) : 0;
+        if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, optional, optionalLength,
+                                optionalLength, 0)) {
+            DWORD n = GetLastError();
+            request.reset();
+            connection.reset();
+            session.reset();
+            if (cancelled(cancelFlag)) return HttpResult::Cancelled;
+            error = httprules::winhttpMessage(L"请求发送失败", n);
+            return httprules::sendFailureResult(n);
+        }
+        if (!WinHttpReceiveResponse(request.get(), nullptr)) {
+            DWORD n = GetLastError();
+            request.reset();
+            connection.reset();
+            session.reset();
+            if (cancelled(cancelFlag)) return HttpResult::Cancelled;
+            error = httprules::winhttpMessage(L"服务器无响应", n);
+            return HttpResult::SendFailed;
+        }
+
+        int32_t status = queryStatus(request.get());
+        std::wstring location;
+        if (httprules::isRedirectStatus(status) && queryHeader(request.get(), WINHTTP_QUERY_LOCATION, location) &&
+            !location.empty()) {
+            std::wstring next = httprules::redirectTarget(parts, location);
+            request.reset();
+            connection.reset();
+            session.reset();
+            if (next == current) {
+                error = L"重定向死循环";
+                return HttpResult::RedirectFailed;
+            }
+            current = next;
+            if (--allowance == 0) {
+                error = L"重定向次数过多";
+                return HttpResult::RedirectFailed;
+            }
+            continue;
+        }
+
+        std::vector<HttpHeader> kept;
+        std::wstring value;
+        if (queryHeader(request.get(), WINHTTP_QUERY_CONTENT_LENGTH, value)) kept.push_back({L"Content-Length", value});
+        if (queryHeader(request.get(), WINHTTP_QUERY_CONTENT_RANGE, value)) kept.push_back({L"Content-Range", value});
+        response.status = status;
+        response.finalUrl = current;
+        httprules::applyLengthHeaders(kept, response);
+
+        HttpResult result = HttpResult::Ok;
+        if (sink || status <= 499) {
+            int64_t expected = httprules::expectedBodyLength(verb, status, response.contentLength);
+            result = readBody(request.get(), expected, sink, response.body, error, cancelFlag);
+        }
+        request.reset();
+        connection.reset();
+        session.reset();
+        if (result != HttpResult::Ok) return result;
+        if (status > 399) {
+            error = L"HTTP " + std::to_wstring(status);
+            return HttpResult::HttpError;
+        }
+        return HttpResult::Ok;
+    }
+}
+
+bool httpGetText(const std::wstring& url, std::string& body, std::wstring& error) {
+    HttpResponse response;
+    std::wstring message;
+    HttpResult result = httpRequest(url, {}, nullptr, L"GET", HttpDataSink(), response, message, nullptr);
+    if (result == HttpResult::Ok) {
+        body = std::move(response.body);
+        return true;
+    }
+    error = message.empty() ? L"网络错误" : message;
+    return false;
+}
