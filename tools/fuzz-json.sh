@@ -19,5 +19,5 @@ printf '\xEF\xBB\xBF[[[[{"a":[{}]}]]]]' > "$corpus/bom.json"
 
 cd "$build"
 "$build/src/json/json_fuzz" -max_total_time="$seconds" -max_len=65536 -timeout=10 -rss_limit_mb=2048 \
-    -print_final_stats=1 "$corpus" 2>&1 | tee "$build/fuzz.log" | grep -E '^(#[0-9]+ +DONE|stat::|==|SUMMARY|artifact)' || true
+    -print_final_stats=1 "$corpus" 2>&1 | tee "$build/fuzz.log" | grep -E 'DONE|stat::|ERROR|SUMMARY|artifact' || true
 grep -q 'DONE' "$build/fuzz.log" && ! grep -q 'ERROR' "$build/fuzz.log"
