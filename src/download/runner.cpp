@@ -108,6 +108,19 @@ void DownloadManager::run(std::shared_ptr<Task> task) {
         fail(t, text.empty() ? L"下载中断，请重试" : text);
         return;
     }
+    const int64_t finalTotal = t->totalBytes.load();
+    if (finalTotal > 0 && finalTotal < total) {
+        // The transfer's own answer gave a smaller size than the probe: drop the unused
+        // pre-sized tail so the file is what the server sent.
+        ScopedFile file(CreateFileW(partPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        LARGE_INTEGER size;
+        size.QuadPart = finalTotal;
+        if (!file || !SetFilePointerEx(file.get(), size, nullptr, FILE_BEGIN) || !SetEndOfFile(file.get())) {
+            fail(t, L"磁盘写入失败");
+            return;
+        }
+    }
     t->speed = 0;
     TaskState expected = TaskState::Downloading;
     if (!t->state.compare_exchange_strong(expected, TaskState::Verifying)) return;

@@ -72,7 +72,9 @@ protected:
                                    int64_t packageSize = 0, const std::wstring& name = L"测试软件") {
         auto t = begin(id, url, md5, packageSize, name);
         EXPECT_TRUE(t);
-        if (t) EXPECT_EQ(WaitForSingleObject(t->thread.get(), 120000), WAIT_OBJECT_0);
+        if (t) {
+            EXPECT_EQ(WaitForSingleObject(t->thread.get(), 120000), WAIT_OBJECT_0);
+        }
         return t;
     }
     std::string md5Of(const std::string& data) {
@@ -175,7 +177,9 @@ TEST_F(Transfer, AFourKilobyteNameEndsCleanly) {
     ASSERT_TRUE(t);
     TaskState s = t->state.load();
     EXPECT_TRUE(s == TaskState::Completed || s == TaskState::Failed);
-    if (s == TaskState::Failed) EXPECT_NE(t->getError(), L"");
+    if (s == TaskState::Failed) {
+        EXPECT_NE(t->getError(), L"");
+    }
     EXPECT_EQ(t->getFilePath().rfind(dir.path(), 0), 0u);
 }
 
@@ -215,7 +219,7 @@ TEST_F(Transfer, A416Or401GivesUpAtOnceWithTheEnginesText) {
     for (const auto& c : cases) {
         const std::string p = testserver::uniquePath("api/client/download/12");
         testserver::script(p, R"([{"body_size":1000},{"status":)" + std::to_string(c.status) +
-                                  R"(,"body":"refused"}])");
+                                  R"(,"ranges":false,"body":"refused"}])");
         auto t = download(++id, urlFor(p), "", 1000);
         EXPECT_EQ(t->state.load(), TaskState::Failed);
         EXPECT_EQ(t->getError(), c.text);
@@ -229,7 +233,7 @@ TEST_F(Transfer, Thirteen503sUseTwelveRetriesThenGiveUp) {
     dltest::MessageWindow sink;
     m.window = sink.hwnd();
     const std::string p = testserver::uniquePath("api/client/download/13");
-    testserver::script(p, R"([{"body_size":1000},{"status":503,"body":"busy","times":13},{"body_size":1000}])");
+    testserver::script(p, R"([{"body_size":1000},{"status":503,"ranges":false,"body":"busy","times":13},{"body_size":1000}])");
     auto t = download(8160, urlFor(p), "", 1000);
     m.window = nullptr;
     EXPECT_EQ(t->state.load(), TaskState::Failed);
@@ -247,7 +251,7 @@ TEST_F(Transfer, Thirteen503sUseTwelveRetriesThenGiveUp) {
 TEST_F(Transfer, CancelDuringAPauseEndsTheRunnerPromptly) {
     retryPause = &longPause;
     const std::string p = testserver::uniquePath("api/client/download/14");
-    testserver::script(p, R"([{"body_size":1000},{"status":503,"body":"busy"}])");
+    testserver::script(p, R"([{"body_size":1000},{"status":503,"ranges":false,"body":"busy"}])");
     auto t = begin(8170, urlFor(p), "", 1000);
     ASSERT_TRUE(dltest::waitFor([&] { return t->retryCount.load() == 1; }));
     Sleep(200);
@@ -278,7 +282,8 @@ TEST_F(Transfer, ASeventhDownloadWaitsForASlot) {
             Sleep(2);
         }
     });
-    for (int i = 0; i < 7; ++i) jobs.push_back(begin(8180 + i, urlFor(paths[i]), "", 100000));
+    for (int i = 0; i < 7; ++i)
+        jobs.push_back(begin(8180 + i, urlFor(paths[i]), "", 100000, L"并发 " + std::to_wstring(i)));
     // Six transfers in flight; one job still waits in state 0 with nothing received.
     bool sawWaiting = dltest::waitFor([&] {
         int transferring = 0, waiting = 0;
@@ -343,31 +348,31 @@ TEST_F(Transfer, TheCatalogDigestMustMatchExactly) {
     }
 }
 
-TEST_F(Transfer, AFailingWriteStopsWithoutRetry) {
-    // A region of the part file locked through another handle: the runner's writes there
-    // fail as they would on a full disk.
-    const int n = 2 * 1048576;
-    const std::string p = testserver::uniquePath("api/client/download/32");
-    testserver::script(p, R"([{"body_size":2097152},{"body_size":2097152,"chunk":65536,"interval_ms":40}])");
-    auto t = begin(8210, urlFor(p), "", n);
-    const std::wstring part = t->getPartPath();
-    HANDLE h = INVALID_HANDLE_VALUE;
-    ASSERT_TRUE(dltest::waitFor([&] {
-        if (t->downloadedBytes.load() == 0) return false;
-        h = CreateFileW(part.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                        OPEN_EXISTING, 0, nullptr);
-        return h != INVALID_HANDLE_VALUE;
-    }));
-    OVERLAPPED at = {};
-    at.Offset = 1048576;
-    ASSERT_TRUE(LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1048576, 0, &at));
-    EXPECT_EQ(WaitForSingleObject(t->thread.get(), 60000), WAIT_OBJECT_0);
-    UnlockFileEx(h, 0, 1048576, 0, &at);
-    CloseHandle(h);
-    EXPECT_EQ(t->state.load(), TaskState::Failed);
-    EXPECT_EQ(t->getError(), L"磁盘写入失败");
-    EXPECT_EQ(t->retryCount.load(), 0);
-    EXPECT_EQ(testserver::requests(p).size(), 2u);
+TEST_F(Transfer, AFullDiskStopsWithoutRetry) {
+    // The build's fixture links fulldisk.exe.part to /dev/full: every write there fails
+    // with ERROR_DISK_FULL and setting its size fails too.
+    const char* bin = getenv("KV_BINARY_DIR");
+    ASSERT_TRUE(bin);
+    const std::wstring full = testserver::hostPathToWindows(std::string(bin) + "/download-fulldisk");
+    setDownloadDirectory(full);
+    const struct {
+        const char* what;
+        const char* steps;
+        int64_t packageSize;
+    } cases[] = {
+        {"size unknown: the first write fails", R"([{"ranges":false,"content_length":false,"body_size":300000}])", 0},
+        {"size known: pre-sizing fails", R"([{"body_size":300000}])", 300000},
+    };
+    int32_t id = 8210;
+    for (const auto& c : cases) {
+        const std::string p = testserver::uniquePath("api/client/download/32");
+        testserver::script(p, c.steps);
+        auto t = download(++id, urlFor(p), "", c.packageSize, L"fulldisk");
+        EXPECT_EQ(t->state.load(), TaskState::Failed) << c.what;
+        EXPECT_EQ(t->getError(), L"磁盘写入失败") << c.what;
+        EXPECT_EQ(t->retryCount.load(), 0) << c.what;
+        EXPECT_LE(testserver::requests(p).size(), 2u) << c.what;
+    }
 }
 
 TEST_F(Transfer, AnUncreatablePartFileFailsTheJob) {
@@ -394,15 +399,16 @@ TEST_F(Transfer, ARejectedFinalAddressSendsTheNextAttemptBackToTheOwnAddress) {
     const std::string mirror2 = testserver::uniquePath("mirror2/setup.exe");
     // The own address redirects to a mirror that answers the probe, then 404s; the own
     // address, asked again, sends the download to a second mirror.
-    testserver::script(own, R"([{"status":302,"location":")" + mirror + R"(","times":2},{"status":302,"location":")" +
-                                mirror2 + R"("}])");
-    testserver::script(mirror, R"([{"body_size":9000},{"status":404,"body":"gone"}])");
+    testserver::script(own, R"([{"status":302,"ranges":false,"location":")" + mirror +
+                                R"("},{"status":302,"ranges":false,"location":")" + mirror2 + R"("}])");
+    testserver::script(mirror, R"([{"body_size":9000},{"status":404,"ranges":false,"body":"gone"}])");
     testserver::script(mirror2, R"([{"body_size":9000}])");
     auto t = download(8240, urlFor(own), "", 9000);
     expectFile(t, pattern(9000));
     auto ownReqs = testserver::requests(own);
     auto mirrorReqs = testserver::requests(mirror);
-    // probe via own, transfer via the remembered mirror (404), then own again -> mirror2.
+    // Probe via the own address to the mirror; the transfer asks the remembered mirror (404),
+    // then the own address again, which now redirects to the second mirror.
     EXPECT_EQ(mirrorReqs.size(), 2u);
     EXPECT_EQ(ownReqs.size(), 2u);
     std::lock_guard<std::mutex> lock(t->urlLock);
@@ -436,7 +442,9 @@ TEST_F(Transfer, HostileAnswersEndInAMessageOrACorrectFile) {
         ASSERT_TRUE(t) << c.what;
         TaskState s = t->state.load();
         EXPECT_TRUE(s == TaskState::Completed || s == TaskState::Failed) << c.what;
-        if (s == TaskState::Failed) EXPECT_NE(t->getError(), L"") << c.what;
+        if (s == TaskState::Failed) {
+            EXPECT_NE(t->getError(), L"") << c.what;
+        }
         EXPECT_GE(t->totalBytes.load(), 0) << c.what;
         EXPECT_GE(t->downloadedBytes.load(), 0) << c.what;
         if (s == TaskState::Completed) {
