@@ -9,7 +9,7 @@ namespace {
 DWORD ddeInstance = 0;
 bool executed = false;
 
-HDDEDATA CALLBACK onDde(UINT type, UINT, HCONV, HSZ topic, HSZ service, HDDEDATA, ULONG_PTR, ULONG_PTR) {
+HDDEDATA CALLBACK onDde(UINT type, UINT, HCONV, HSZ topic, HSZ, HDDEDATA, ULONG_PTR, ULONG_PTR) {
     switch (type) {
     case XTYP_CONNECT: {
         wchar_t name[64] = {};
@@ -21,7 +21,6 @@ HDDEDATA CALLBACK onDde(UINT type, UINT, HCONV, HSZ topic, HSZ service, HDDEDATA
         PostQuitMessage(0);
         return reinterpret_cast<HDDEDATA>(static_cast<ULONG_PTR>(DDE_FACK));
     default:
-        (void)service;
         return nullptr;
     }
 }

@@ -67,7 +67,7 @@ struct HandoffCase {
 TEST_F(InstallerRunner, InstallerThatHandsOverIsJudgedByTheLooksAfterItsExit) {
     const HandoffCase cases[] = {
         {L"handoff-late.exe", L"KVTestHandoffLate", L"KV Handoff Late", TaskState::Installed,
-         "exit 0, registered 2 s later: within the 9 looks"},
+         "exit 0, registered 1.5 s later: within the 9 looks"},
         {L"handoff-fail-quick.exe", L"KVTestHandoffQuick", L"KV Handoff Quick", TaskState::Installed,
          "exit 3, registered at once: a new entry wins over the exit code"},
         {L"handoff-fail-late.exe", L"KVTestHandoffFail", L"KV Handoff Fail", TaskState::InstallFailed,
@@ -126,7 +126,7 @@ TEST_F(InstallerRunner, FileHandedToARunningProgramLeavesNoProcessAndEndsInstall
     ASSERT_TRUE(type.ok());
     wchar_t temp[MAX_PATH];
     std::wstring file = std::wstring(temp, GetTempPathW(MAX_PATH, temp)) + L"kv-install-test.kvddetest";
-    ScopedFile(CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(ScopedFile(CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr)));
 
     ScopedHandle ready(CreateEventW(nullptr, TRUE, FALSE, L"KVTestDdeReady"));
     std::wstring cmd = L"\"" + packagePath(L"kv_dde_server.exe") + L"\" KVTestDdeReady";

@@ -12,6 +12,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <cstring>
 #include <string>
 
 struct SetupConfig {
