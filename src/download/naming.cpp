@@ -105,10 +105,23 @@ std::string archiveTypeFromMagic(const unsigned char* data, size_t size) {
     return std::string();
 }
 
-std::wstring withExtension(const std::wstring& path, const std::string& type) {
+namespace {
+
+// Start of the file name's extension (its last "."), or the end when it has none.
+size_t extensionStart(const std::wstring& path) {
     size_t slash = path.find_last_of(L"\\/");
     size_t nameStart = slash == std::wstring::npos ? 0 : slash + 1;
     size_t dot = path.rfind(L'.');
-    std::wstring stem = (dot != std::wstring::npos && dot >= nameStart) ? path.substr(0, dot) : path;
-    return stem + L"." + std::wstring(type.begin(), type.end());
+    return (dot != std::wstring::npos && dot >= nameStart) ? dot : path.size();
+}
+
+}  // namespace
+
+std::wstring numberedPath(const std::wstring& path, int n) {
+    size_t ext = extensionStart(path);
+    return path.substr(0, ext) + L" (" + std::to_wstring(n) + L")" + path.substr(ext);
+}
+
+std::wstring withExtension(const std::wstring& path, const std::string& type) {
+    return path.substr(0, extensionStart(path)) + L"." + std::wstring(type.begin(), type.end());
 }

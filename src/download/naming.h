@@ -20,5 +20,8 @@ bool isDeviceName(const std::wstring& name);
 // "zip", "rar" or "7z" from the first bytes of a file; empty for anything else.
 std::string archiveTypeFromMagic(const unsigned char* data, size_t size);
 
+// "dir\\setup.exe" numbered n: "dir\\setup (n).exe" (the number before the extension).
+std::wstring numberedPath(const std::wstring& path, int n);
+
 // Path with the extension of its file name replaced (or added) by "." + type.
 std::wstring withExtension(const std::wstring& path, const std::string& type);

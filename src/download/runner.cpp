@@ -1,4 +1,6 @@
 // The runner: probe, size, name, part file, transfer, digest, archive sniffing, final move.
+#include <mutex>
+#include <set>
 #include <vector>
 
 #include "download/format.h"
@@ -22,6 +24,42 @@ std::string sniffArchive(const std::wstring& path) {
     if (!ReadFile(file.get(), head, sizeof(head), &got, nullptr)) return std::string();
     return archiveTypeFromMagic(head, got);
 }
+
+// Files of the runners now running: two jobs whose files share a name (many installers
+// are called setup.exe) would otherwise write one part file and corrupt each other.
+std::mutex claimsLock;
+std::set<std::wstring> claimedPaths;
+
+std::wstring foldCase(std::wstring s) {
+    if (!s.empty()) CharLowerBuffW(&s[0], static_cast<DWORD>(s.size()));
+    return s;
+}
+
+// Claims the task's file path, numbered "name (2).ext" and on while another runner holds it,
+// until the runner ends.
+class PathClaim {
+public:
+    explicit PathClaim(Task* t) {
+        const std::wstring wanted = t->getFilePath();
+        std::wstring path = wanted;
+        {
+            std::lock_guard<std::mutex> lock(claimsLock);
+            for (int n = 2; claimedPaths.count(foldCase(path)) && n < 10000; ++n) path = numberedPath(wanted, n);
+            key_ = foldCase(path);
+            claimedPaths.insert(key_);
+        }
+        if (path != wanted) t->setPaths(path);
+    }
+    ~PathClaim() {
+        std::lock_guard<std::mutex> lock(claimsLock);
+        claimedPaths.erase(key_);
+    }
+    PathClaim(const PathClaim&) = delete;
+    PathClaim& operator=(const PathClaim&) = delete;
+
+private:
+    std::wstring key_;
+};
 
 }  // namespace
 
@@ -77,6 +115,7 @@ void DownloadManager::run(std::shared_ptr<Task> task) {
     }
     std::wstring serverName;
     if (fileNameFromAddress(nameSource, serverName)) t->setPaths(downloadDirectory() + L"\\" + serverName);
+    const PathClaim claim(t);
 
     const std::wstring partPath = t->getPartPath();
     const int64_t total = t->totalBytes.load();

@@ -116,4 +116,10 @@ TEST(WithExtension, ReplacesTheExtensionOfTheFileNameOnly) {
     EXPECT_EQ(withExtension(L"C:\\d\\a.b.exe", "zip"), L"C:\\d\\a.b.zip");
 }
 
+TEST(NumberedPath, PutsTheNumberBeforeTheExtension) {
+    EXPECT_EQ(numberedPath(L"C:\\d\\setup.exe", 2), L"C:\\d\\setup (2).exe");
+    EXPECT_EQ(numberedPath(L"C:\\d.x\\setup", 3), L"C:\\d.x\\setup (3)");
+    EXPECT_EQ(numberedPath(L"C:\\d\\a.b.msi", 10), L"C:\\d\\a.b (10).msi");
+}
+
 }  // namespace

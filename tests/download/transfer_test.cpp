@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <set>
 #include <vector>
 
 #include "download/format.h"
@@ -169,6 +170,22 @@ TEST_F(Transfer, NamesComeFromTheFinalAddressAndArchivesFromTheirBytes) {
         DeleteFileW(t->getFilePath().c_str());
     }
     EXPECT_FALSE(dltest::fileExists(dir.path() + L"\\..\\evil.exe"));
+}
+
+TEST_F(Transfer, TwoRunningJobsWithTheSameFileNameNeverShareAFile) {
+    const std::string base = testserver::uniquePath("api/client/download/102");
+    const std::string prefix = base.substr(0, base.find("/api/"));
+    // Both redirect to one slow setup.msi, so the two runs overlap.
+    testserver::script(prefix + "/files/102/setup.msi",
+                       R"([{"body_size":300000,"chunk":30000,"interval_ms":60}])");
+    auto a = begin(8128, urlFor(base, "channel=test&size=300000"), "", 0, L"甲");
+    auto b = begin(8129, urlFor(base, "channel=test&size=300000"), "", 0, L"乙");
+    ASSERT_EQ(WaitForSingleObject(a->thread.get(), 60000), WAIT_OBJECT_0);
+    ASSERT_EQ(WaitForSingleObject(b->thread.get(), 60000), WAIT_OBJECT_0);
+    std::set<std::wstring> names{a->getFilePath(), b->getFilePath()};
+    EXPECT_EQ(names, (std::set<std::wstring>{dir.file(L"setup.msi"), dir.file(L"setup (2).msi")}));
+    expectFile(a, pattern(300000));
+    expectFile(b, pattern(300000));
 }
 
 TEST_F(Transfer, AFourKilobyteNameEndsCleanly) {
