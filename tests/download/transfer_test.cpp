@@ -128,12 +128,18 @@ TEST_F(Transfer, A206WithUnknownTotalKeepsTheCatalogSizeAndUsesRanges) {
     EXPECT_EQ(reqs[1].header("Range"), "bytes=0-49999");
 }
 
-TEST_F(Transfer, NoSizeAnywhereTakesAnyCompleteBody) {
-    const std::string p = testserver::uniquePath("api/client/download/9");
-    testserver::script(p, R"([{"ranges":false,"content_length":false,"body_size":3000}])");
-    auto t = download(8103, urlFor(p), "", 0);
-    expectFile(t, pattern(3000));
-    EXPECT_EQ(testserver::requests(p).back().header("Range"), "");
+TEST_F(Transfer, AProbeWithoutSizesKeepsTheCatalogSizeAndSendsNoRange) {
+    // Catalog size 0: no pre-sizing, any complete body counts; otherwise the catalog's size stays.
+    const int64_t catalogSizes[] = {0, 3000};
+    int32_t id = 8103;
+    for (int64_t catalogSize : catalogSizes) {
+        const std::string p = testserver::uniquePath("api/client/download/9");
+        testserver::script(p, R"([{"ranges":false,"content_length":false,"body_size":3000}])");
+        auto t = download(id++, urlFor(p), "", catalogSize);
+        expectFile(t, pattern(3000));
+        EXPECT_EQ(t->totalBytes.load(), catalogSize);
+        EXPECT_EQ(testserver::requests(p).back().header("Range"), "");
+    }
 }
 
 TEST_F(Transfer, NamesComeFromTheFinalAddressAndArchivesFromTheirBytes) {
