@@ -38,6 +38,7 @@ for i in $(seq 1 "$rounds"); do
   else
     echo "round $i failed:"
     grep -h -B2 -A12 "Failure\|FAILED" "$server_dir/unit.log" "$server_dir/transfer.log" | head -60
+    tail -n 5 "$server_dir/unit.log" "$server_dir/transfer.log"
   fi
   echo "round $i/$rounds: $passed passed"
 done

@@ -225,7 +225,16 @@ TEST_F(Transfer, A206CutOffAfter3MiBResumesWhereItStopped) {
     const std::string p = testserver::uniquePath("api/client/download/11");
     testserver::script(p, R"([{"body_size":4194304},{"body_size":4194304,"cut_after":3145728,"close":true},
                              {"body_size":4194304}])");
-    auto t = download(8141, urlFor(p), "", 0);
+    auto t = begin(8141, urlFor(p), "", 0);
+    // Resuming keeps what arrived: the count never goes down.
+    int64_t last = 0;
+    bool decreased = false;
+    while (WaitForSingleObject(t->thread.get(), 1) == WAIT_TIMEOUT) {
+        int64_t now = t->downloadedBytes.load();
+        if (now < last) decreased = true;
+        last = now;
+    }
+    EXPECT_FALSE(decreased);
     expectFile(t, pattern(n));
     auto reqs = testserver::requests(p);
     ASSERT_EQ(reqs.size(), 3u);
@@ -408,6 +417,25 @@ TEST_F(Transfer, AnUncreatablePartFileFailsTheJob) {
     auto t = download(8220, urlFor(p), "", 1000);
     EXPECT_EQ(t->state.load(), TaskState::Failed);
     EXPECT_EQ(t->getError(), L"无法创建下载文件");
+}
+
+TEST_F(Transfer, TheProbeHasFiveAttempts) {
+    const struct {
+        int failures;
+        TaskState outcome;
+    } cases[] = {{4, TaskState::Completed}, {5, TaskState::Failed}};
+    int32_t id = 8225;
+    for (const auto& c : cases) {
+        const std::string p = testserver::uniquePath("api/client/download/35");
+        testserver::script(p, R"([{"raw":"garbage","times":)" + std::to_string(c.failures) +
+                                  R"(},{"body_size":1000}])");
+        auto t = download(++id, urlFor(p), "", 1000);
+        EXPECT_EQ(t->state.load(), c.outcome) << c.failures;
+        EXPECT_EQ(testserver::requests(p).size(), c.outcome == TaskState::Completed ? 6u : 5u) << c.failures;
+        if (c.outcome == TaskState::Failed) {
+            EXPECT_NE(t->getError(), L"");
+        }
+    }
 }
 
 TEST_F(Transfer, AnUnreachableServerFailsTheProbeWithTheEngineText) {
