@@ -65,6 +65,13 @@ HttpResult readBody(HINTERNET request, int64_t expected, const HttpDataSink& sin
             error = httprules::winhttpMessage(L"读取数据失败", GetLastError());
             return HttpResult::ReadFailed;
         }
+        if (available == MAXDWORD) {
+            // Wine's answer after a time-out while the headers were arriving; reading on
+            // would fault inside WinHTTP.
+            DWORD n = GetLastError();
+            error = httprules::winhttpMessage(L"读取数据失败", n ? n : ERROR_WINHTTP_TIMEOUT);
+            return HttpResult::ReadFailed;
+        }
         if (available == 0) {
             if (httprules::bodyCutShort(expected, received)) {
                 DWORD n = GetLastError();
@@ -133,6 +140,10 @@ HttpResult httpRequest(const std::wstring& url, const std::vector<HttpHeader>& h
             error = L"创建请求失败";
             return HttpResult::InitFailed;
         }
+        // The receive time-out also bounds the wait for the response headers (Wine applies
+        // only this option there, without it a server that stalls mid-header holds the call).
+        DWORD headerTimeout = 30000;
+        WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headerTimeout, sizeof headerTimeout);
         DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
         WinHttpSetOption(request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy);
 #if KV_TLS_IGNORE_CERT_ERRORS
