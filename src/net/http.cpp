@@ -30,6 +30,19 @@ const DWORD kIgnoreCertErrors = 0x3300;  // unknown CA, wrong usage, wrong name,
 
 bool cancelled(const std::atomic<bool>* flag) { return flag && flag->load(); }
 
+// One attempt's handles, closed request first, then connection, then session.
+struct Attempt {
+    ScopedInternet session;
+    ScopedInternet connection;
+    ScopedInternet request;
+    void close() {
+        request.reset();
+        connection.reset();
+        session.reset();
+    }
+    ~Attempt() { close(); }
+};
+
 // One header into the fixed 8 KiB buffer; false when absent or not fitting.
 bool queryHeader(HINTERNET request, DWORD info, std::wstring& value) {
     wchar_t buf[httprules::kHeaderBufferBytes / sizeof(wchar_t)];
@@ -115,76 +128,70 @@ HttpResult httpRequest(const std::wstring& url, const std::vector<HttpHeader>& h
             return HttpResult::BadUrl;
         }
 
-        // Declared in this order so they close request, then connection, then session.
-        ScopedInternet session(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                                           WINHTTP_NO_PROXY_BYPASS, 0));
-        if (!session) {
+        Attempt a;
+        a.session.reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                                    WINHTTP_NO_PROXY_BYPASS, 0));
+        if (!a.session) {
             error = L"网络初始化失败";
             return HttpResult::InitFailed;
         }
-        WinHttpSetTimeouts(session.get(), 10000, 10000, 30000, 30000);
+        WinHttpSetTimeouts(a.session.get(), 10000, 10000, 30000, 30000);
 #if KV_TLS_RESTRICT_PROTOCOLS
         DWORD protocols = kSecureProtocols;
-        WinHttpSetOption(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
+        WinHttpSetOption(a.session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
 #endif
-        ScopedInternet connection(WinHttpConnect(session.get(), parts.host.c_str(), parts.port, 0));
-        if (!connection) {
+        a.connection.reset(WinHttpConnect(a.session.get(), parts.host.c_str(), parts.port, 0));
+        if (!a.connection) {
             error = L"创建请求失败";
             return HttpResult::InitFailed;
         }
         std::wstring object = parts.path + parts.query;
-        ScopedInternet request(WinHttpOpenRequest(connection.get(), verb.c_str(), object.c_str(), nullptr,
-                                                  WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                                  parts.secure ? WINHTTP_FLAG_SECURE : 0));
-        if (!request) {
+        a.request.reset(WinHttpOpenRequest(a.connection.get(), verb.c_str(), object.c_str(), nullptr,
+                                           WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                           parts.secure ? WINHTTP_FLAG_SECURE : 0));
+        if (!a.request) {
             error = L"创建请求失败";
             return HttpResult::InitFailed;
         }
         // The receive time-out also bounds the wait for the response headers (Wine applies
         // only this option there, without it a server that stalls mid-header holds the call).
         DWORD headerTimeout = 30000;
-        WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headerTimeout, sizeof headerTimeout);
+        WinHttpSetOption(a.request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headerTimeout, sizeof headerTimeout);
         DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
-        WinHttpSetOption(request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy);
+        WinHttpSetOption(a.request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy);
 #if KV_TLS_IGNORE_CERT_ERRORS
         DWORD flags = kIgnoreCertErrors;
-        WinHttpSetOption(request.get(), WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
+        WinHttpSetOption(a.request.get(), WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
 #endif
         for (const HttpHeader& h : headers) {
             std::wstring line = h.name + L": " + h.value;
-            WinHttpAddRequestHeaders(request.get(), line.c_str(), static_cast<DWORD>(-1), WINHTTP_ADDREQ_FLAG_ADD);
+            WinHttpAddRequestHeaders(a.request.get(), line.c_str(), static_cast<DWORD>(-1), WINHTTP_ADDREQ_FLAG_ADD);
         }
 
         LPVOID optional = body ? const_cast<char*>(body->data()) : WINHTTP_NO_REQUEST_DATA;
         DWORD optionalLength = body ? static_cast<DWORD>(body->size()) : 0;
-        if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, optional, optionalLength,
+        if (!WinHttpSendRequest(a.request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, optional, optionalLength,
                                 optionalLength, 0)) {
             DWORD n = GetLastError();
-            request.reset();
-            connection.reset();
-            session.reset();
+            a.close();
             if (cancelled(cancelFlag)) return HttpResult::Cancelled;
             error = httprules::winhttpMessage(L"请求发送失败", n);
             return httprules::sendFailureResult(n);
         }
-        if (!WinHttpReceiveResponse(request.get(), nullptr)) {
+        if (!WinHttpReceiveResponse(a.request.get(), nullptr)) {
             DWORD n = GetLastError();
-            request.reset();
-            connection.reset();
-            session.reset();
+            a.close();
             if (cancelled(cancelFlag)) return HttpResult::Cancelled;
             error = httprules::winhttpMessage(L"服务器无响应", n);
             return HttpResult::SendFailed;
         }
 
-        int32_t status = queryStatus(request.get());
+        int32_t status = queryStatus(a.request.get());
         std::wstring location;
-        if (httprules::isRedirectStatus(status) && queryHeader(request.get(), WINHTTP_QUERY_LOCATION, location) &&
+        if (httprules::isRedirectStatus(status) && queryHeader(a.request.get(), WINHTTP_QUERY_LOCATION, location) &&
             !location.empty()) {
             std::wstring next = httprules::redirectTarget(parts, location);
-            request.reset();
-            connection.reset();
-            session.reset();
+            a.close();
             if (next == current) {
                 error = L"重定向死循环";
                 return HttpResult::RedirectFailed;
@@ -199,8 +206,8 @@ HttpResult httpRequest(const std::wstring& url, const std::vector<HttpHeader>& h
 
         std::vector<HttpHeader> kept;
         std::wstring value;
-        if (queryHeader(request.get(), WINHTTP_QUERY_CONTENT_LENGTH, value)) kept.push_back({L"Content-Length", value});
-        if (queryHeader(request.get(), WINHTTP_QUERY_CONTENT_RANGE, value)) kept.push_back({L"Content-Range", value});
+        if (queryHeader(a.request.get(), WINHTTP_QUERY_CONTENT_LENGTH, value)) kept.push_back({L"Content-Length", value});
+        if (queryHeader(a.request.get(), WINHTTP_QUERY_CONTENT_RANGE, value)) kept.push_back({L"Content-Range", value});
         response.status = status;
         response.finalUrl = current;
         httprules::applyLengthHeaders(kept, response);
@@ -208,11 +215,9 @@ HttpResult httpRequest(const std::wstring& url, const std::vector<HttpHeader>& h
         HttpResult result = HttpResult::Ok;
         if (sink || status <= 499) {
             int64_t expected = httprules::expectedBodyLength(verb, status, response.contentLength);
-            result = readBody(request.get(), expected, sink, response.body, error, cancelFlag);
+            result = readBody(a.request.get(), expected, sink, response.body, error, cancelFlag);
         }
-        request.reset();
-        connection.reset();
-        session.reset();
+        a.close();
         if (result != HttpResult::Ok) return result;
         if (status > 399) {
             error = L"HTTP " + std::to_wstring(status);
