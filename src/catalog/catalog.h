@@ -6,6 +6,8 @@
 // long as they use the records, so a reload can never pull a list from under them. An
 // icon fetch holds the lists of its record too: it never writes into freed memory, and
 // when the last holder lets go of discarded lists their icon bitmaps are deleted.
+// A CatalogState must outlive the load and icon threads started on it (the program's
+// one store lives until exit).
 #pragma once
 
 #include <windows.h>

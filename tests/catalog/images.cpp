@@ -99,7 +99,7 @@ std::string png(uint32_t width, uint32_t height, uint32_t rgb, size_t padTo) {
     return out;
 }
 
-std::string dib(int32_t width, int32_t height, uint16_t bitCount, uint32_t rgb) {
+std::string dib(int32_t width, int32_t height, uint16_t bitCount, uint32_t rgb, uint8_t alpha) {
     std::string out;
     putLe32(out, 40);
     putLe32(out, static_cast<uint32_t>(width));
@@ -108,7 +108,7 @@ std::string dib(int32_t width, int32_t height, uint16_t bitCount, uint32_t rgb) 
     putLe16(out, bitCount);
     for (int i = 0; i < 6; ++i) putLe32(out, 0);
     if (bitCount == 32) {
-        for (int32_t i = 0; i < width * height; ++i) putLe32(out, 0xFF000000u | rgb);
+        for (int32_t i = 0; i < width * height; ++i) putLe32(out, (static_cast<uint32_t>(alpha) << 24) | rgb);
     } else {  // 8-bit: a palette whose first entry is the colour, all pixels index 0
         putLe32(out, rgb);
         for (int i = 1; i < 256; ++i) putLe32(out, 0);
@@ -116,7 +116,7 @@ std::string dib(int32_t width, int32_t height, uint16_t bitCount, uint32_t rgb) 
         out.append(static_cast<size_t>(stride) * height, '\0');
     }
     const int32_t maskStride = ((width + 31) / 32) * 4;
-    out.append(static_cast<size_t>(maskStride) * height, '\0');
+    out.append(static_cast<size_t>(maskStride) * height, alpha == 0 ? '\xFF' : '\0');
     return out;
 }
 

@@ -13,7 +13,8 @@ namespace testimages {
 std::string png(uint32_t width, uint32_t height, uint32_t rgb, size_t padTo = 0);
 
 // An icon-file image: BITMAPINFOHEADER (height doubled), pixels of one colour, AND mask.
-std::string dib(int32_t width, int32_t height, uint16_t bitCount, uint32_t rgb);
+// With alpha 0 the pixels and the mask are both transparent.
+std::string dib(int32_t width, int32_t height, uint16_t bitCount, uint32_t rgb, uint8_t alpha = 0xFF);
 
 struct IconEntry {
     uint8_t width = 0;   // 0 means 256

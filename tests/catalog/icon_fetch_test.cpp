@@ -1,0 +1,344 @@
+// Icon fetches against the loopback test server: bodies of each kind, the 4 MiB bound,
+// state and message rules, and reloads while fetches run.
+#include <gtest/gtest.h>
+
+#include <objbase.h>
+
+#include <algorithm>
+#include <cstdlib>
+namespace Gdiplus {
+using std::max;
+using std::min;
+}  // namespace Gdiplus
+#include <gdiplus.h>
+
+#include "catalog/catalog.h"
+#include "catalog/images.h"
+#include "catalog/net_support.h"
+#include "json/encoding.h"
+#include "support/test_server.h"
+
+using catalogtest::MessageSink;
+using testimages::IconEntry;
+
+namespace {
+
+class GdiplusEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        Gdiplus::GdiplusStartupInput input;
+        ASSERT_EQ(Gdiplus::Ok, Gdiplus::GdiplusStartup(&token_, &input, nullptr));
+    }
+
+private:
+    ULONG_PTR token_ = 0;
+};
+const auto* const kGdiplus = ::testing::AddGlobalTestEnvironment(new GdiplusEnvironment);
+
+// A JPEG of one colour from the platform's own encoder.
+std::string jpeg(int width, int height, uint32_t argb) {
+    using namespace Gdiplus::DllExports;
+    Gdiplus::GpBitmap* bitmap = nullptr;
+    if (GdipCreateBitmapFromScan0(width, height, 0, PixelFormat24bppRGB, nullptr, &bitmap) != Gdiplus::Ok) return "";
+    Gdiplus::GpGraphics* g = nullptr;
+    GdipGetImageGraphicsContext(bitmap, &g);
+    GdipGraphicsClear(g, argb);
+    GdipDeleteGraphics(g);
+    UINT count = 0, size = 0;
+    GdipGetImageEncodersSize(&count, &size);
+    std::vector<char> buffer(size);
+    auto* codecs = reinterpret_cast<Gdiplus::ImageCodecInfo*>(buffer.data());
+    GdipGetImageEncoders(count, size, codecs);
+    std::string out;
+    for (UINT i = 0; i < count; ++i) {
+        if (std::wstring(codecs[i].MimeType) != L"image/jpeg") continue;
+        IStream* stream = nullptr;
+        CreateStreamOnHGlobal(nullptr, TRUE, &stream);
+        if (GdipSaveImageToStream(bitmap, stream, &codecs[i].Clsid, nullptr) == Gdiplus::Ok) {
+            HGLOBAL memory = nullptr;
+            GetHGlobalFromStream(stream, &memory);
+            STATSTG stat = {};
+            stream->Stat(&stat, STATFLAG_NONAME);
+            out.assign(static_cast<const char*>(GlobalLock(memory)), static_cast<size_t>(stat.cbSize.QuadPart));
+            GlobalUnlock(memory);
+        }
+        stream->Release();
+    }
+    GdipDisposeImage(bitmap);
+    return out;
+}
+
+struct BitmapFacts {
+    int width = 0, height = 0;
+    COLORREF centre = 0, corner = 0;
+};
+
+BitmapFacts factsOf(HBITMAP bitmap) {
+    BitmapFacts facts;
+    BITMAP info = {};
+    if (!GetObjectW(bitmap, sizeof info, &info)) return facts;
+    facts.width = info.bmWidth;
+    facts.height = info.bmHeight;
+    HDC dc = CreateCompatibleDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    facts.centre = GetPixel(dc, info.bmWidth / 2, info.bmHeight / 2);
+    facts.corner = GetPixel(dc, 0, 0);
+    SelectObject(dc, old);
+    DeleteDC(dc);
+    return facts;
+}
+
+// One published application whose icon lies at a path of its own.
+struct OneIcon {
+    CatalogState catalog;
+    std::string path;
+    AppRef app;
+
+    explicit OneIcon(int id = 5, bool withIcon = true) {
+        path = testserver::uniquePath("icon");
+        testserver::reset(path);  // Wine reuses process ids: an earlier run may have used it
+        auto lists = std::make_shared<CatalogLists>();
+        App record;
+        record.id = id;
+        if (withIcon) record.icon = json::toWide(path);
+        lists->apps.push_back(std::move(record));
+        catalog.publish(lists);
+        app = findApp(catalog, id);
+        held = lists;
+    }
+    // The store must outlive the fetch threads it started: wait until they let go.
+    ~OneIcon() {
+        app.reset();
+        catalog.publish(nullptr);
+        const DWORD start = GetTickCount();
+        while (!held.expired() && GetTickCount() - start < 30000) Sleep(10);
+        EXPECT_TRUE(held.expired());
+    }
+    std::weak_ptr<const CatalogLists> held;
+};
+
+bool settled(const AppRef& app) { return app->iconState.load() >= 2; }
+
+constexpr COLORREF kWhite = RGB(255, 255, 255);
+
+// JPEG is lossy: each channel within 8.
+bool closeColours(COLORREF a, COLORREF b) {
+    for (int shift = 0; shift < 24; shift += 8) {
+        if (std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF)) > 8) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+TEST(IconFetch, DecodesEachKindOfBody) {
+    auto dibEntry = [](uint8_t size, uint16_t bits, uint32_t rgb) {
+        IconEntry e;
+        e.width = e.height = size;
+        e.bitCount = bits;
+        e.image = testimages::dib(size, size, bits, rgb);
+        return e;
+    };
+    IconEntry pngEntry;
+    pngEntry.width = pngEntry.height = 0;
+    pngEntry.image = testimages::png(64, 64, 0x00FF00);
+    IconEntry transparent = dibEntry(32, 32, 0x0000FF);
+    transparent.image = testimages::dib(32, 32, 32, 0x0000FF, 0);
+    struct Case {
+        const char* what;
+        std::string body;
+        int width, height;
+        COLORREF centre;
+    } cases[] = {
+        {"png", testimages::png(20, 30, 0xFF0000), 20, 30, RGB(255, 0, 0)},
+        {"jpeg", jpeg(24, 16, 0xFF0000FF), 24, 16, RGB(0, 0, 255)},
+        {"icon 16/32/48", testimages::icon({dibEntry(16, 32, 0xFF0000), dibEntry(32, 32, 0x00FF00), dibEntry(48, 32, 0x0000FF)}),
+         48, 48, RGB(0, 0, 255)},
+        {"icon 32 at 8 and 32 bits", testimages::icon({dibEntry(32, 8, 0xFF0000), dibEntry(32, 32, 0x00FF00)}), 32, 32,
+         RGB(0, 255, 0)},
+        {"icon tie", testimages::icon({dibEntry(48, 32, 0xFF0000), dibEntry(48, 32, 0x00FF00)}), 48, 48, RGB(255, 0, 0)},
+        {"icon with a png inside", testimages::icon({dibEntry(48, 32, 0xFF0000), pngEntry}), 64, 64, RGB(0, 255, 0)},
+        {"transparent on white", testimages::icon({transparent}), 32, 32, kWhite},
+    };
+    for (const Case& c : cases) {
+        ASSERT_FALSE(c.body.empty()) << c.what;
+        OneIcon one(-5);
+        ASSERT_TRUE(catalogtest::serveBytes(one.path, c.body)) << c.what;
+        MessageSink sink;
+        requestIcon(one.catalog, sink.window(), one.app, testserver::httpBase());
+        ASSERT_TRUE(sink.waitUntil([&] { return sink.count(kMsgIconReady) > 0; }, 30000)) << c.what;
+        ASSERT_EQ(2, one.app->iconState.load()) << c.what;
+        EXPECT_EQ(static_cast<WPARAM>(static_cast<INT_PTR>(-5)), sink.received[0].wParam) << "sign-extended id";
+        BitmapFacts facts = factsOf(one.app->iconBitmap.load());
+        EXPECT_EQ(c.width, facts.width) << c.what;
+        EXPECT_EQ(c.height, facts.height) << c.what;
+        EXPECT_TRUE(closeColours(c.centre, facts.centre)) << c.what << " " << std::hex << facts.centre;
+    }
+}
+
+TEST(IconFetch, FailuresEndInStateThreeAndOnlyADecodeFailurePosts) {
+    struct Case {
+        const char* what;
+        std::string steps;  // scripted answers; empty: serve `body`
+        std::string body;
+        bool posts;
+    } cases[] = {
+        {"404", R"([{"status":404,"body":"missing"}])", "", false},
+        {"empty body", R"([{"status":200}])", "", false},
+        {"one byte over 4 MiB", "", testimages::png(8, 8, 0xFF0000, kMaxIconBytes + 1), false},
+        {"not an image", "", "GIF? no, just text", true},
+        {"icon with a broken best image", "", testimages::icon({[] {
+                                                    IconEntry e;
+                                                    e.width = e.height = 48;
+                                                    e.image = std::string(4, '\0') + std::string(200, 'x');
+                                                    return e;
+                                                }()}),
+         true},
+    };
+    for (const Case& c : cases) {
+        OneIcon one;
+        if (c.steps.empty()) {
+            ASSERT_TRUE(catalogtest::serveBytes(one.path, c.body)) << c.what;
+        } else {
+            ASSERT_TRUE(testserver::script(one.path, c.steps)) << c.what;
+        }
+        MessageSink sink;
+        requestIcon(one.catalog, sink.window(), one.app, testserver::httpBase());
+        ASSERT_TRUE(sink.waitUntil([&] { return settled(one.app); }, 30000)) << c.what;
+        EXPECT_EQ(3, one.app->iconState.load()) << c.what;
+        EXPECT_EQ(nullptr, one.app->iconBitmap.load()) << c.what;
+        sink.waitUntil([] { return false; }, 300);
+        EXPECT_EQ(c.posts ? 1 : 0, sink.count(kMsgIconReady)) << c.what;
+    }
+}
+
+TEST(IconFetch, ExactlyFourMebibytesDecode) {
+    OneIcon one;
+    std::string body = testimages::png(8, 8, 0x00FF00, kMaxIconBytes);
+    ASSERT_EQ(kMaxIconBytes, body.size());
+    ASSERT_TRUE(catalogtest::serveBytes(one.path, body));
+    MessageSink sink;
+    requestIcon(one.catalog, sink.window(), one.app, testserver::httpBase());
+    ASSERT_TRUE(sink.waitUntil([&] { return settled(one.app); }, 30000));
+    EXPECT_EQ(2, one.app->iconState.load());
+    EXPECT_EQ(RGB(0, 255, 0), factsOf(one.app->iconBitmap.load()).centre);
+}
+
+TEST(IconFetch, OnlyTheFirstRequestOfARecordFetches) {
+    OneIcon none(1, false);
+    MessageSink sink;
+    requestIcon(none.catalog, sink.window(), none.app, testserver::httpBase());
+    EXPECT_EQ(0, none.app->iconState.load()) << "no icon location, no fetch";
+    EXPECT_EQ(nullptr, none.catalog.notifyWindow.load());
+
+    OneIcon one;
+    ASSERT_TRUE(catalogtest::serveBytes(one.path, testimages::png(4, 4, 0xFF0000), 600));
+    requestIcon(one.catalog, sink.window(), one.app, testserver::httpBase());
+    EXPECT_EQ(1, one.app->iconState.load());
+    EXPECT_EQ(sink.window(), one.catalog.notifyWindow.load());
+    requestIcon(one.catalog, sink.window(), one.app, testserver::httpBase());
+    ASSERT_TRUE(sink.waitUntil([&] { return sink.count(kMsgIconReady) > 0; }, 30000));
+    requestIcon(one.catalog, sink.window(), one.app, testserver::httpBase());
+    sink.waitUntil([] { return false; }, 300);
+    EXPECT_EQ(1u, testserver::requests(one.path).size());
+    EXPECT_EQ(1, sink.count(kMsgIconReady));
+}
+
+TEST(IconFetch, ReloadsWhileFetchesRunLeakNothing) {
+    {  // the platform's first decode sets up objects of its own; count after it
+        bool noMemory = false;
+        DeleteObject(decodeIconImage(testimages::png(4, 4, 0), noMemory));
+    }
+    const DWORD baseline = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+    std::string prefix;
+    catalogtest::uniqueBase(&prefix);
+    auto makeLists = [&](int round) {
+        auto lists = std::make_shared<CatalogLists>();
+        for (int i = 0; i < 40; ++i) {
+            App app;
+            app.id = round * 100 + i;
+            // Half answer at once, half slowly: some records have bitmaps when the reload comes.
+            const int delay = i % 2 ? 1500 : 0;
+            app.icon = json::toWide(prefix + "/_gen/icon/" + std::to_string(delay) + "/" + std::to_string(app.id) + ".png");
+            lists->apps.push_back(std::move(app));
+        }
+        return lists;
+    };
+    CatalogState catalog;
+    MessageSink sink;
+    std::vector<AppRef> watched;
+    std::vector<std::weak_ptr<const CatalogLists>> replaced;
+    for (int round = 0; round < 3; ++round) {
+        catalog.publish(makeLists(round));
+        auto lists = catalog.lists();
+        replaced.push_back(lists);
+        for (const App& app : lists->apps) requestIcon(catalog, sink.window(), AppRef(lists, &app), testserver::httpBase());
+        watched.push_back(AppRef(lists, &lists->apps[0]));
+        watched.push_back(AppRef(lists, &lists->apps[1]));
+        // Wait for the fast half, then reload while the slow half still runs.
+        ASSERT_TRUE(sink.waitUntil([&] { return settled(watched[watched.size() - 2]); }, 30000));
+        EXPECT_EQ(1, watched.back()->iconState.load()) << "the slow fetch is still running";
+    }
+    catalog.publish(nullptr);
+    // Every fetch of a replaced list ends without a bitmap.
+    ASSERT_TRUE(sink.waitUntil(
+        [&] { return std::all_of(watched.begin(), watched.end(), [](const AppRef& a) { return settled(a); }); },
+        30000));
+    std::vector<HBITMAP> made;
+    for (size_t i = 0; i < watched.size(); i += 2) {
+        EXPECT_EQ(2, watched[i]->iconState.load());
+        EXPECT_EQ(3, watched[i + 1]->iconState.load()) << "finished after its list was replaced";
+        EXPECT_EQ(nullptr, watched[i + 1]->iconBitmap.load());
+        made.push_back(watched[i]->iconBitmap.load());
+        EXPECT_EQ(static_cast<DWORD>(OBJ_BITMAP), GetObjectType(made.back()));
+    }
+    watched.clear();
+    // The lists go when the last fetch thread lets go of them, and their bitmaps with them.
+    ASSERT_TRUE(sink.waitUntil(
+        [&] {
+            return std::all_of(replaced.begin(), replaced.end(), [](const auto& w) { return w.expired(); });
+        },
+        30000));
+    for (HBITMAP b : made) EXPECT_EQ(0u, GetObjectType(b));
+    // Wine's GetGuiResources answers 0; on Windows it counts the process's GDI objects.
+    EXPECT_LE(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS), baseline);
+}
+
+TEST(IconFetch, EveryDemoCatalogIconDecodes) {
+    CatalogState catalog;
+    const std::wstring server = catalogtest::uniqueBase();
+    ASSERT_TRUE(loadCatalog(catalog, server));
+    auto lists = catalog.lists();
+    std::weak_ptr<const CatalogLists> held = lists;
+    MessageSink sink;
+    std::vector<AppRef> withIcons;
+    for (const App& app : lists->apps) {
+        if (app.icon.empty()) continue;
+        withIcons.push_back(AppRef(lists, &app));
+        requestIcon(catalog, sink.window(), withIcons.back(), server);
+    }
+    ASSERT_GE(withIcons.size(), 20u);
+    ASSERT_TRUE(sink.waitUntil(
+        [&] { return std::all_of(withIcons.begin(), withIcons.end(), [](const AppRef& a) { return settled(a); }); },
+        60000));
+    for (const AppRef& app : withIcons) {
+        const std::string icon = json::toUtf8(app->icon);
+        const bool exists = GetFileAttributesW(testserver::hostPathToWindows(
+                                std::string(getenv("KV_SOURCE_DIR")) + "/tools/demo-catalog" + icon).c_str()) !=
+                            INVALID_FILE_ATTRIBUTES;
+        if (!exists) {
+            EXPECT_EQ(3, app->iconState.load()) << icon;
+            continue;
+        }
+        ASSERT_EQ(2, app->iconState.load()) << icon;
+        // Icon files hold a 256-pixel PNG image beside the small ones; that one is shown.
+        const int expected = icon.find(".ico") != std::string::npos ? 256 : 128;
+        BitmapFacts facts = factsOf(app->iconBitmap.load());
+        EXPECT_EQ(expected, facts.width) << icon;
+        EXPECT_EQ(kWhite, facts.corner) << icon << ": transparent corners come out white";
+    }
+    withIcons.clear();
+    lists.reset();
+    catalog.publish(nullptr);
+    EXPECT_TRUE(sink.waitUntil([&] { return held.expired(); }, 30000));
+}
