@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Catalog-load benchmark: a generated bootstrap of 10,000 applications (about 7 MiB) from
+# the loopback test server, loaded and published through loadCatalog; prints each load's
+# time (request included) and the peak working set.
+#   bench/catalog/run.sh [BUILD_DIR] [APPS]      defaults: build/mingw 10000
+# Needs the target catalog_bench built in BUILD_DIR.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/../.." && pwd)"
+build="$(cd "${1:-$root/build/mingw}" && pwd)"
+apps="${2:-10000}"
+exe="$build/bench/catalog/catalog_bench.exe"
+[ -f "$exe" ] || { echo "build first: cmake --build $build --target catalog_bench" >&2; exit 1; }
+
+work="$(mktemp -d /tmp/kv-catalog-bench.XXXXXX)"
+cleanup() {
+  "$root/tools/testserver/ctl.sh" stop "$work" >/dev/null 2>&1 || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+"$root/tools/testserver/ctl.sh" start "$work" >/dev/null
+port="$(sed -n 's/^http=//p' "$work/ports.txt")"
+server="http://127.0.0.1:$port/_gen/catalog/$apps"
+# The server builds the document on its first request; keep that out of the figures.
+curl -s -o /dev/null -w "bootstrap: %{size_download} bytes\n" "$server/api/client/bootstrap"
+"$root/tools/wine-run.sh" --prefix "$build/wineprefix" "$exe" "$server" 6
