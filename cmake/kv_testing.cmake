@@ -59,4 +59,6 @@ if(KV_BUILD_TESTS AND WIN32)
   set_tests_properties(testserver_untrust testserver_stop PROPERTIES FIXTURES_CLEANUP testserver)
   set_tests_properties(testserver_trust PROPERTIES DEPENDS testserver_start)
   set_tests_properties(testserver_stop PROPERTIES DEPENDS testserver_untrust)
+  add_test(NAME testserver_rules COMMAND python3 -B -m unittest discover
+    -s ${CMAKE_SOURCE_DIR}/tools/testserver -p "test_*.py")
 endif()
