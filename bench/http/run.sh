@@ -61,8 +61,13 @@ url="http://127.0.0.1:$port/big.bin"
 echo "file: ${size_mib} MiB from nginx on 127.0.0.1:$port"
 run() { "$root/tools/wine-run.sh" --prefix "$build/wineprefix" "$exe" "$@"; }
 run bare "$url" >/dev/null 2>&1 || true   # warm the prefix and the page cache
-run bare "$url"
-run engine "$url"
+bare_line="$(run bare "$url")"
+engine_line="$(run engine "$url")"
+echo "$bare_line"
+echo "$engine_line"
+awk -v b="$bare_line" -v e="$engine_line" 'BEGIN {
+  split(b, bf, " "); split(e, ef, " ");
+  if (bf[6] > 0) printf "engine / bare = %.2f\n", ef[6] / bf[6] }'
 echo "engine on 64 MiB (memory must not follow the size):"
 run engine "http://127.0.0.1:$port/small.bin"
 curl -s -o /dev/null -w "curl    %{size_download} bytes %{time_total} s %{speed_download} B/s (native)\n" "$url"
