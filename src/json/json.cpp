@@ -151,8 +151,8 @@ private:
 };
 
 // Per-depth lists in which a container's elements are gathered before they are moved
-// into a container of exactly the right size. They are kept per thread between
-// documents so their memory stays warm. Sized for every depth up front: a list in
+// into a container of exactly the right size. They are kept between documents so
+// their memory stays warm. Sized for every depth up front: a list in
 // use by an outer container must never move while an inner one is being read.
 struct Scratch {
     std::vector<std::vector<std::shared_ptr<Value>>> elements = std::vector<std::vector<std::shared_ptr<Value>>>(kMaxDepth + 1);
@@ -168,6 +168,37 @@ struct Scratch {
             if (list.capacity() > kKeep) std::vector<std::pair<std::string, std::shared_ptr<Value>>>().swap(list);
     }
     static constexpr size_t kKeep = 1u << 16;
+};
+
+// Scratch lists are lent to parses from a small pool instead of living per thread:
+// the load and icon threads are plain platform threads, and thread-local objects with
+// destructors are not safe on those with every runtime.
+class ScratchPool {
+public:
+    static ScratchPool& instance() {
+        static ScratchPool pool;
+        return pool;
+    }
+    std::unique_ptr<Scratch> take() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!free_.empty()) {
+                auto scratch = std::move(free_.back());
+                free_.pop_back();
+                return scratch;
+            }
+        }
+        return std::unique_ptr<Scratch>(new Scratch);
+    }
+    void give(std::unique_ptr<Scratch> scratch) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (free_.size() < kMaxPooled) free_.push_back(std::move(scratch));
+    }
+
+private:
+    static constexpr size_t kMaxPooled = 4;
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<Scratch>> free_;
 };
 
 class Parser {
@@ -446,9 +477,10 @@ std::shared_ptr<Value> parse(const std::string& text) {
     if (text.size() > 2 && static_cast<unsigned char>(begin[0]) == 0xEF &&
         static_cast<unsigned char>(begin[1]) == 0xBB && static_cast<unsigned char>(begin[2]) == 0xBF)
         begin += 3;
-    thread_local Scratch scratch;
-    auto root = Parser(begin, end, scratch).parseDocument();
-    scratch.trim();
+    auto scratch = ScratchPool::instance().take();
+    auto root = Parser(begin, end, *scratch).parseDocument();
+    scratch->trim();
+    ScratchPool::instance().give(std::move(scratch));
     return root;
 }
 
