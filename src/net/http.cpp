@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "net/http_rules.h"
@@ -70,6 +71,9 @@ HttpResult readBody(HINTERNET request, int64_t expected, const HttpDataSink& sin
                     std::wstring& error, const std::atomic<bool>* cancelFlag) {
     std::unique_ptr<unsigned char[]> buffer(new unsigned char[httprules::kReadChunk]);
     std::string collected;
+    // Sized once for an announced length (within the memory bound): growing by
+    // doubling would briefly hold the body one and a half times over.
+    if (!sink && expected > 0) collected.reserve(static_cast<size_t>(std::min<int64_t>(expected, httprules::kMaxMemoryBody + 1)));
     int64_t received = 0;
     for (;;) {
         if (cancelled(cancelFlag)) return HttpResult::Cancelled;
