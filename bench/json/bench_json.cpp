@@ -50,7 +50,7 @@ int main() {
             std::printf("parse failed\n");
             return 1;
         }
-        apps = root->lookup("data")->lookup("apps")->array.size();
+        apps = root->lookup("data")->lookup("apps")->array().size();
     }
     const double mb = static_cast<double>(text.size()) / (1024.0 * 1024.0);
     std::printf("json parse: %.2f MiB, %zu apps, %d rounds: first %.1f MB/s, best %.1f MB/s, mean %.1f MB/s\n", mb,

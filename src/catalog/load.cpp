@@ -10,19 +10,9 @@
 
 namespace {
 
-// First member with this key, as an owning slot so that finished parts of the tree
-// can be freed while the rest is still being read.
-std::shared_ptr<json::Value>* memberSlot(json::Value& node, const char* key) {
-    if (node.kind != json::Object) return nullptr;
-    for (auto& member : node.object) {
-        if (member.first == key) return &member.second;
-    }
-    return nullptr;
-}
-
 std::wstring wideString(const json::Value* v) {
     if (!v || v->kind != json::String) return std::wstring();
-    return json::toWide(v->string);
+    return json::toWide(v->string());
 }
 
 struct CatalogLoadJob {
@@ -53,33 +43,25 @@ bool parseBootstrap(std::string& body, CatalogLists& lists) {
     // the records are built.
     std::string().swap(body);
     if (!root) return false;
-    std::shared_ptr<json::Value>* data = memberSlot(*root, "data");
-    if (!data || !*data) return false;
+    const json::Value* data = root->lookup("data");
+    if (!data) return false;
 
     lists.categories.clear();
     lists.apps.clear();
-    if (std::shared_ptr<json::Value>* categories = memberSlot(**data, "categories")) {
-        if (*categories && (*categories)->kind == json::Array) {
-            lists.categories.reserve((*categories)->array.size());
-            for (const auto& element : (*categories)->array) {
-                Category category;
-                if (element && element->kind == json::Object) {
-                    category.id = wideString(element->lookup("id"));
-                    category.name = wideString(element->lookup("name"));
-                }
-                lists.categories.push_back(std::move(category));
+    if (const json::Value* categories = data->lookup("categories")) {
+        lists.categories.reserve(categories->array().size());
+        for (const auto& element : categories->array()) {
+            Category category;
+            if (element && element->kind == json::Object) {
+                category.id = wideString(element->lookup("id"));
+                category.name = wideString(element->lookup("name"));
             }
+            lists.categories.push_back(std::move(category));
         }
     }
-    if (std::shared_ptr<json::Value>* apps = memberSlot(**data, "apps")) {
-        if (*apps && (*apps)->kind == json::Array) {
-            auto& elements = (*apps)->array;
-            lists.apps.reserve(elements.size());
-            for (auto& element : elements) {
-                lists.apps.push_back(element ? parseApp(*element) : App());
-                element.reset();  // each application's subtree is freed as soon as it is read
-            }
-        }
+    if (const json::Value* apps = data->lookup("apps")) {
+        lists.apps.reserve(apps->array().size());
+        for (const auto& element : apps->array()) lists.apps.push_back(element ? parseApp(*element) : App());
     }
     return true;
 }

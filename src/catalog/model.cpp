@@ -96,7 +96,7 @@ namespace {
 std::wstring wideMember(const json::Value& node, const char* key) {
     const json::Value* v = node.lookup(key);
     if (!v || v->kind != json::String) return std::wstring();
-    return json::toWide(v->string);
+    return json::toWide(v->string());
 }
 
 }  // namespace
@@ -108,9 +108,9 @@ App parseApp(const json::Value& node) {
     app.version = normalizeVersion(wideMember(node, "version"));
     if (const json::Value* ids = node.lookup("categoryIds")) {
         if (ids->kind == json::Array) {
-            for (const auto& element : ids->array) {
+            for (const auto& element : ids->array()) {
                 if (!element || element->kind != json::String) continue;
-                std::wstring id = json::toWide(element->string);
+                std::wstring id = json::toWide(element->string());
                 if (!id.empty()) app.categoryIds.push_back(std::move(id));
             }
         }
@@ -123,7 +123,7 @@ App parseApp(const json::Value& node) {
     app.icon = wideMember(node, "icon");
     if (const json::Value* v = node.lookup("packageSize")) app.packageSize = v->asInt64(0);
     if (const json::Value* v = node.lookup("md5")) {
-        if (v->kind == json::String) app.md5 = v->string;
+        if (v->kind == json::String) app.md5 = v->string();
     }
     if (const json::Value* v = node.lookup("hasPackage")) app.hasPackage = v->asBool(false);
     if (const json::Value* v = node.lookup("downloads")) app.downloads = v->asInt64(0);

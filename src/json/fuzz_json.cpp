@@ -18,12 +18,12 @@ void walk(const json::Value& v, int depth) {
     (void)v.lookup("data");
     (void)v.at(0);
     if (depth > 80) std::abort();  // the parser must never nest deeper than 64
-    for (const auto& e : v.array) walk(*e, depth + 1);
-    for (const auto& m : v.object) {
+    for (const auto& e : v.array()) walk(*e, depth + 1);
+    for (const auto& m : v.object()) {
         (void)json::escape(m.first);
         walk(*m.second, depth + 1);
     }
-    if (v.kind == json::String) (void)json::escape(v.string);
+    if (v.kind == json::String) (void)json::escape(v.string());
 }
 
 }  // namespace

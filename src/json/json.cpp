@@ -5,13 +5,35 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <new>
 
 namespace json {
+
+namespace {
+
+const std::string kEmptyString;
+const Value::Elements kEmptyArray;
+const Value::Members kEmptyMembers;
+
+}  // namespace
+
+Value::~Value() {
+    switch (kind) {
+    case String: string_.~basic_string(); break;
+    case Array: array_.~vector(); break;
+    case Object: object_.~vector(); break;
+    default: break;
+    }
+}
+
+const std::string& Value::string() const { return kind == String ? string_ : kEmptyString; }
+const Value::Elements& Value::array() const { return kind == Array ? array_ : kEmptyArray; }
+const Value::Members& Value::object() const { return kind == Object ? object_ : kEmptyMembers; }
 
 const Value* Value::lookup(const char* key) const {
     if (kind != Object || key == nullptr) return nullptr;
     const size_t len = std::strlen(key);
-    for (const auto& member : object) {
+    for (const auto& member : object_) {
         if (member.first.size() == len && std::memcmp(member.first.data(), key, len) == 0)
             return member.second.get();
     }
@@ -19,12 +41,12 @@ const Value* Value::lookup(const char* key) const {
 }
 
 const Value* Value::at(size_t index) const {
-    if (kind != Array || index >= array.size()) return nullptr;
-    return array[index].get();
+    if (kind != Array || index >= array_.size()) return nullptr;
+    return array_[index].get();
 }
 
 std::string Value::asString(const char* def) const {
-    if (kind == String) return string;
+    if (kind == String) return string_;
     return def ? std::string(def) : std::string();
 }
 
@@ -150,6 +172,31 @@ private:
     NodeArena* arena_;
 };
 
+}  // namespace
+
+// The parser's way into a node's payload slot: it makes the slot live for the kind it
+// sets, and then fills it.
+class ParserImpl {
+public:
+    static std::string& makeString(Value& v) {
+        new (&v.string_) std::string();
+        v.kind = String;
+        return v.string_;
+    }
+    static Value::Elements& makeArray(Value& v) {
+        new (&v.array_) Value::Elements();
+        v.kind = Array;
+        return v.array_;
+    }
+    static Value::Members& makeObject(Value& v) {
+        new (&v.object_) Value::Members();
+        v.kind = Object;
+        return v.object_;
+    }
+};
+
+namespace {
+
 // Per-depth lists in which a container's elements are gathered before they are moved
 // into a container of exactly the right size. They are kept between documents so
 // their memory stays warm. Sized for every depth up front: a list in
@@ -252,8 +299,7 @@ private:
         switch (*p_) {
         case '"': {
             auto v = newNode();
-            v->kind = String;
-            readString(v->string);
+            readString(ParserImpl::makeString(*v));
             return v;
         }
         case '[': return parseArray();
@@ -313,7 +359,7 @@ private:
         ++p_;
         if (++depth_ > kMaxDepth) return nullptr;
         auto v = newNode();
-        v->kind = Array;
+        auto& array = ParserImpl::makeArray(*v);
         skipWhitespace();
         if (p_ != end_ && *p_ == ']') {
             ++p_;
@@ -333,7 +379,7 @@ private:
             }
             if (*p_ == ']') {
                 ++p_;
-                moveInto(elements, v->array);
+                moveInto(elements, array);
                 --depth_;
                 return v;
             }
@@ -345,7 +391,7 @@ private:
         ++p_;
         if (++depth_ > kMaxDepth) return nullptr;
         auto v = newNode();
-        v->kind = Object;
+        auto& object = ParserImpl::makeObject(*v);
         skipWhitespace();
         if (p_ != end_ && *p_ == '}') {
             ++p_;
@@ -372,7 +418,7 @@ private:
             }
             if (*p_ == '}') {
                 ++p_;
-                moveInto(members, v->object);
+                moveInto(members, object);
                 --depth_;
                 return v;
             }

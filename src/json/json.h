@@ -15,13 +15,27 @@ namespace json {
 
 enum Kind : int32_t { Null = 0, Bool = 1, Number = 2, String = 3, Array = 4, Object = 5 };
 
+class ParserImpl;
+
+// One node. The text of a String node and the elements or members of an Array or
+// Object node share one slot (only one kind is ever in use), which keeps the nodes of
+// a large catalog small; for every other kind the accessors give the empty value.
 struct Value {
+    using Elements = std::vector<std::shared_ptr<Value>>;
+    using Members = std::vector<std::pair<std::string, std::shared_ptr<Value>>>;
+
     Kind kind = Null;
     bool boolean = false;
     double number = 0.0;
-    std::string string;
-    std::vector<std::shared_ptr<Value>> array;
-    std::vector<std::pair<std::string, std::shared_ptr<Value>>> object;
+
+    Value() {}
+    ~Value();
+    Value(const Value&) = delete;
+    Value& operator=(const Value&) = delete;
+
+    const std::string& string() const;  // String: UTF-8 with escapes resolved
+    const Elements& array() const;       // Array: elements in document order
+    const Members& object() const;      // Object: members in document order, duplicates kept
 
     // First member with exactly these key bytes; null when not an object or absent.
     const Value* lookup(const char* key) const;
@@ -33,6 +47,14 @@ struct Value {
     int asInt(int def) const;          // truncated toward zero, then cut to 32 bits
     int64_t asInt64(int64_t def) const;
     bool asBool(bool def) const;
+
+private:
+    friend class ParserImpl;
+    union {
+        std::string string_;
+        Elements array_;
+        Members object_;
+    };
 };
 
 // The root of the document, or null when the text is not accepted. Numbers follow

@@ -171,14 +171,14 @@ std::vector<RecordedRequest> requests(const std::string& prefix) {
     if (exchange("GET", "/_control/requests?prefix=" + urlEncode(prefix), "", answer) != 200) return out;
     auto root = json::parse(answer);
     if (!root) return out;
-    for (const auto& item : root->array) {
+    for (const auto& item : root->array()) {
         RecordedRequest r;
         r.method = item->lookup("method") ? item->lookup("method")->asString("") : "";
         r.path = item->lookup("path") ? item->lookup("path")->asString("") : "";
         r.body = item->lookup("bodyBase64") ? base64Decode(item->lookup("bodyBase64")->asString("")) : "";
         r.secure = item->lookup("secure") && item->lookup("secure")->asBool(false);
         if (const json::Value* hs = item->lookup("headers")) {
-            for (const auto& h : hs->array) {
+            for (const auto& h : hs->array()) {
                 const json::Value* n = h->at(0);
                 const json::Value* v = h->at(1);
                 if (n && v) r.headers.emplace_back(n->asString(""), v->asString(""));
