@@ -79,7 +79,8 @@ constexpr int kMaxDepth = 64;
 // hundreds of thousands of nodes. Each node is still one allocation together with
 // its control block; the arena lives until the last node that came from it dies.
 // Its chunks are then kept for the next document (up to a bound), because touching
-// fresh pages costs far more than reusing warm ones.
+// fresh pages costs far more than reusing warm ones. The bound keeps an idle
+// program from holding on to much memory after a large document.
 class ChunkCache {
 public:
     static constexpr size_t kChunkSize = 256u << 10;
