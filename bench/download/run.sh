@@ -16,18 +16,14 @@ for f in "$exe" "$bare"; do
 done
 
 work="$(mktemp -d /tmp/kv-download-bench.XXXXXX)"
-nginx_pid=""
+source "$root/bench/nginx.sh"
 cleanup() {
-  if [ -n "$nginx_pid" ] && kill -0 "$nginx_pid" 2>/dev/null; then
-    kill "$nginx_pid"
-    for _ in $(seq 1 50); do kill -0 "$nginx_pid" 2>/dev/null || break; sleep 0.1; done
-  fi
+  stop_nginx
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-chmod 755 "$work"
-mkdir -p "$work/www" "$work/tmp" "$work/logs" "$work/out"
+mkdir -p "$work/www" "$work/out"
 # Non-zero content so the digest means something; generated once per run.
 python3 - "$work/www/big.bin" "$size_mib" <<'PY'
 import os, sys
@@ -40,36 +36,8 @@ head -c 64M "$work/www/big.bin" > "$work/www/small.bin"
 chmod -R a+rX "$work/www"
 big_md5="$(md5sum "$work/www/big.bin" | cut -d' ' -f1)"
 small_md5="$(md5sum "$work/www/small.bin" | cut -d' ' -f1)"
-port="$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1]); s.close()')"
-user_line=""
-[ "$(id -u)" = 0 ] && user_line="user root;"
-cat > "$work/nginx.conf" <<CONF
-$user_line
-worker_processes 1;
-daemon off;
-pid $work/nginx.pid;
-error_log $work/logs/error.log warn;
-events { worker_connections 64; }
-http {
-  access_log off;
-  sendfile on;
-  tcp_nopush on;
-  keepalive_timeout 5;
-  client_body_temp_path $work/tmp/body;
-  proxy_temp_path $work/tmp/proxy;
-  fastcgi_temp_path $work/tmp/fastcgi;
-  uwsgi_temp_path $work/tmp/uwsgi;
-  scgi_temp_path $work/tmp/scgi;
-  types { application/octet-stream bin; }
-  server {
-    listen 127.0.0.1:$port;
-    root $work/www;
-  }
-}
-CONF
-nginx -p "$work" -c "$work/nginx.conf" &
-nginx_pid=$!
-for _ in $(seq 1 50); do curl -s -o /dev/null "http://127.0.0.1:$port/small.bin" && break; sleep 0.1; done
+start_nginx "$work"
+port="$nginx_port"
 
 url="http://127.0.0.1:$port/big.bin"
 out="Z:$work/out"

@@ -11,51 +11,19 @@ exe="$build/bench/http/http_bench.exe"
 [ -f "$exe" ] || { echo "build http_bench first: cmake --build $build --target http_bench" >&2; exit 1; }
 
 work="$(mktemp -d /tmp/kv-http-bench.XXXXXX)"
-nginx_pid=""
+source "$root/bench/nginx.sh"
 cleanup() {
-  if [ -n "$nginx_pid" ] && kill -0 "$nginx_pid" 2>/dev/null; then
-    kill "$nginx_pid"
-    for _ in $(seq 1 50); do kill -0 "$nginx_pid" 2>/dev/null || break; sleep 0.1; done
-  fi
+  stop_nginx
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-chmod 755 "$work"
-mkdir -p "$work/www" "$work/tmp" "$work/logs"
+mkdir -p "$work/www"
 truncate -s "${size_mib}M" "$work/www/big.bin"
 truncate -s 64M "$work/www/small.bin"
 chmod -R a+rX "$work/www"
-port="$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1]); s.close()')"
-user_line=""
-[ "$(id -u)" = 0 ] && user_line="user root;"
-cat > "$work/nginx.conf" <<CONF
-$user_line
-worker_processes 1;
-daemon off;
-pid $work/nginx.pid;
-error_log $work/logs/error.log warn;
-events { worker_connections 64; }
-http {
-  access_log off;
-  sendfile on;
-  tcp_nopush on;
-  keepalive_timeout 5;
-  client_body_temp_path $work/tmp/body;
-  proxy_temp_path $work/tmp/proxy;
-  fastcgi_temp_path $work/tmp/fastcgi;
-  uwsgi_temp_path $work/tmp/uwsgi;
-  scgi_temp_path $work/tmp/scgi;
-  types { application/octet-stream bin; }
-  server {
-    listen 127.0.0.1:$port;
-    root $work/www;
-  }
-}
-CONF
-nginx -p "$work" -c "$work/nginx.conf" &
-nginx_pid=$!
-for _ in $(seq 1 50); do curl -s -o /dev/null "http://127.0.0.1:$port/small.bin" && break; sleep 0.1; done
+start_nginx "$work"
+port="$nginx_port"
 
 url="http://127.0.0.1:$port/big.bin"
 echo "file: ${size_mib} MiB from nginx on 127.0.0.1:$port"

@@ -154,8 +154,8 @@ std::string uniquePath(const std::string& name) {
 
 bool script(const std::string& path, const std::string& stepsJson) {
     std::string answer;
-    std::string spec = "{\"path\":\"" + json::escape(path) + "\",\"steps\":" + stepsJson + "}";
-    return exchange("POST", "/_control/script", spec, answer) == 204;
+    std::string request = "{\"path\":\"" + json::escape(path) + "\",\"steps\":" + stepsJson + "}";
+    return exchange("POST", "/_control/script", request, answer) == 204;
 }
 
 std::string RecordedRequest::header(const std::string& name) const {

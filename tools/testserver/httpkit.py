@@ -66,10 +66,10 @@ def parse_range(value, size):
     value = value.strip()
     if not value.lower().startswith("bytes="):
         return None
-    spec = value[6:].strip()
-    if "," in spec or "-" not in spec:
+    byte_range = value[6:].strip()
+    if "," in byte_range or "-" not in byte_range:
         return None
-    a, b = spec.split("-", 1)
+    a, b = byte_range.split("-", 1)
     a, b = a.strip(), b.strip()
     try:
         if a == "":

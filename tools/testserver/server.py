@@ -159,8 +159,8 @@ class Handler(BaseHTTPRequestHandler):
             return httpkit.send_bytes(self, 204)
         if name == "script" and self.command == "POST":
             try:
-                spec = json.loads(self.body.decode("utf-8"))
-                SCRIPTS.set(spec["path"], spec["steps"])
+                doc = json.loads(self.body.decode("utf-8"))
+                SCRIPTS.set(doc["path"], doc["steps"])
             except (ValueError, KeyError, TypeError) as e:
                 return httpkit.send_bytes(self, 400, "bad script: %s\n" % e)
             return httpkit.send_bytes(self, 204)
