@@ -31,9 +31,11 @@ DWORD WINAPI runnerEntry(void* param) {
 
 }  // namespace
 
+// Never destroyed: runner and installer threads are not waited for and may still
+// reach the manager while the process runs its exit handlers.
 DownloadManager& DownloadManager::instance() {
-    static DownloadManager manager;
-    return manager;
+    static DownloadManager* manager = new DownloadManager;
+    return *manager;
 }
 
 void DownloadManager::post(UINT message, WPARAM wParam) {

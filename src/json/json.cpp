@@ -85,9 +85,11 @@ class ChunkCache {
 public:
     static constexpr size_t kChunkSize = 256u << 10;
 
+    // Never destroyed: threads that are not waited for may still free documents
+    // while the process runs its exit handlers.
     static ChunkCache& instance() {
-        static ChunkCache cache;
-        return cache;
+        static ChunkCache* cache = new ChunkCache;
+        return *cache;
     }
     std::unique_ptr<char[]> take() {
         {
@@ -224,8 +226,8 @@ struct Scratch {
 class ScratchPool {
 public:
     static ScratchPool& instance() {
-        static ScratchPool pool;
-        return pool;
+        static ScratchPool* pool = new ScratchPool;  // never destroyed, like the chunk cache
+        return *pool;
     }
     std::unique_ptr<Scratch> take() {
         {
