@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "scoped.h"
+
 namespace dltest {
 
 class TempDir {
@@ -53,21 +55,20 @@ inline bool fileExists(const std::wstring& path) {
 
 inline std::string readFile(const std::wstring& path) {
     std::string out;
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
-    if (h == INVALID_HANDLE_VALUE) return out;
-    char buf[65536];
+    ScopedFile h(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                             0, nullptr));
+    if (!h) return out;
+    std::vector<char> buf(65536);
     DWORD got = 0;
-    while (ReadFile(h, buf, sizeof(buf), &got, nullptr) && got > 0) out.append(buf, got);
-    CloseHandle(h);
+    while (ReadFile(h.get(), buf.data(), static_cast<DWORD>(buf.size()), &got, nullptr) && got > 0)
+        out.append(buf.data(), got);
     return out;
 }
 
 inline void writeFile(const std::wstring& path, const std::string& data) {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ScopedFile h(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     DWORD put = 0;
-    if (!data.empty()) WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &put, nullptr);
-    CloseHandle(h);
+    if (h && !data.empty()) WriteFile(h.get(), data.data(), static_cast<DWORD>(data.size()), &put, nullptr);
 }
 
 // Records the manager's WM_APP+1 / WM_APP+2 posts; must be pumped on the creating thread.

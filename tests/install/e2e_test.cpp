@@ -4,23 +4,13 @@
 
 #include "download/format.h"
 #include "download/manager.h"
+#include "download/support.h"
 #include "install_test_util.h"
 #include "json/encoding.h"
 #include "json/json.h"
 #include "support/test_server.h"
 
 namespace {
-
-std::string readText(const std::wstring& path) {
-    std::string out;
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return out;
-    char buf[4096];
-    DWORD got = 0;
-    while (ReadFile(h, buf, sizeof(buf), &got, nullptr) && got > 0) out.append(buf, got);
-    CloseHandle(h);
-    return out;
-}
 
 // Pumps this thread's messages until the job reaches `state` or the time is up.
 bool waitForState(int32_t appId, TaskState state, DWORD timeoutMs) {
@@ -41,7 +31,7 @@ TEST(InstallEndToEnd, DownloadedVerifiedInstallerEndsInstalledWithItsEntry) {
     const std::wstring appName = L"KV 下载安装测试";
     TestEntry entry(HKEY_CURRENT_USER, L"KVTestE2E");
 
-    std::shared_ptr<json::Value> info = json::parse(readText(packagePath(L"e2e.json")));
+    std::shared_ptr<json::Value> info = json::parse(dltest::readFile(packagePath(L"e2e.json")));
     ASSERT_TRUE(info && info->lookup("md5") && info->lookup("size"));
     std::string md5 = info->lookup("md5")->asString("");
     int64_t size = info->lookup("size")->asInt64(0);
