@@ -64,3 +64,40 @@ using ScopedFile = Scoped<HANDLE, FileHandleTraits>;
 using ScopedHandle = Scoped<HANDLE, KernelHandleTraits>;
 using ScopedKey = Scoped<HKEY, RegKeyTraits>;
 using ScopedGdiObject = Scoped<HGDIOBJ, GdiObjectTraits>;
+
+struct MemoryDcTraits {  // CreateCompatibleDC
+    static HDC invalid() { return nullptr; }
+    static bool valid(HDC h) { return h != nullptr; }
+    static void close(HDC h) { DeleteDC(h); }
+};
+using ScopedMemoryDc = Scoped<HDC, MemoryDcTraits>;
+
+// Selects an object into a DC and puts the previous one back when it goes out of scope.
+class SelectedObject {
+public:
+    SelectedObject(HDC dc, HGDIOBJ object) : dc_(dc), previous_(object ? SelectObject(dc, object) : nullptr) {}
+    ~SelectedObject() {
+        if (previous_) SelectObject(dc_, previous_);
+    }
+    SelectedObject(const SelectedObject&) = delete;
+    SelectedObject& operator=(const SelectedObject&) = delete;
+
+private:
+    HDC dc_;
+    HGDIOBJ previous_;
+};
+
+// SaveDC on construction, RestoreDC on every way out (clip regions, modes, colours).
+class SavedDcState {
+public:
+    explicit SavedDcState(HDC dc) : dc_(dc), saved_(SaveDC(dc)) {}
+    ~SavedDcState() {
+        if (saved_) RestoreDC(dc_, saved_);
+    }
+    SavedDcState(const SavedDcState&) = delete;
+    SavedDcState& operator=(const SavedDcState&) = delete;
+
+private:
+    HDC dc_;
+    int saved_;
+};

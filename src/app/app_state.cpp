@@ -1,3 +1,29 @@
 #include "app/app_state.h"
 
 AppState gApp;
+
+HFONT createUiFont(int height, int weight) {
+    return CreateFontW(-height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                       CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Microsoft YaHei");
+}
+
+bool createFonts(AppState& state) {
+    struct Spec {
+        HFONT AppState::*field;
+        int height;
+        int weight;
+    };
+    static const Spec specs[] = {
+        {&AppState::fontHeadline, 22, 700}, {&AppState::fontTitle, 19, 700},  {&AppState::fontSmall, 13, 400},
+        {&AppState::fontName, 16, 700},     {&AppState::fontBody, 14, 400},   {&AppState::fontMeta, 13, 400},
+        {&AppState::fontButton, 14, 400},   {&AppState::fontSection, 20, 700}, {&AppState::fontSidebar, 18, 400},
+        {&AppState::fontRow, 14, 400},      {&AppState::fontToast, 14, 400},  {&AppState::fontInitial, 32, 700},
+        {&AppState::fontTool, 15, 400},
+    };
+    bool all = true;
+    for (const Spec& spec : specs) {
+        state.*spec.field = createUiFont(spec.height, spec.weight);
+        all = all && state.*spec.field != nullptr;
+    }
+    return all;
+}

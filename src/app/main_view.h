@@ -1,0 +1,44 @@
+// The main view: paints the whole client area (header, sidebar, content, toast, banner)
+// off-screen on every WM_PAINT and copies it in one BitBlt, recording gApp.hitRects.
+// The main view's own decisions are plain functions below, so tests can call them.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "app/app_state.h"
+#include "ui/ui.h"
+
+// The real paint: takes the frame (lists, one task snapshot, the time) and paints.
+void paintMainView(HDC hdc, const RECT& clientRect);
+// Paints a given frame; tests and the snapshot tool call it with fixture frames.
+void paintMainViewFrame(HDC hdc, const RECT& clientRect, const PaintFrame& frame);
+// The frame the real paint uses: published lists, a snapshot, GetTickCount, the window's state.
+PaintFrame currentFrame();
+
+struct GlyphChoice {
+    int kind = 16;
+    COLORREF colour = 0x9B8C82;
+};
+GlyphChoice glyphForCategoryName(const std::wstring& name);
+COLORREF highlightedGlyphColour(COLORREF colour);  // each channel * 4 / 5
+
+struct SidebarGeometry {
+    int contentH = 0;
+    int viewport = 0;
+    int maxScroll = 0;
+    int scroll = 0;  // clamped
+};
+SidebarGeometry sidebarGeometry(int clientHeight, int rowCount, int scroll);
+int sidebarRowTop(const SidebarGeometry& g, int index);  // before skipping invisible rows
+ScrollbarGeom sidebarScrollbarGeom(const SidebarGeometry& g, int clientHeight);
+int sidebarNameShift(int nameWidth);  // (149 - width) / 2 below 148, else 0
+
+bool toastShowing(uint32_t now, uint32_t toastTick);    // drawn while now - tick <= 2199
+bool bannerShowing(uint32_t now, uint32_t bannerTick);  // drawn while now - tick < 5000
+uint32_t toastFill(int kind);
+int activeDownloadCount(const std::map<int32_t, TaskInfo>& tasks);  // Downloading only
+std::wstring connectionErrorTitle(const std::wstring& server);
