@@ -55,6 +55,23 @@ bool queryHeader(HINTERNET request, DWORD info, std::wstring& value) {
     return true;
 }
 
+// The whole header block as received, each line ended by CRLF; false when not available.
+bool queryRawHeaders(HINTERNET request, std::wstring& raw) {
+    DWORD size = 0;
+    WinHttpQueryHeaders(request, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER,
+                        &size, WINHTTP_NO_HEADER_INDEX);
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) return false;
+    std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
+    DWORD bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX, &text[0], &bytes,
+                             WINHTTP_NO_HEADER_INDEX)) {
+        return false;
+    }
+    text.resize(bytes / sizeof(wchar_t));
+    raw = std::move(text);
+    return true;
+}
+
 int32_t queryStatus(HINTERNET request) {
     DWORD status = 0;
     DWORD size = sizeof status;
@@ -187,6 +204,16 @@ HttpResult httpRequest(const std::wstring& url, const std::vector<HttpHeader>& h
             a.close();
             if (cancelled(cancelFlag)) return HttpResult::Cancelled;
             error = httprules::winhttpMessage(L"服务器无响应", n);
+            return HttpResult::SendFailed;
+        }
+        // A header block cut off or holding a line that is no header is no answer: Windows
+        // fails the receive with 12152, Wine would pass on what it parsed (a 200 without
+        // a length, so a cut answer would look like a complete empty body).
+        std::wstring raw;
+        if (!queryRawHeaders(a.request.get(), raw) || !httprules::headerBlockComplete(raw)) {
+            a.close();
+            if (cancelled(cancelFlag)) return HttpResult::Cancelled;
+            error = httprules::winhttpMessage(L"服务器无响应", ERROR_WINHTTP_INVALID_SERVER_RESPONSE);
             return HttpResult::SendFailed;
         }
 

@@ -20,6 +20,8 @@ struct HttpResponse {
     int64_t contentLength = -1;
     int64_t rangeTotal = -1;
     bool hasContentRange = false;
+    int64_t rangeStart = -1;  // first and last byte of a Content-Range "bytes a-b/...";
+    int64_t rangeEnd = -1;    // -1 when absent or not of that form
     std::string body;
     std::wstring finalUrl;
 };

@@ -25,8 +25,8 @@ std::wstring redirectTarget(const UrlParts& current, const std::wstring& locatio
 // no digits gives 0, values beyond the range stop at its ends.
 int64_t parseHeaderNumber(const std::wstring& text);
 
-// Sets contentLength, hasContentRange and rangeTotal from the kept header pairs
-// ("Content-Length", "Content-Range"; names in any case).
+// Sets contentLength, hasContentRange, rangeStart, rangeEnd and rangeTotal from the kept
+// header pairs ("Content-Length", "Content-Range"; names in any case).
 void applyLengthHeaders(const std::vector<HttpHeader>& pairs, HttpResponse& response);
 
 // The body length a response announces: its Content-Length, or -1 when it has none or
@@ -35,6 +35,12 @@ int64_t expectedBodyLength(const std::wstring& verb, int32_t status, int64_t con
 
 // True when the data ended before the announced length: a cut transfer, never a complete body.
 inline bool bodyCutShort(int64_t expected, int64_t received) { return expected >= 0 && received < expected; }
+
+// True when raw response headers, one CRLF-ended line each as WinHTTP hands them out, form
+// a whole header block: a status line, header lines that each carry a colon (or continue
+// the line before), and the empty line that ends the block. Wine accepts a block cut off
+// mid-line or one with a line that is no header; Windows refuses both.
+bool headerBlockComplete(const std::wstring& raw);
 
 // "<what> (winhttp N)" with N in unsigned decimal.
 std::wstring winhttpMessage(const wchar_t* what, unsigned long error);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "json/encoding.h"
+
 using namespace httprules;
 
 static UrlParts parts(const wchar_t* scheme, const wchar_t* host, uint16_t port, const wchar_t* path,
@@ -96,6 +98,55 @@ TEST(ApplyLengthHeaders, ContentLengthAndRange) {
         EXPECT_EQ(r.rangeTotal, c.total) << c.name;
         EXPECT_EQ(r.hasContentRange, c.hasRange) << c.name;
     }
+}
+
+TEST(ApplyLengthHeaders, RangeBoundsOnlyFromAWellFormedContentRange) {
+    const struct {
+        const wchar_t* value;
+        int64_t first, last;
+    } cases[] = {
+        {L"bytes 0-0/12345", 0, 0},
+        {L"bytes 65536-131071/300000", 65536, 131071},
+        {L"BYTES 5-9/*", 5, 9},
+        {L"bytes 5-9", -1, -1},
+        {L"bytes 9-5/100", -1, -1},
+        {L"bytes */500", -1, -1},
+        {L"bytes -5-9/100", -1, -1},
+        {L"bytes 5-/100", -1, -1},
+        {L"items 5-9/100", -1, -1},
+        {L"bytes 99999999999999999999-1/2", -1, -1},
+        {L"bytes 9223372036854775806-9223372036854775807/*", INT64_MAX - 1, INT64_MAX},
+    };
+    for (const auto& c : cases) {
+        HttpResponse r;
+        applyLengthHeaders({{L"Content-Range", c.value}}, r);
+        EXPECT_EQ(r.rangeStart, c.first) << json::toUtf8(c.value);
+        EXPECT_EQ(r.rangeEnd, c.last) << json::toUtf8(c.value);
+    }
+    HttpResponse none;
+    applyLengthHeaders({{L"Content-Length", L"10"}}, none);
+    EXPECT_EQ(none.rangeStart, -1);
+    EXPECT_EQ(none.rangeEnd, -1);
+}
+
+TEST(HeaderBlock, WholeBlocksOnly) {
+    const struct {
+        const wchar_t* raw;
+        bool complete;
+    } cases[] = {
+        {L"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n", true},
+        {L"HTTP/1.1 200 OK\r\n\r\n", true},
+        {L"HTTP/1.1 200 OK\r\nX-Folded: a\r\n  b\r\n\r\n", true},
+        {L"HTTP/1.1 206 Partial\r\nContent-Range: bytes 0-0/9\r\nX-Empty:\r\n\r\n", true},
+        {L"HTTP/1.1 200 OK\r\n", false},                         // cut off mid-line
+        {L"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n", false},  // no empty line
+        {L"HTTP/1.1 200 OK\r\nBadLine", false},                  // a line without a colon
+        {L"HTTP/1.1 200 OK\r\nBad Line\r\n\r\n", false},
+        {L"HTTP/1.1 200 OK\r\nA: 1\r\n\r\nB: 2\r\n\r\n", false},
+        {L"\r\n\r\n", false},
+        {L"", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(headerBlockComplete(c.raw), c.complete) << json::toUtf8(c.raw);
 }
 
 TEST(ApplyLengthHeaders, AbsentRangeLeavesCallerValues) {
