@@ -7,41 +7,62 @@ uint32_t realRetryPause(int32_t attempt) {
 
 std::atomic<RetryPauseFn> retryPause{&realRetryPause};
 
+AnswerVerdict checkAnswer(const AnswerFacts& a) {
+    const bool sizeKnown = a.end >= 0;
+    if (a.status != 206) {
+        if (a.useRange && (!a.allowFullBody || a.requestStart != 0)) return AnswerVerdict::RangeIgnored;
+        // A whole body of another length than the known size is another file (or an error
+        // page sent as 200).
+        if (sizeKnown && a.contentLength > 0 && a.contentLength != a.end + 1) return AnswerVerdict::Refuse;
+        return AnswerVerdict::Accept;
+    }
+    // A part of the file is written at the offset it names, so that offset must be known,
+    // be the one asked for, and agree with the length of the body carrying it.
+    if (!a.hasContentRange || a.rangeStart < 0 || a.rangeStart != a.requestStart) return AnswerVerdict::Refuse;
+    if (a.contentLength >= 0 && a.contentLength != a.rangeEnd - a.rangeStart + 1) return AnswerVerdict::Refuse;
+    if (a.rangeTotal > 0 && a.rangeEnd >= a.rangeTotal) return AnswerVerdict::Refuse;
+    if (!a.useRange) {
+        // Nothing was asked for but the whole file: only a part that says it is the whole.
+        const bool whole = a.rangeStart == 0 && a.rangeTotal > 0 && a.rangeEnd == a.rangeTotal - 1 &&
+                           (!sizeKnown || a.rangeTotal == a.end + 1);
+        return whole ? AnswerVerdict::Accept : AnswerVerdict::Refuse;
+    }
+    if (sizeKnown && a.rangeTotal > 0 && a.rangeTotal != a.end + 1) {
+        // The server's own total wins while nothing of the range is kept; later it would mix
+        // two versions of the file.
+        return a.allowFullBody && a.requestStart == a.start ? AnswerVerdict::AdoptTotal : AnswerVerdict::Refuse;
+    }
+    if (sizeKnown && a.rangeEnd > a.end) return AnswerVerdict::Refuse;
+    return AnswerVerdict::Accept;
+}
+
 AttemptOutcome classifyAttempt(const AttemptFacts& f) {
     AttemptOutcome o;
     // A resumable range keeps what it has; otherwise what arrived is thrown away.
     const bool keep = f.useRange && !f.rangeIgnored;
 
-    if (f.rangeFilled) {
-        o.action = AttemptAction::Done;
+    if (f.answerRefused) {
+        // A refused part leaves what earlier parts wrote; a refused whole body may have
+        // written the start of another file.
+        o.rollback = !(keep && f.status == 206);
         return o;
     }
+    // With a known size the range is done only when exactly filled.
+    const bool filled = f.end < 0 || f.pos == f.end + 1;
+    const bool overfilled = f.end >= 0 && f.pos > f.end + 1;
+    HttpResult result = f.answerFilled ? HttpResult::Ok : f.result;
 
-    switch (f.result) {
+    switch (result) {
     case HttpResult::Ok:
-        if (f.rangeIgnored) {
-            o.action = AttemptAction::Retry;
+        if (f.rangeIgnored || overfilled) {
             o.rollback = true;
-        } else if (!f.useRange) {
-            if (f.pos > f.end || f.end < 0) {
-                o.action = AttemptAction::Done;
-            } else {
-                o.action = AttemptAction::Retry;
-                o.rollback = true;
-            }
-        } else if (f.status == 206 && !f.allowFullBody) {
-            o.action = (f.pos > f.end || f.end < 0) ? AttemptAction::Done : AttemptAction::Retry;
-        } else if (f.status == 206) {
-            o.takeRangeTotal = f.hasContentRange && f.rangeTotal > 0;
-            bool complete = f.end < 0 || f.pos > f.end ||
-                            (f.contentLength > 0 && f.contentLength <= f.pos - f.requestStart);
-            o.action = complete ? AttemptAction::Done : AttemptAction::Retry;
-        } else {
-            // A whole body from byte 0 in answer to a range request: complete when it
-            // delivered its announced length or filled the range.
-            bool whole = f.allowFullBody && f.requestStart == 0 &&
-                         ((f.contentLength > 0 && f.contentLength <= f.pos) || (f.end >= 0 && f.pos > f.end));
-            o.action = whole ? AttemptAction::Done : AttemptAction::Retry;
+        } else if (filled) {
+            o.action = AttemptAction::Done;
+        } else if (!f.useRange || f.status != 206) {
+            // A whole body that ended before the known size.
+            o.rollback = true;
+        } else if (f.pos > f.requestStart) {
+            o.action = AttemptAction::Continue;
         }
         return o;
 

@@ -10,30 +10,53 @@
 
 #include "net/http.h"
 
+// What the data sink does with an answer before writing its first byte.
+enum class AnswerVerdict {
+    Accept,
+    AdoptTotal,    // a 206 from the range's first byte with a new total: the range follows it
+    RangeIgnored,  // a whole body where only a range will do: the range starts over
+    Refuse,        // offset or sizes disagree: a failed attempt, nothing of it written
+};
+
+// The first block's view of an answer below 400.
+struct AnswerFacts {
+    int32_t status = 0;
+    int64_t contentLength = -1;
+    bool hasContentRange = false;
+    int64_t rangeStart = -1;   // Content-Range bounds, -1 when absent or malformed
+    int64_t rangeEnd = -1;
+    int64_t rangeTotal = -1;   // -1 when unknown ("*")
+    bool useRange = false;
+    bool allowFullBody = false;
+    int64_t start = 0;         // first byte of the range
+    int64_t end = -1;          // last byte of the range, negative = size unknown
+    int64_t requestStart = 0;  // the byte the request asked from
+};
+
+AnswerVerdict checkAnswer(const AnswerFacts& a);
+
 // What the range transfer knows after one request.
 struct AttemptFacts {
     HttpResult result = HttpResult::Ok;
     int32_t status = 0;
-    int64_t contentLength = -1;
-    int64_t rangeTotal = -1;
-    bool hasContentRange = false;
     bool hasFinalUrl = false;
     bool useRange = false;
-    bool allowFullBody = false;
-    bool rangeIgnored = false;  // the sink refused a non-206 answer
-    bool rangeFilled = false;   // the sink stopped at the range's last byte
-    int64_t pos = 0;            // next byte to write
-    int64_t end = -1;           // last byte of the range, negative = unknown
-    int64_t requestStart = 0;   // pos when the request was sent
+    bool rangeIgnored = false;   // the sink refused a whole body where a range was needed
+    bool answerRefused = false;  // the sink refused an answer whose offset or sizes disagree
+    bool answerFilled = false;   // the sink stopped at the last byte the answer covered
+    int64_t pos = 0;             // next byte to write
+    int64_t end = -1;            // last byte of the range, negative = unknown
+    int64_t requestStart = 0;    // pos when the request was sent
 };
 
-enum class AttemptAction { Done, Retry, GiveUp };
+// Continue: the answer was short but moved pos on; the next request follows at once and
+// counts as no retry.
+enum class AttemptAction { Done, Continue, Retry, GiveUp };
 
 struct AttemptOutcome {
     AttemptAction action = AttemptAction::Retry;
     bool rollback = false;       // the range starts over at its first byte
     bool rejectAddress = false;  // 403/404/410 from a final address: apply rejectAddress
-    bool takeRangeTotal = false; // the Content-Range total becomes the task's size
 };
 
 AttemptOutcome classifyAttempt(const AttemptFacts& f);

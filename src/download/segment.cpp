@@ -90,7 +90,9 @@ bool DownloadManager::downloadPart(Task* t, int64_t start, int64_t end, bool use
         }
 
         const int64_t requestStart = pos;
-        bool rangeIgnored = false, rangeFilled = false, writeFailed = false, errorAnswer = false;
+        bool checked = false, rangeIgnored = false, answerRefused = false, answerFilled = false;
+        bool writeFailed = false, errorAnswer = false;
+        int64_t last = end;  // last byte this answer may write; negative = no bound
         HttpResponse response;
         std::wstring error;
         BlockWriter writer(file.get());
@@ -101,17 +103,46 @@ bool DownloadManager::downloadPart(Task* t, int64_t start, int64_t end, bool use
                 errorAnswer = true;
                 return false;
             }
-            if (useRange && response.status != 206 && (!allowFullBody || requestStart != 0)) {
-                rangeIgnored = true;
-                return false;
+            if (!checked) {
+                checked = true;
+                AnswerFacts a;
+                a.status = response.status;
+                a.contentLength = response.contentLength;
+                a.hasContentRange = response.hasContentRange;
+                a.rangeStart = response.rangeStart;
+                a.rangeEnd = response.rangeEnd;
+                a.rangeTotal = response.rangeTotal;
+                a.useRange = useRange;
+                a.allowFullBody = allowFullBody;
+                a.start = start;
+                a.end = end;
+                a.requestStart = requestStart;
+                switch (checkAnswer(a)) {
+                case AnswerVerdict::RangeIgnored:
+                    rangeIgnored = true;
+                    return false;
+                case AnswerVerdict::Refuse:
+                    answerRefused = true;
+                    return false;
+                case AnswerVerdict::AdoptTotal:
+                    end = response.rangeTotal - 1;
+                    t->totalBytes = response.rangeTotal;
+                    break;
+                case AnswerVerdict::Accept:
+                    break;
+                }
+                last = end;
+                if (response.status == 206 && (last < 0 || response.rangeEnd < last)) last = response.rangeEnd;
             }
             DWORD n = size;
-            if (useRange && end >= 0) {
-                // A range answer never writes past the range, however long the body runs.
-                int64_t room = end + 1 - pos;
+            bool overrun = false;
+            if (last >= 0) {
+                // Never past the range or the part the answer says it carries, however long
+                // the body runs.
+                const int64_t room = last + 1 - pos;
                 if (room < static_cast<int64_t>(n)) {
                     n = room > 0 ? static_cast<DWORD>(room) : 0;
-                    rangeFilled = true;
+                    overrun = true;
                 }
             }
             if (n > 0) {
@@ -122,7 +153,14 @@ bool DownloadManager::downloadPart(Task* t, int64_t start, int64_t end, bool use
                 t->downloadedBytes += n;
                 pos += n;
             }
-            return !rangeFilled;
+            if (!overrun) return true;
+            // A part running past its own end is cut there; a whole body running past the
+            // known size disagrees with it.
+            if (response.status == 206)
+                answerFilled = true;
+            else
+                answerRefused = true;
+            return false;
         };
 
         acquireSlot();
@@ -145,25 +183,21 @@ bool DownloadManager::downloadPart(Task* t, int64_t start, int64_t end, bool use
         AttemptFacts facts;
         facts.result = result;
         facts.status = response.status;
-        facts.contentLength = response.contentLength;
-        facts.rangeTotal = response.rangeTotal;
-        facts.hasContentRange = response.hasContentRange;
         facts.hasFinalUrl = !response.finalUrl.empty();
         facts.useRange = useRange;
-        facts.allowFullBody = allowFullBody;
         facts.rangeIgnored = rangeIgnored;
-        facts.rangeFilled = rangeFilled;
+        facts.answerRefused = answerRefused;
+        facts.answerFilled = answerFilled;
         facts.pos = pos;
         facts.end = end;
         facts.requestStart = requestStart;
         const AttemptOutcome outcome = classifyAttempt(facts);
 
-        if ((result == HttpResult::Ok || rangeFilled) && !response.finalUrl.empty()) {
+        if ((result == HttpResult::Ok || answerFilled) && !response.finalUrl.empty()) {
             std::string final = json::toUtf8(response.finalUrl);
             std::lock_guard<std::mutex> lock(t->urlLock);
             if (t->effectiveUrl != final) t->effectiveUrl = final;
         }
-        if (outcome.takeRangeTotal) t->totalBytes = response.rangeTotal;
         if (outcome.rejectAddress) {
             std::string final = json::toUtf8(response.finalUrl);
             std::lock_guard<std::mutex> lock(t->urlLock);
@@ -175,6 +209,7 @@ bool DownloadManager::downloadPart(Task* t, int64_t start, int64_t end, bool use
         }
 
         if (outcome.action == AttemptAction::Done) return true;
+        if (outcome.action == AttemptAction::Continue) continue;
         if (outcome.action == AttemptAction::GiveUp) {
             t->setError(giveUpMessage(t->getError(), error, false));
             return false;

@@ -10,83 +10,120 @@ using A = AttemptAction;
 constexpr HttpResult Ok = HttpResult::Ok;
 constexpr HttpResult Err = HttpResult::HttpError;
 
+TEST(CheckAnswer, PartsMustStartWhereAskedAndAgreeWithTheirLengthAndTotal) {
+    using V = AnswerVerdict;
+    const struct {
+        const char* what;
+        int32_t status;
+        int64_t contentLength;
+        bool hasRange;
+        int64_t rangeStart, rangeEnd, rangeTotal;
+        bool useRange, allowFullBody;
+        int64_t start, end, requestStart;
+        V verdict;
+    } cases[] = {
+        {"206 as asked", 206, 5000, true, 5000, 9999, 10000, true, true, 0, 9999, 5000, V::Accept},
+        {"206 shorter than asked", 206, 65536, true, 5000, 70535, 100000, true, true, 0, 99999, 5000, V::Accept},
+        {"206 with unknown total", 206, 5000, true, 5000, 9999, -1, true, true, 0, 9999, 5000, V::Accept},
+        {"206 without Content-Length", 206, -1, true, 0, 9999, 10000, true, true, 0, 9999, 0, V::Accept},
+        {"206 from another offset", 206, 5000, true, 4000, 8999, 10000, true, true, 0, 9999, 5000, V::Refuse},
+        {"206 from a later offset", 206, 1000, true, 6000, 6999, 10000, true, true, 0, 9999, 5000, V::Refuse},
+        {"206 longer than its range", 206, 5001, true, 5000, 9999, 10000, true, true, 0, 9999, 5000, V::Refuse},
+        {"206 shorter than its range", 206, 4000, true, 5000, 9999, 10000, true, true, 0, 9999, 5000, V::Refuse},
+        {"206 without Content-Range", 206, 5000, false, -1, -1, -1, true, true, 0, 9999, 5000, V::Refuse},
+        {"206 with a malformed range", 206, 5000, true, -1, -1, 10000, true, true, 0, 9999, 5000, V::Refuse},
+        {"206 past its own total", 206, 10, true, 0, 9, 5, true, true, 0, 9, 0, V::Refuse},
+        {"206 past the asked end", 206, 6000, true, 5000, 10999, -1, true, true, 0, 9999, 5000, V::Refuse},
+        {"206 with a new total, nothing kept", 206, 1000, true, 0, 999, 1000, true, true, 0, 4999999, 0, V::AdoptTotal},
+        {"206 with a new total, part kept", 206, 5000, true, 5000, 9999, 20000, true, true, 0, 9999, 5000, V::Refuse},
+        {"206 with a new total, not the whole-file call", 206, 100, true, 0, 99, 200, true, false, 0, 99, 0,
+         V::Refuse},
+        {"206 to a plain request, whole file", 206, 100, true, 0, 99, 100, false, true, 0, -1, 0, V::Accept},
+        {"206 to a plain request, part", 206, 100, true, 0, 99, 1000, false, true, 0, -1, 0, V::Refuse},
+        {"206 to a plain request, unknown total", 206, 100, true, 0, 99, -1, false, true, 0, -1, 0, V::Refuse},
+        {"200 to a resumed range", 200, 10000, false, -1, -1, -1, true, true, 0, 9999, 5000, V::RangeIgnored},
+        {"200 where no whole body will do", 200, 10000, false, -1, -1, -1, true, false, 0, 9999, 0,
+         V::RangeIgnored},
+        {"200 from byte 0", 200, 10000, false, -1, -1, -1, true, true, 0, 9999, 0, V::Accept},
+        {"200 shorter than the known size", 200, 6000, false, -1, -1, -1, true, true, 0, 9999, 0, V::Refuse},
+        {"200 longer than the known size", 200, 20000, false, -1, -1, -1, false, true, 0, 9999, 0, V::Refuse},
+        {"200 without length", 200, -1, false, -1, -1, -1, false, true, 0, 9999, 0, V::Accept},
+        {"200 of unknown size", 200, 123, false, -1, -1, -1, false, true, 0, -1, 0, V::Accept},
+    };
+    for (const auto& c : cases) {
+        AnswerFacts a;
+        a.status = c.status;
+        a.contentLength = c.contentLength;
+        a.hasContentRange = c.hasRange;
+        a.rangeStart = c.rangeStart;
+        a.rangeEnd = c.rangeEnd;
+        a.rangeTotal = c.rangeTotal;
+        a.useRange = c.useRange;
+        a.allowFullBody = c.allowFullBody;
+        a.start = c.start;
+        a.end = c.end;
+        a.requestStart = c.requestStart;
+        EXPECT_EQ(checkAnswer(a), c.verdict) << c.what;
+    }
+}
+
 struct Case {
     const char* what;
     HttpResult result;
     int32_t status;
     bool useRange;
-    bool allowFullBody;
     bool rangeIgnored;
+    bool answerRefused;
+    bool answerFilled;
     int64_t requestStart;
     int64_t pos;
     int64_t end;
-    int64_t contentLength;
     A action;
     bool rollback;
 };
 
-TEST(ClassifyAttempt, OkAnswers) {
+constexpr HttpResult Stop = HttpResult::Cancelled;  // the sink stopped the transfer
+
+TEST(ClassifyAttempt, AnswersBelow400) {
     const Case cases[] = {
-        {"sink refused a 200 to a resumed range", Ok, 200, true, true, true, 5000, 5000, 9999, 10000, A::Retry, true},
-        {"plain body complete", Ok, 200, false, true, false, 0, 10000, 9999, 10000, A::Done, false},
-        {"plain body of unknown size", Ok, 200, false, true, false, 0, 123, -1, -1, A::Done, false},
-        {"plain body short", Ok, 200, false, true, false, 0, 4000, 9999, 10000, A::Retry, true},
-        {"range 206 complete", Ok, 206, true, false, false, 0, 10000, 9999, 10000, A::Done, false},
-        {"range 206 short resumes", Ok, 206, true, false, false, 0, 3000, 9999, 10000, A::Retry, false},
-        {"range 206 whole-file call complete", Ok, 206, true, true, false, 3000, 10000, 9999, 7000, A::Done, false},
-        {"range 206 delivered its length", Ok, 206, true, true, false, 3000, 5000, 9999, 2000, A::Done, false},
-        {"range 206 cut off resumes", Ok, 206, true, true, false, 0, 3145728, 9999999, 10000000, A::Retry, false},
-        {"range 206 unknown end", Ok, 206, true, true, false, 0, 10, -1, -1, A::Done, false},
-        {"200 from byte 0 with length", Ok, 200, true, true, false, 0, 10000, 9999, 10000, A::Done, false},
-        {"200 from byte 0 filling the range", Ok, 200, true, true, false, 0, 10000, 9999, -1, A::Done, false},
-        {"200 from byte 0 short", Ok, 200, true, true, false, 0, 500, 9999, 10000, A::Retry, false},
-        {"200 without allowFullBody", Ok, 200, true, false, false, 0, 10000, 9999, 10000, A::Retry, false},
+        {"sink refused a 200 to a resumed range", Stop, 200, true, true, false, false, 5000, 5000, 9999, A::Retry,
+         true},
+        {"plain body complete", Ok, 200, false, false, false, false, 0, 10000, 9999, A::Done, false},
+        {"plain body of unknown size", Ok, 200, false, false, false, false, 0, 123, -1, A::Done, false},
+        {"plain body short", Ok, 200, false, false, false, false, 0, 4000, 9999, A::Retry, true},
+        {"range filled", Ok, 206, true, false, false, false, 3000, 10000, 9999, A::Done, false},
+        {"short 206 continues at once", Ok, 206, true, false, false, false, 0, 65536, 9999999, A::Continue, false},
+        {"short 206 from a resumed position", Ok, 206, true, false, false, false, 3000, 5000, 9999, A::Continue,
+         false},
+        {"206 that moved nothing", Ok, 206, true, false, false, false, 3000, 3000, 9999, A::Retry, false},
+        {"206 of unknown end", Ok, 206, true, false, false, false, 0, 10, -1, A::Done, false},
+        {"206 stopped at the range end", Stop, 206, true, false, false, true, 0, 1000, 999, A::Done, false},
+        {"206 stopped at its own end", Stop, 206, true, false, false, true, 0, 1000, 9999, A::Continue, false},
+        {"refused 206 keeps earlier parts", Stop, 206, true, false, true, false, 5000, 5000, 9999, A::Retry, false},
+        {"refused whole body starts over", Stop, 200, true, false, true, false, 0, 10000, 9999, A::Retry, true},
+        {"refused plain body starts over", Stop, 200, false, false, true, false, 0, 10000, 9999, A::Retry, true},
+        {"200 from byte 0 filling the range", Ok, 200, true, false, false, false, 0, 10000, 9999, A::Done, false},
+        {"200 from byte 0 ending short", Ok, 200, true, false, false, false, 0, 500, 9999, A::Retry, true},
+        {"more bytes than the range", Ok, 200, false, false, false, false, 0, 10001, 9999, A::Retry, true},
+        {"206 cut off keeps what arrived", HttpResult::ReadFailed, 206, true, false, false, false, 0, 3145728,
+         9999999, A::Retry, false},
     };
     for (const Case& c : cases) {
         AttemptFacts f;
         f.result = c.result;
         f.status = c.status;
         f.useRange = c.useRange;
-        f.allowFullBody = c.allowFullBody;
         f.rangeIgnored = c.rangeIgnored;
+        f.answerRefused = c.answerRefused;
+        f.answerFilled = c.answerFilled;
         f.requestStart = c.requestStart;
         f.pos = c.pos;
         f.end = c.end;
-        f.contentLength = c.contentLength;
         AttemptOutcome o = classifyAttempt(f);
         EXPECT_EQ(o.action, c.action) << c.what;
         EXPECT_EQ(o.rollback, c.rollback) << c.what;
         EXPECT_FALSE(o.rejectAddress) << c.what;
     }
-}
-
-TEST(ClassifyAttempt, A206WithATotalResizesTheWholeFileCallOnly) {
-    AttemptFacts f;
-    f.result = Ok;
-    f.status = 206;
-    f.useRange = true;
-    f.allowFullBody = true;
-    f.hasContentRange = true;
-    f.rangeTotal = 777;
-    f.pos = 777;
-    f.end = 776;
-    EXPECT_TRUE(classifyAttempt(f).takeRangeTotal);
-    f.rangeTotal = -1;
-    EXPECT_FALSE(classifyAttempt(f).takeRangeTotal);
-    f.rangeTotal = 777;
-    f.allowFullBody = false;
-    EXPECT_FALSE(classifyAttempt(f).takeRangeTotal);
-}
-
-TEST(ClassifyAttempt, ARangeFilledByAnOverlongBodyIsDone) {
-    AttemptFacts f;
-    f.result = HttpResult::Cancelled;
-    f.status = 206;
-    f.useRange = true;
-    f.rangeFilled = true;
-    f.pos = 1000;
-    f.end = 999;
-    EXPECT_EQ(classifyAttempt(f).action, A::Done);
 }
 
 TEST(ClassifyAttempt, ErrorStatusesAndEngineFailures) {

@@ -242,6 +242,148 @@ TEST_F(Transfer, A206CutOffAfter3MiBResumesWhereItStopped) {
     EXPECT_EQ(t->retryCount.load(), 0);
 }
 
+TEST_F(Transfer, ShortRangeAnswersFillTheRangeWithoutCountingRetries) {
+    const int n = 300000;
+    const struct {
+        const char* what;
+        std::string steps;
+        int64_t packageSize;
+        std::vector<std::string> ranges;  // of the transfer requests after the probe
+        std::vector<int32_t> pauses;
+    } cases[] = {
+        {"a server capping every answer at 64 KiB",
+         R"([{"body_size":300000,"range_cap":65536}])", 0,
+         {"bytes=0-299999", "bytes=65536-299999", "bytes=131072-299999", "bytes=196608-299999",
+          "bytes=262144-299999"},
+         {}},
+        {"capped answers of unknown total",
+         R"([{"body_size":300000,"range_cap":65536,"total_known":false}])", n,
+         {"bytes=0-299999", "bytes=65536-299999", "bytes=131072-299999", "bytes=196608-299999",
+          "bytes=262144-299999"},
+         {}},
+        {"a short 206 in the middle of a resumed transfer",
+         R"([{"body_size":300000},{"body_size":300000,"cut_after":100000,"close":true},
+             {"body_size":300000,"range_cap":50000},{"body_size":300000}])", 0,
+         {"bytes=0-299999", "bytes=100000-299999", "bytes=150000-299999"},
+         {1}},
+        {"a 206 that delivers nothing counts as a failed attempt",
+         R"([{"body_size":300000},{"raw":"HTTP/1.1 206 Partial\r\nContent-Range: bytes 0-299999/300000\r\nContent-Length: 0\r\n\r\n"},
+             {"body_size":300000}])", 0,
+         {"bytes=0-299999", "bytes=0-299999"},
+         {1}},
+    };
+    int32_t id = 8300;
+    for (const auto& c : cases) {
+        {
+            std::lock_guard<std::mutex> lock(pausesLock);
+            pausesSeen.clear();
+        }
+        const std::string p = testserver::uniquePath("api/client/download/50");
+        testserver::script(p, c.steps);
+        auto t = download(++id, urlFor(p), md5Of(pattern(n)), c.packageSize);
+        expectFile(t, pattern(n));
+        EXPECT_TRUE(t->md5Ok.load()) << c.what;
+        auto reqs = testserver::requests(p);
+        std::vector<std::string> ranges;
+        for (size_t i = 1; i < reqs.size(); ++i) ranges.push_back(reqs[i].header("Range"));
+        EXPECT_EQ(ranges, c.ranges) << c.what;
+        std::lock_guard<std::mutex> lock(pausesLock);
+        EXPECT_EQ(pausesSeen, c.pauses) << c.what;
+    }
+}
+
+TEST_F(Transfer, AnswersWhoseOffsetOrSizesDisagreeAreRefusedBeforeWriting) {
+    const int n = 300000;
+    const struct {
+        const char* what;
+        std::string steps;
+        int64_t packageSize;
+        std::vector<std::string> ranges;
+    } cases[] = {
+        {"a 206 from another offset than asked",
+         R"([{"body_size":300000},{"body_size":300000,"range_shift":1000},{"body_size":300000}])", 0,
+         {"bytes=0-299999", "bytes=0-299999"}},
+        {"a resumed 206 from an earlier offset",
+         R"([{"body_size":300000},{"body_size":300000,"cut_after":100000,"close":true},
+             {"body_size":300000,"range_shift":-5000},{"body_size":300000}])", 0,
+         {"bytes=0-299999", "bytes=100000-299999", "bytes=100000-299999"}},
+        {"a 206 whose Content-Length is shorter than its Content-Range",
+         R"([{"body_size":300000},{"body_size":300000,"length_delta":-1000},{"body_size":300000}])", 0,
+         {"bytes=0-299999", "bytes=0-299999"}},
+        {"a resumed 206 whose Content-Length is longer than its Content-Range",
+         R"([{"body_size":300000},{"body_size":300000,"cut_after":100000,"close":true},
+             {"body_size":300000,"length_delta":7},{"body_size":300000}])", 0,
+         {"bytes=0-299999", "bytes=100000-299999", "bytes=100000-299999"}},
+        {"a 200 shorter than the total the probe gave",
+         R"([{"body_size":300000},{"body_size":200000,"ranges":false},{"body_size":300000}])", 0,
+         {"bytes=0-299999", "bytes=0-299999"}},
+        {"a 200 without length that ends before the known total",
+         R"([{"body_size":300000},{"body_size":200000,"ranges":false,"content_length":false},{"body_size":300000}])",
+         0, {"bytes=0-299999", "bytes=0-299999"}},
+        {"a plain 200 shorter than the catalog size",
+         R"([{"ranges":false,"content_length":false,"body_size":300000},
+             {"ranges":false,"content_length":false,"body_size":200000},{"ranges":false,"body_size":300000}])", n,
+         {"", ""}},
+    };
+    int32_t id = 8310;
+    for (const auto& c : cases) {
+        const std::string p = testserver::uniquePath("api/client/download/51");
+        testserver::script(p, c.steps);
+        auto t = download(++id, urlFor(p), "", c.packageSize);
+        expectFile(t, pattern(n));
+        auto reqs = testserver::requests(p);
+        std::vector<std::string> ranges;
+        for (size_t i = 1; i < reqs.size(); ++i) ranges.push_back(reqs[i].header("Range"));
+        EXPECT_EQ(ranges, c.ranges) << c.what;
+    }
+}
+
+TEST_F(Transfer, AServerThatKeepsDisagreeingFailsWithAMessage) {
+    const struct {
+        const char* what;
+        std::string steps;
+    } cases[] = {
+        {"every 206 from another offset", R"([{"body_size":300000},{"body_size":300000,"range_shift":77}])"},
+        {"every 200 shorter than the total", R"([{"body_size":300000},{"body_size":1000,"ranges":false}])"},
+    };
+    int32_t id = 8320;
+    for (const auto& c : cases) {
+        const std::string p = testserver::uniquePath("api/client/download/52");
+        testserver::script(p, c.steps);
+        auto t = download(++id, urlFor(p), "", 0);
+        EXPECT_EQ(t->state.load(), TaskState::Failed) << c.what;
+        EXPECT_EQ(t->getError(), L"网络不稳定，重试多次仍失败，请稍后再试") << c.what;
+        EXPECT_EQ(testserver::requests(p).size(), 14u) << c.what;
+        EXPECT_EQ(t->downloadedBytes.load(), 0) << c.what;
+        EXPECT_FALSE(dltest::fileExists(t->getFilePath())) << c.what;
+    }
+}
+
+TEST_F(Transfer, ACutHeaderBlockIsAFailedAttempt) {
+    const std::string cut = R"({"raw":"HTTP/1.1 200 OK\r\nContent-Le","hold_ms":100})";
+    const std::string noEnd = R"({"raw":"HTTP/1.1 206 Partial\r\nContent-Range: bytes 0-4999/5000\r\n","hold_ms":100})";
+    const struct {
+        const char* what;
+        std::string steps;
+        int64_t packageSize;
+        size_t requests;
+    } cases[] = {
+        {"on the probe", "[" + cut + "," + cut + R"(,{"body_size":5000}])", 0, 4},
+        {"on a range request", R"([{"body_size":5000},)" + noEnd + R"(,{"body_size":5000}])", 0, 3},
+        {"on a transfer of unknown size", R"([{"total_known":false,"body_size":5000},)" + cut +
+                                              R"(,{"total_known":false,"body_size":5000}])",
+         0, 3},
+    };
+    int32_t id = 8330;
+    for (const auto& c : cases) {
+        const std::string p = testserver::uniquePath("api/client/download/53");
+        testserver::script(p, c.steps);
+        auto t = download(++id, urlFor(p), "", c.packageSize);
+        expectFile(t, pattern(5000));
+        EXPECT_EQ(testserver::requests(p).size(), c.requests) << c.what;
+    }
+}
+
 TEST_F(Transfer, A416Or401GivesUpAtOnceWithTheEnginesText) {
     const struct {
         int status;

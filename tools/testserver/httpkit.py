@@ -143,12 +143,29 @@ def write_body(req, source, start, length, cut_after=None, chunk=CHUNK, interval
     return sent
 
 
+def answer_range(rng, size, range_cap=None, range_shift=0):
+    """The part a range answer carries: the asked (first, last), at most `range_cap` bytes
+    long, moved by `range_shift` bytes (kept inside the file)."""
+    first, last = rng
+    if range_shift:
+        moved = min(max(first + range_shift, 0), size - 1)
+        last = min(last + (moved - first), size - 1)
+        first = moved
+    if range_cap is not None:
+        last = min(last, first + max(int(range_cap), 1) - 1)
+    return first, last
+
+
 def send_body(req, source, status=200, headers=(), content_type="application/octet-stream",
               ranges=True, total_known=True, content_length=True, cut_after=None,
-              chunk=CHUNK, interval_ms=0, close=False):
+              chunk=CHUNK, interval_ms=0, close=False, range_cap=None, range_shift=0,
+              length_delta=0):
     """Answers with `source` like a file server. With ranges on, a single Range header gives
     206 and "bytes a-b/total" (or "bytes a-b/*" when total_known is off), a range past the end
-    gives 416 "bytes */total"; otherwise `status` with the whole body."""
+    gives 416 "bytes */total"; otherwise `status` with the whole body.
+    Misbehaving range answers: `range_cap` answers at most that many bytes of a range,
+    `range_shift` answers from another offset than asked (the Content-Range says so),
+    `length_delta` sends a Content-Length (and body) that many bytes off the Content-Range."""
     size = source.size
     hs = [("Content-Type", content_type)] if content_type else []
     hs += list(headers)
@@ -159,10 +176,12 @@ def send_body(req, source, status=200, headers=(), content_type="application/oct
     if rng is None:
         start, length = 0, size
     else:
-        start, length = rng[0], rng[1] - rng[0] + 1
+        first, last = answer_range(rng, size, range_cap, range_shift)
+        start, length = first, last - first + 1
         status = 206
         total = str(size) if total_known else "*"
-        hs.append(("Content-Range", "bytes %d-%d/%s" % (rng[0], rng[1], total)))
+        hs.append(("Content-Range", "bytes %d-%d/%s" % (first, last, total)))
+        length = max(0, length + int(length_delta))
     if content_length:
         hs.append(("Content-Length", length))
     else:

@@ -15,6 +15,9 @@ Step members (all optional):
   delay_ms      wait before answering
   chunk, interval_ms  send the body in chunks of `chunk` bytes, pausing between them
   close         answer with Connection: close
+  range_cap     answer a range with at most this many bytes (a short 206)
+  range_shift   answer a range from this many bytes off the asked start (Content-Range says so)
+  length_delta  a range answer's Content-Length (and body) this many bytes off its Content-Range
   raw           send this text (as UTF-8) instead of an HTTP answer, then close
   hold_ms       with raw: wait this long before closing
   times         how many requests this step answers, default 1
@@ -89,4 +92,7 @@ def run_step(req, step):
         cut_after=step.get("cut_after"),
         chunk=int(step.get("chunk", httpkit.CHUNK)),
         interval_ms=int(step.get("interval_ms", 0)),
-        close=bool(step.get("close", False)))
+        close=bool(step.get("close", False)),
+        range_cap=step.get("range_cap"),
+        range_shift=int(step.get("range_shift", 0)),
+        length_delta=int(step.get("length_delta", 0)))

@@ -35,6 +35,22 @@ class ParseRange(unittest.TestCase):
             self.assertEqual(httpkit.parse_range(value, size), expected, value)
 
 
+class AnswerRange(unittest.TestCase):
+    def test_table(self):
+        cases = [
+            ((0, 99), 100, None, 0, (0, 99)),
+            ((0, 99), 100, 10, 0, (0, 9)),
+            ((95, 99), 100, 10, 0, (95, 99)),
+            ((10, 99), 100, 0, 0, (10, 10)),       # at least one byte
+            ((10, 99), 100, None, 5, (15, 99)),    # moved on, cut at the end of the file
+            ((10, 19), 100, None, -5, (5, 14)),
+            ((10, 19), 100, None, -50, (0, 9)),    # kept inside the file
+            ((90, 99), 100, 4, 3, (93, 96)),
+        ]
+        for asked, size, cap, shift, expected in cases:
+            self.assertEqual(httpkit.answer_range(asked, size, cap, shift), expected, (asked, cap, shift))
+
+
 class PatternBody(unittest.TestCase):
     def test_reads_match_pattern_at_any_offset(self):
         body = httpkit.PatternBody(10 ** 6)
