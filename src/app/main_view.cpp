@@ -1,1 +1,552 @@
 #include "app/main_view.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <cwctype>
+
+#include "download/format.h"
+#include "download/manager.h"
+#include "scoped.h"
+#include "ui/gdiplus.h"
+#include "ui/looks.h"
+#include "ui/palette.h"
+
+namespace {
+
+constexpr int kHeaderH = 64;
+constexpr int kSidebarW = 200;
+constexpr int kRowsTop = 78;
+constexpr int kRowH = 46;
+constexpr int kRowPitch = 54;
+constexpr int kRowsBottomGap = 14;
+constexpr int kMinThumb = 30;
+
+constexpr COLORREF kWhite = RGB(255, 255, 255);
+constexpr uint32_t kHeaderLeft = 0xFF4F46E5;
+constexpr uint32_t kHeaderRight = 0xFF7C3AED;
+constexpr uint32_t kSidebarFill = 0xFFFAFBFD;
+constexpr uint32_t kSidebarDivider = 0xFFE5E6EB;
+constexpr uint32_t kSelectedRow = 0xFFEEEDFF;
+constexpr uint32_t kCaptionHover = 0x26FFFFFF;
+constexpr uint32_t kCloseHover = 0xFFE83F4F;
+constexpr uint32_t kBadgeFill = 0xFFF53F3F;
+constexpr COLORREF kBackground = RGB(245, 246, 248);
+
+struct KeywordGroup {
+    int kind;
+    COLORREF colour;
+    const wchar_t* keywords[6];
+};
+
+// Checked in this order; the drivers group comes before the system-tools group so that
+// "驱动工具" is a driver category.
+const KeywordGroup kKeywordGroups[] = {
+    {0, 0xFF7D34, {L"杀毒", L"安全", L"防护", L"卫士"}},
+    {1, 0x78AC26, {L"聊天", L"通讯", L"社交", L"消息", L"交友"}},
+    {2, 0xB29100, {L"浏览", L"上网", L"外贸", L"网络", L"网站"}},
+    {3, 0x6C58E8, {L"影音", L"播放", L"音乐", L"视频", L"听歌", L"电台"}},
+    {4, 0xFA9146, {L"办公", L"文档", L"wps", L"word", L"笔记"}},
+    {5, 0x918278, {L"输入", L"键盘", L"五笔", L"拼音"}},
+    {6, 0x3291D2, {L"压缩", L"解压", L"rar", L"zip"}},
+    {8, 0x8C9E00, {L"驱动", L"硬件", L"芯片"}},
+    {7, 0x806C60, {L"系统", L"工具", L"优化", L"设置", L"测速", L"清理"}},
+    {9, 0xFF4D5B, {L"远程", L"控制", L"投屏"}},
+    {10, 0x3C78C8, {L"恢复", L"备份", L"数据"}},
+    {11, 0xDC6496, {L"游戏", L"娱乐", L"手游", L"对战"}},
+    {12, 0xC8A02A, {L"看图", L"图片", L"照片", L"图像", L"壁纸"}},
+    {13, 0x4669EB, {L"直播", L"剪辑", L"编辑", L"录屏", L"拍摄"}},
+    {14, 0x7DA800, {L"智能", L"agent", L"gpt", L"机器人", L"助手"}},
+    {15, 0xAA64E6, {L"设计", L"绘图", L"画图", L"美工", L"ps"}},
+};
+
+RECT rectOf(int left, int top, int right, int bottom) { return RECT{left, top, right, bottom}; }
+
+void addHit(const RECT& rect, int kind, int id) {
+    HitRect hit;
+    hit.rect = rect;
+    hit.kind = kind;
+    hit.id = id;
+    gApp.hitRects.push_back(hit);
+}
+
+bool hovered(int kind) { return gApp.hoverValid && gApp.hoverKind == kind; }
+bool hovered(int kind, int id) { return hovered(kind) && gApp.hoverId == id; }
+
+Gdiplus::Color argbColour(uint32_t argb) { return Gdiplus::Color(static_cast<Gdiplus::ARGB>(argb)); }
+
+// Milliseconds since the previous call, added to one of the timing sections.
+class SectionClock {
+public:
+    explicit SectionClock(PaintTimings* sink) : sink_(sink) {
+        if (sink_) {
+            QueryPerformanceFrequency(&frequency_);
+            QueryPerformanceCounter(&last_);
+        }
+    }
+    void lap(double PaintTimings::*section) {
+        if (!sink_) return;
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        sink_->*section += double(now.QuadPart - last_.QuadPart) * 1000.0 / double(frequency_.QuadPart);
+        last_ = now;
+    }
+
+private:
+    PaintTimings* sink_;
+    LARGE_INTEGER frequency_{};
+    LARGE_INTEGER last_{};
+};
+
+// The off-screen bitmap and the memory DC that it is selected into.
+class BackBuffer {
+public:
+    BackBuffer(HDC target, int width, int height)
+        : width_(width), height_(height), bitsPerPixel_(GetDeviceCaps(target, BITSPIXEL)) {
+        dc_.reset(CreateCompatibleDC(target));
+        bitmap_.reset(CreateCompatibleBitmap(target, width, height));
+        if (dc_ && bitmap_) previous_ = SelectObject(dc_.get(), bitmap_.get());
+    }
+    ~BackBuffer() {
+        if (previous_) SelectObject(dc_.get(), previous_);
+    }
+    BackBuffer(const BackBuffer&) = delete;
+    BackBuffer& operator=(const BackBuffer&) = delete;
+
+    bool usable() const { return dc_ && bitmap_ && previous_; }
+    bool fits(HDC target, int width, int height) const {
+        return usable() && width == width_ && height == height_ && GetDeviceCaps(target, BITSPIXEL) == bitsPerPixel_;
+    }
+    HDC dc() const { return dc_.get(); }
+
+private:
+    int width_, height_, bitsPerPixel_;
+    ScopedMemoryDc dc_;
+    ScopedGdiObject bitmap_;
+    HGDIOBJ previous_ = nullptr;
+};
+
+// Held until the process ends, like the other shared drawing resources.
+struct PaintCaches {
+    bool enabled = true;
+    std::unique_ptr<BackBuffer> buffer;
+    std::shared_ptr<Gdiplus::Bitmap> logoSource;  // the image `logo` was scaled from
+    std::unique_ptr<Gdiplus::Bitmap> logo;        // logoSource at the logo box's size
+    PaintTimings* timings = nullptr;
+};
+
+PaintCaches& caches() {
+    static PaintCaches* shared = new PaintCaches;
+    return *shared;
+}
+
+struct StreamRelease {
+    void operator()(IStream* stream) const { stream->Release(); }
+};
+
+const RECT kLogoBox{22, 9, 68, 55};
+
+// The decoded logo scaled once to its box, so a paint copies 46 × 46 pixels instead of
+// resampling the 256-pixel original.
+Gdiplus::Bitmap* scaledLogo(const std::shared_ptr<Gdiplus::Bitmap>& source) {
+    PaintCaches& c = caches();
+    if (c.logo && c.logoSource == source) return c.logo.get();
+    c.logo.reset();
+    c.logoSource = source;
+    const int w = kLogoBox.right - kLogoBox.left, h = kLogoBox.bottom - kLogoBox.top;
+    auto scaled = std::make_unique<Gdiplus::Bitmap>(w, h, PixelFormat32bppPARGB);
+    if (scaled->GetLastStatus() != Gdiplus::Ok) return nullptr;
+    {
+        Gdiplus::Graphics g(scaled.get());
+        g.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
+        g.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
+        g.Clear(Gdiplus::Color(0, 0, 0, 0));
+        if (g.DrawImage(source.get(), 0, 0, w, h) != Gdiplus::Ok) return nullptr;
+    }
+    c.logo = std::move(scaled);
+    return c.logo.get();
+}
+
+void paintLogo(Gdiplus::Graphics& graphics, HDC dc) {
+    if (gApp.logoState == LogoState::NotTried) {
+        gApp.logoImage = loadLogoImage(GetModuleHandleW(nullptr));
+        gApp.logoState = gApp.logoImage ? LogoState::Loaded : LogoState::Unavailable;
+    }
+    const int w = kLogoBox.right - kLogoBox.left, h = kLogoBox.bottom - kLogoBox.top;
+    if (gApp.logoState == LogoState::Loaded && gApp.logoImage) {
+        Gdiplus::Bitmap* scaled = caches().enabled ? scaledLogo(gApp.logoImage) : nullptr;
+        if (scaled) {
+            graphics.DrawImage(scaled, kLogoBox.left, kLogoBox.top, w, h);
+        } else {
+            graphics.DrawImage(gApp.logoImage.get(), kLogoBox.left, kLogoBox.top, w, h);
+        }
+        return;
+    }
+    fillRoundRect(graphics, kLogoBox, 10, 0x46FFFFFF);
+    drawText(dc, L"星", kLogoBox, gApp.fontTitle, kWhite, DT_SINGLELINE | DT_VCENTER | DT_CENTER);
+}
+
+void paintCaptionButtons(Gdiplus::Graphics& graphics, int w, bool maximized) {
+    if (hovered(HitClose)) fillRectArgb(graphics, rectOf(w - 46, 0, w, kHeaderH), kCloseHover);
+    if (hovered(HitMinimize)) fillRectArgb(graphics, rectOf(w - 138, 0, w - 92, kHeaderH), kCaptionHover);
+    if (hovered(HitMaximize)) fillRectArgb(graphics, rectOf(w - 92, 0, w - 46, kHeaderH), kCaptionHover);
+
+    Gdiplus::Pen pen(argbColour(0xFFFFFFFF), 1.6f);
+    graphics.DrawLine(&pen, w - 122, 39, w - 108, 39);
+    if (!maximized) {
+        graphics.DrawRectangle(&pen, w - 76, 25, 14, 14);
+    } else {
+        graphics.DrawRectangle(&pen, w - 77, 28, 10, 10);
+        Gdiplus::Pen back(argbColour(0xFFFFFFFF), 1.6f);
+        graphics.DrawLine(&back, w - 74, 25, w - 64, 25);
+        graphics.DrawLine(&back, w - 64, 25, w - 64, 35);
+        graphics.DrawLine(&back, w - 64, 35, w - 67, 35);
+    }
+    graphics.DrawLine(&pen, w - 31, 24, w - 15, 40);
+    graphics.DrawLine(&pen, w - 31, 40, w - 15, 24);
+
+    addHit(rectOf(w - 138, 0, w - 92, kHeaderH), HitMinimize, 0);
+    addHit(rectOf(w - 92, 0, w - 46, kHeaderH), HitMaximize, 0);
+    addHit(rectOf(w - 46, 0, w, kHeaderH), HitClose, 0);
+}
+
+void paintBadge(Gdiplus::Graphics& graphics, HDC dc, int w, const PaintFrame& frame) {
+    const int count = activeDownloadCount(frame.tasks);
+    if (count <= 0) return;
+    const RECT badge = rectOf(w - 282, 10, w - 258, 34);
+    fillRoundRect(graphics, badge, 12, kBadgeFill);
+    strokeRoundRect(graphics, badge, 12, 0xFFFFFFFF);
+    wchar_t text[16];
+    std::swprintf(text, 16, L"%d", count);
+    drawText(dc, text, badge, gApp.fontMeta, kWhite, DT_SINGLELINE | DT_VCENTER | DT_CENTER);
+}
+
+void paintHeader(Gdiplus::Graphics& graphics, HDC dc, int w, const PaintFrame& frame) {
+    {
+        Gdiplus::LinearGradientBrush gradient(Gdiplus::Rect(0, 0, std::max(w, 1), kHeaderH), argbColour(kHeaderLeft),
+                                              argbColour(kHeaderRight), Gdiplus::LinearGradientModeHorizontal);
+        graphics.FillRectangle(&gradient, 0, 0, w, kHeaderH);
+    }
+    paintLogo(graphics, dc);
+    drawText(dc, L"星舟软件管家", rectOf(82, 0, 282, kHeaderH), gApp.fontHeadline, kWhite, DT_SINGLELINE | DT_VCENTER);
+    fillRectArgb(graphics, rectOf(230, 22, 231, 42), 0x6EFFFFFF);
+    drawText(dc, L"高速下载 · 免费安装", rectOf(244, 0, 464, kHeaderH), gApp.fontSmall, RGB(226, 224, 255),
+             DT_SINGLELINE | DT_VCENTER);
+
+    paintCaptionButtons(graphics, w, frame.maximized);
+
+    const RECT downloads = rectOf(w - 370, 14, w - 266, 50);
+    drawToolButton(graphics, dc, downloads, L"下载管理", false, hovered(HitDownloadsTool), gApp.viewMode == 1);
+    addHit(downloads, HitDownloadsTool, 0);
+    const RECT settings = rectOf(w - 256, 14, w - 152, 50);
+    drawToolButton(graphics, dc, settings, L"下载设置", true, hovered(HitSettingsTool), false);
+    addHit(settings, HitSettingsTool, 0);
+
+    paintBadge(graphics, dc, w, frame);
+}
+
+void paintSidebar(Gdiplus::Graphics& graphics, HDC dc, int h, const PaintFrame& frame) {
+    fillRectArgb(graphics, rectOf(0, kHeaderH, kSidebarW, h), kSidebarFill);
+    {
+        Gdiplus::Pen divider(argbColour(kSidebarDivider), 1.0f);
+        graphics.DrawLine(&divider, kSidebarW, kHeaderH, kSidebarW, h);
+    }
+
+    const std::vector<Category>& categories = frame.lists->categories;
+    const int n = static_cast<int>(std::min<size_t>(categories.size(), 0x7FFFFFFF / kRowPitch));
+    const SidebarGeometry g = sidebarGeometry(h, n, gApp.sidebarScroll);
+    gApp.sidebarScroll = g.scroll;
+    const int clipBottom = h - kRowsBottomGap;
+
+    if (n > 0 && clipBottom > kRowsTop) {
+        SavedDcState saved(dc);
+        ScopedGdiObject region(CreateRectRgn(0, kRowsTop, kSidebarW, clipBottom));
+        SelectClipRgn(dc, static_cast<HRGN>(region.get()));
+        graphics.SetClip(Gdiplus::Rect(0, kRowsTop, kSidebarW, clipBottom - kRowsTop), Gdiplus::CombineModeReplace);
+
+        // Rows before scroll / pitch end above the band; stop at the first one below it.
+        for (int i = g.scroll / kRowPitch; i < n; ++i) {
+            const int top = sidebarRowTop(g, i);
+            const int bottom = top + kRowH;
+            if (top >= clipBottom) break;
+            if (bottom <= kRowsTop) continue;
+            const Category& category = categories[i];
+            const RECT row = rectOf(12, top, 188, bottom);
+            const bool selected = gApp.viewMode == 0 && category.id == gApp.selectedCategoryId;
+            const bool hot = !selected && hovered(HitSidebarRow, i);
+            if (selected) {
+                fillRoundRect(graphics, row, 8, kSelectedRow);
+                fillRectArgb(graphics, rectOf(12, top + 10, 15, top + 36), Accent);
+            } else if (hot) {
+                fillRoundRect(graphics, row, 8, Neutral);
+            }
+
+            const int shift = sidebarNameShift(textWidth(dc, category.name, gApp.fontSidebar));
+            const GlyphChoice glyph = glyphForCategoryName(category.name);
+            const COLORREF colour = selected || hot ? highlightedGlyphColour(glyph.colour) : glyph.colour;
+            drawGlyphIcon(graphics, glyph.kind, rectOf(shift + 12, top + 13, shift + 32, top + 33), colour);
+            drawText(dc, category.name, rectOf(shift + 39, top, 184, bottom), gApp.fontSidebar, TextPrimary,
+                     DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX);
+
+            addHit(rectOf(12, std::max(top, kRowsTop), 188, std::min(bottom, clipBottom)), HitSidebarRow, i);
+        }
+        graphics.ResetClip();
+    }
+
+    gApp.sidebarScrollbar = sidebarScrollbarGeom(g, h);
+    const ScrollbarGeom& bar = gApp.sidebarScrollbar;
+    if (bar.visible) {
+        fillRoundRect(graphics, rectOf(bar.trackLeft, bar.trackTop, bar.trackRight, bar.trackBottom), 2, ScrollTrack);
+        fillRoundRect(graphics, rectOf(bar.thumbLeft, bar.thumbTop, bar.thumbRight, bar.thumbBottom), 2, ScrollThumb);
+    }
+}
+
+void paintCentredStatus(HDC dc, const std::wstring& text, int w, int top, int bottom, HFONT font, COLORREF colour) {
+    drawText(dc, text, rectOf(kSidebarW, top, w, bottom), font, colour,
+             DT_SINGLELINE | DT_VCENTER | DT_CENTER | DT_NOPREFIX);
+}
+
+void paintConnectionError(Gdiplus::Graphics& graphics, HDC dc, int w) {
+    paintCentredStatus(dc, connectionErrorTitle(gApp.config.server), w, 184, 214, gApp.fontName, TextPrimary);
+    paintCentredStatus(dc, L"请检查网络连接后点击「重新加载」", w, 220, 244, gApp.fontBody, TextSecondary);
+    const int cx = (w + kSidebarW) / 2;
+    const RECT button = rectOf(cx - 60, 294, cx + 60, 326);
+    fillRoundRect(graphics, button, 15, Accent);
+    drawText(dc, L"重新加载", button, gApp.fontButton, TextOnAccent, DT_SINGLELINE | DT_VCENTER | DT_CENTER);
+    addHit(button, HitReload, 0);
+}
+
+void paintContent(Gdiplus::Graphics& graphics, HDC dc, int w, int h, const PaintFrame& frame) {
+    if (gApp.catalogLoading) {
+        paintCentredStatus(dc, L"正在加载应用列表...", w, 184, 224, gApp.fontBody, TextSecondary);
+    } else if (gApp.catalogLoadFailed) {
+        paintConnectionError(graphics, dc, w);
+    } else if (gApp.viewMode == 0) {
+        const CatalogSection section = catalogSection(*frame.lists, gApp.selectedCategoryId);
+        drawAppGrid(graphics, dc, rectOf(212, kRowsTop, w - 12, h), section.apps, &section.title, frame);
+        if (!section.emptyText.empty()) paintCentredStatus(dc, section.emptyText, w, 184, 214, gApp.fontBody, TextSecondary);
+    } else if (gApp.viewMode == 1) {
+        drawDownloadPanel(graphics, dc, w, h, frame);
+    }
+}
+
+void paintToast(Gdiplus::Graphics& graphics, HDC dc, int w, const PaintFrame& frame) {
+    if (gApp.toastText.empty()) return;
+    if (!toastShowing(frame.now, gApp.toastTick)) {
+        gApp.toastText.clear();
+        return;
+    }
+    const RECT toast = rectOf((w - 360) / 2, 80, (w + 360) / 2, 122);
+    fillRoundRect(graphics, toast, 20, toastFill(gApp.toastKind));
+    drawText(dc, gApp.toastText, toast, gApp.fontToast, kWhite,
+             DT_SINGLELINE | DT_VCENTER | DT_CENTER | DT_END_ELLIPSIS | DT_NOPREFIX);
+}
+
+void paintBanner(Gdiplus::Graphics& graphics, HDC dc, int w, int h, const PaintFrame& frame) {
+    if (gApp.bannerText.empty()) return;
+    if (!bannerShowing(frame.now, gApp.bannerTick)) {
+        gApp.bannerText.clear();
+        return;
+    }
+    drawCompletionBanner(graphics, dc, w, h, frame);
+}
+
+}  // namespace
+
+GlyphChoice glyphForCategoryName(const std::wstring& name) {
+    std::wstring lower(name);
+    for (wchar_t& c : lower) c = static_cast<wchar_t>(std::towlower(c));
+    for (const KeywordGroup& group : kKeywordGroups) {
+        for (const wchar_t* keyword : group.keywords) {
+            if (keyword && lower.find(keyword) != std::wstring::npos) return GlyphChoice{group.kind, group.colour};
+        }
+    }
+    return GlyphChoice{};
+}
+
+COLORREF highlightedGlyphColour(COLORREF colour) {
+    return RGB(GetRValue(colour) * 4 / 5, GetGValue(colour) * 4 / 5, GetBValue(colour) * 4 / 5);
+}
+
+SidebarGeometry sidebarGeometry(int clientHeight, int rowCount, int scroll) {
+    SidebarGeometry g;
+    const int64_t content = rowCount > 0 ? int64_t(rowCount - 1) * kRowPitch + kRowH : 0;
+    g.contentH = static_cast<int>(std::min<int64_t>(content, 0x7FFFFFFF));
+    // A window lower than the header and margins has no room for rows at all.
+    g.viewport = std::max(0, clientHeight - 92);
+    g.maxScroll = std::max(0, g.contentH - g.viewport);
+    g.scroll = std::min(std::max(scroll, 0), g.maxScroll);
+    return g;
+}
+
+int sidebarRowTop(const SidebarGeometry& g, int index) { return kRowsTop + kRowPitch * index - g.scroll; }
+
+ScrollbarGeom sidebarScrollbarGeom(const SidebarGeometry& g, int clientHeight) {
+    ScrollbarGeom bar;
+    // A band shorter than the shortest thumb leaves nothing to drag.
+    if (g.maxScroll <= 0 || g.viewport < kMinThumb) return bar;
+    const int thumbH = std::max<int>(kMinThumb, static_cast<int>(int64_t(g.viewport) * g.viewport / g.contentH));
+    const int thumbTop = kRowsTop + static_cast<int>(int64_t(g.viewport - thumbH) * g.scroll / g.maxScroll);
+    bar.visible = true;
+    bar.trackLeft = 193;
+    bar.trackTop = kRowsTop;
+    bar.trackRight = 197;
+    bar.trackBottom = clientHeight - kRowsBottomGap;
+    bar.thumbLeft = 193;
+    bar.thumbTop = thumbTop;
+    bar.thumbRight = 197;
+    bar.thumbBottom = thumbTop + thumbH;
+    bar.maxScroll = g.maxScroll;
+    return bar;
+}
+
+int sidebarNameShift(int nameWidth) { return nameWidth < 148 ? (149 - std::max(nameWidth, 0)) / 2 : 0; }
+
+bool toastShowing(uint32_t now, uint32_t toastTick) { return uint32_t(now - toastTick) <= 2199; }
+
+bool bannerShowing(uint32_t now, uint32_t bannerTick) { return uint32_t(now - bannerTick) < 5000; }
+
+uint32_t toastFill(int kind) {
+    switch (kind) {
+        case 1: return 0xE800B42A;
+        case 2: return 0xE8F53F3F;
+        default: return 0xE81D2129;
+    }
+}
+
+int activeDownloadCount(const std::map<int32_t, TaskInfo>& tasks) {
+    int count = 0;
+    for (const auto& entry : tasks) {
+        if (entry.second.state == static_cast<int32_t>(TaskState::Downloading)) ++count;
+    }
+    return count;
+}
+
+std::wstring connectionErrorTitle(const std::wstring& server) { return L"无法连接服务器（" + server + L"）"; }
+
+CatalogSection catalogSection(const CatalogLists& lists, const std::wstring& selectedId) {
+    CatalogSection section;
+    std::wstring name;
+    for (const Category& category : lists.categories) {
+        if (category.id == selectedId) name = category.name;  // the last of repeated ids
+    }
+    for (const App& app : lists.apps) {
+        if (std::find(app.categoryIds.begin(), app.categoryIds.end(), selectedId) != app.categoryIds.end()) {
+            section.apps.push_back(&app);
+        }
+    }
+    const bool noCategories = lists.categories.empty();
+    section.title = sectionTitle(noCategories, name, section.apps.size());
+    if (section.apps.empty()) section.emptyText = noCategories ? L"暂无分类，请在管理后台添加" : L"该分类暂无应用";
+    return section;
+}
+
+std::shared_ptr<Gdiplus::Bitmap> loadLogoImage(HMODULE module) {
+    HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(2), MAKEINTRESOURCEW(10));  // RT_RCDATA
+    if (!found) return nullptr;
+    const DWORD size = SizeofResource(module, found);
+    HGLOBAL resource = LoadResource(module, found);
+    const void* bytes = resource ? LockResource(resource) : nullptr;
+    if (!bytes || size == 0) return nullptr;
+
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, size);
+    if (!block) return nullptr;
+    void* copy = GlobalLock(block);
+    if (!copy) {
+        GlobalFree(block);
+        return nullptr;
+    }
+    std::memcpy(copy, bytes, size);
+    GlobalUnlock(block);
+    IStream* raw = nullptr;
+    if (FAILED(CreateStreamOnHGlobal(block, TRUE, &raw)) || !raw) {
+        GlobalFree(block);
+        return nullptr;
+    }
+    std::unique_ptr<IStream, StreamRelease> stream(raw);  // owns the block from here on
+    auto bitmap = std::make_shared<Gdiplus::Bitmap>(stream.get());
+    if (bitmap->GetLastStatus() != Gdiplus::Ok || bitmap->GetWidth() == 0 || bitmap->GetHeight() == 0) return nullptr;
+    return bitmap;
+}
+
+void setPaintCaching(bool enabled) {
+    caches().enabled = enabled;
+    if (!enabled) releasePaintCaches();
+}
+
+void releasePaintCaches() {
+    PaintCaches& c = caches();
+    c.buffer.reset();
+    c.logo.reset();
+    c.logoSource.reset();
+}
+
+void setPaintTimings(PaintTimings* sink) { caches().timings = sink; }
+
+void paintMainViewFrame(HDC hdc, const RECT& clientRect, const PaintFrame& frame) {
+    gApp.hitRects.clear();
+    const int w = clientRect.right - clientRect.left;
+    const int h = clientRect.bottom - clientRect.top;
+    if (w <= 0 || h <= 0 || !frame.lists) return;
+
+    PaintCaches& c = caches();
+    SectionClock clock(c.timings);
+    std::unique_ptr<BackBuffer> own;
+    BackBuffer* buffer = nullptr;
+    if (c.enabled) {
+        if (!c.buffer || !c.buffer->fits(hdc, w, h)) {
+            c.buffer.reset();  // the old bitmap goes before the new one is made
+            c.buffer = std::make_unique<BackBuffer>(hdc, w, h);
+        }
+        buffer = c.buffer.get();
+    } else {
+        own = std::make_unique<BackBuffer>(hdc, w, h);
+        buffer = own.get();
+    }
+    if (!buffer->usable()) {
+        c.buffer.reset();
+        return;
+    }
+    HDC dc = buffer->dc();
+    {
+        ScopedGdiObject background(CreateSolidBrush(kBackground));
+        const RECT all = rectOf(0, 0, w, h);
+        FillRect(dc, &all, static_cast<HBRUSH>(background.get()));
+    }
+    const int oldMode = SetBkMode(dc, TRANSPARENT);
+    {
+        Gdiplus::Graphics graphics(dc);
+        graphics.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
+        graphics.SetTextRenderingHint(Gdiplus::TextRenderingHintClearTypeGridFit);
+        graphics.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
+        clock.lap(&PaintTimings::buffer);
+
+        paintHeader(graphics, dc, w, frame);
+        clock.lap(&PaintTimings::header);
+        paintSidebar(graphics, dc, h, frame);
+        clock.lap(&PaintTimings::sidebar);
+        paintContent(graphics, dc, w, h, frame);
+        clock.lap(&PaintTimings::content);
+        paintToast(graphics, dc, w, frame);
+        paintBanner(graphics, dc, w, h, frame);
+        graphics.Flush(Gdiplus::FlushIntentionSync);
+        clock.lap(&PaintTimings::overlays);
+    }
+    SetBkMode(dc, oldMode);
+    BitBlt(hdc, 0, 0, w, h, dc, 0, 0, SRCCOPY);
+    clock.lap(&PaintTimings::copy);
+    if (c.timings) ++c.timings->paints;
+}
+
+PaintFrame currentFrame() {
+    PaintFrame frame;
+    frame.lists = gApp.catalog.lists();
+    frame.tasks = DownloadManager::instance().snapshot();
+    frame.now = GetTickCount();
+    frame.maximized = gApp.mainWindow && IsZoomed(gApp.mainWindow);
+    if (gApp.viewMode == 1) frame.downloadDir = downloadDirectory();
+    frame.iconNotify = gApp.mainWindow;
+    return frame;
+}
+
+void paintMainView(HDC hdc, const RECT& clientRect) { paintMainViewFrame(hdc, clientRect, currentFrame()); }

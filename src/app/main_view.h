@@ -7,7 +7,9 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "app/app_state.h"
 #include "ui/ui.h"
@@ -42,3 +44,34 @@ bool bannerShowing(uint32_t now, uint32_t bannerTick);  // drawn while now - tic
 uint32_t toastFill(int kind);
 int activeDownloadCount(const std::map<int32_t, TaskInfo>& tasks);  // Downloading only
 std::wstring connectionErrorTitle(const std::wstring& server);
+
+// What the catalog view shows for the selected category: the section title, the
+// applications in catalog order and, when there are none, the text shown instead.
+struct CatalogSection {
+    std::wstring title;
+    std::vector<const App*> apps;
+    std::wstring emptyText;  // empty while there are applications
+};
+CatalogSection catalogSection(const CatalogLists& lists, const std::wstring& selectedId);
+
+// The header logo decoded from the module's resource data 2; null when it is missing or
+// cannot be decoded. The first paint stores the result in gApp (decoded once per run).
+std::shared_ptr<Gdiplus::Bitmap> loadLogoImage(HMODULE module);
+
+// Paint caches: the back buffer of the last client size and the logo scaled to its box.
+// Both are made once and reused while the size (and the logo) stay the same. Disabling
+// them makes every paint build its own, as a baseline for measurements.
+void setPaintCaching(bool enabled);
+void releasePaintCaches();  // frees what the caches hold (tests of leaked objects)
+
+// Where a paint's time goes: when a sink is set, every paint adds its sections' times.
+struct PaintTimings {
+    double buffer = 0;    // back buffer, background fill, graphics object
+    double header = 0;    // gradient, logo, texts, caption and tool buttons, badge
+    double sidebar = 0;   // background, rows, scrollbar
+    double content = 0;   // status texts, card grid or download panel
+    double overlays = 0;  // toast and banner
+    double copy = 0;      // the one copy to the target DC
+    int paints = 0;
+};
+void setPaintTimings(PaintTimings* sink);  // null stops the timing

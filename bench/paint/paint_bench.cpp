@@ -1,0 +1,231 @@
+// Main-view paint benchmark: paints the whole window at 1180 × 780 into a real window's DC,
+// the catalog view (12 cards whose icons are decoded 256-pixel bitmaps, 13 sidebar rows)
+// and the download view (6 rows), first with the paint caches, then in the same run
+// without them (every icon wrapped and scaled, a back buffer made per paint). Prints the
+// best and mean time per frame, the ratio, and where a frame's time goes.
+//   paint_bench.exe [FRAMES]      default 300 frames per view and mode
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+#include "app/main_view.h"
+#include "catalog/catalog.h"
+#include "ui/gdiplus.h"
+#include "ui/ui.h"
+
+namespace {
+
+constexpr int kWidth = 1180, kHeight = 780;
+
+struct StreamRelease {
+    void operator()(IStream* s) const { s->Release(); }
+};
+
+bool pngEncoder(CLSID& clsid) {
+    UINT count = 0, size = 0;
+    if (Gdiplus::GetImageEncodersSize(&count, &size) != Gdiplus::Ok || size == 0) return false;
+    std::vector<unsigned char> buffer(size);
+    auto* codecs = reinterpret_cast<Gdiplus::ImageCodecInfo*>(buffer.data());
+    if (Gdiplus::GetImageEncoders(count, size, codecs) != Gdiplus::Ok) return false;
+    for (UINT i = 0; i < count; ++i) {
+        if (std::wstring(codecs[i].MimeType) == L"image/png") {
+            clsid = codecs[i].Clsid;
+            return true;
+        }
+    }
+    return false;
+}
+
+// A 256-pixel PNG with transparent corners, encoded and decoded the way a fetched icon is.
+HBITMAP makeIcon(int seed) {
+    Gdiplus::Bitmap image(256, 256, PixelFormat32bppARGB);
+    {
+        Gdiplus::Graphics g(&image);
+        g.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
+        g.Clear(Gdiplus::Color(0, 0, 0, 0));
+        Gdiplus::LinearGradientBrush body(Gdiplus::Rect(0, 0, 256, 256), Gdiplus::Color(255, BYTE(30 * seed), 90, 220),
+                                          Gdiplus::Color(255, 250, BYTE(20 * seed), 80), Gdiplus::LinearGradientModeForwardDiagonal);
+        Gdiplus::GraphicsPath path;
+        path.AddEllipse(8, 8, 240, 240);
+        g.FillPath(&body, &path);
+        Gdiplus::SolidBrush mark(Gdiplus::Color(230, 255, 255, 255));
+        g.FillRectangle(&mark, 80 + seed * 4, 80, 96, 96);
+    }
+    CLSID png;
+    if (!pngEncoder(png)) return nullptr;
+    IStream* raw = nullptr;
+    if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &raw))) return nullptr;
+    std::unique_ptr<IStream, StreamRelease> stream(raw);
+    if (image.Save(stream.get(), &png, nullptr) != Gdiplus::Ok) return nullptr;
+    HGLOBAL block = nullptr;
+    GetHGlobalFromStream(stream.get(), &block);
+    STATSTG stat{};
+    stream->Stat(&stat, STATFLAG_NONAME);
+    const void* bytes = GlobalLock(block);
+    std::string data(static_cast<const char*>(bytes), static_cast<size_t>(stat.cbSize.QuadPart));
+    GlobalUnlock(block);
+    bool noMemory = false;
+    return decodeIconImage(data, noMemory);
+}
+
+std::shared_ptr<CatalogLists> benchLists() {
+    auto lists = std::make_shared<CatalogLists>();
+    const wchar_t* names[13] = {L"安全杀毒", L"聊天通讯", L"浏览器", L"影音播放", L"办公软件", L"输入法", L"压缩解压",
+                                L"驱动硬件", L"系统工具", L"远程控制", L"数据恢复", L"游戏娱乐", L"图片看图"};
+    for (int i = 0; i < 13; ++i) lists->categories.push_back(Category{std::to_wstring(i + 1), names[i]});
+    for (int i = 0; i < 12; ++i) {
+        App app;
+        app.id = 100 + i;
+        app.name = L"应用软件" + std::to_wstring(i + 1);
+        app.version = L"3." + std::to_wstring(i);
+        app.categoryIds = {L"5"};
+        app.description = L"一款好用的办公效率工具，支持多种格式";
+        app.icon = L"/icons/" + std::to_wstring(i) + L".png";
+        app.packageSize = (i + 1) * 3 * 1048576LL;
+        app.hasPackage = true;
+        app.updatedAt = 1700000000000LL + i * 86400000LL;
+        app.iconBitmap.store(makeIcon(i));
+        app.iconState.store(app.iconBitmap.load() ? 2 : 3);
+        lists->apps.push_back(std::move(app));
+    }
+    return lists;
+}
+
+std::map<int32_t, TaskInfo> benchTasks() {
+    std::map<int32_t, TaskInfo> tasks;
+    const int32_t states[6] = {0, 0, 1, 2, 3, 5};
+    for (int i = 0; i < 6; ++i) {
+        TaskInfo t;
+        t.appId = 100 + i;
+        t.name = L"应用软件" + std::to_wstring(i + 1);
+        t.state = states[i];
+        t.totalBytes = 50 * 1048576LL;
+        t.downloadedBytes = (i + 1) * 7 * 1048576LL;
+        t.speed = 3 * 1048576;
+        t.errorText = L"网络连接失败";
+        tasks[t.appId] = t;
+    }
+    return tasks;
+}
+
+double nowMs() {
+    static LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return double(t.QuadPart) * 1000.0 / double(frequency.QuadPart);
+}
+
+struct Figures {
+    double best = 0, mean = 0;
+    PaintTimings sections;
+};
+
+Figures measure(HWND window, const PaintFrame& frame, int viewMode, int frames) {
+    gApp.viewMode = viewMode;
+    gApp.selectedCategoryId = L"5";
+    HDC dc = GetDC(window);
+    const RECT client{0, 0, kWidth, kHeight};
+    for (int i = 0; i < 10; ++i) paintMainViewFrame(dc, client, frame);  // logo, buffer, icon copies
+    GdiFlush();
+    Figures f;
+    f.best = 1e9;
+    double total = 0;
+    setPaintTimings(&f.sections);
+    for (int i = 0; i < frames; ++i) {
+        const double start = nowMs();
+        paintMainViewFrame(dc, client, frame);
+        GdiFlush();
+        const double took = nowMs() - start;
+        f.best = std::min(f.best, took);
+        total += took;
+    }
+    setPaintTimings(nullptr);
+    f.mean = total / frames;
+    ReleaseDC(window, dc);
+    return f;
+}
+
+void printSections(const char* what, const Figures& f) {
+    const PaintTimings& s = f.sections;
+    const double n = s.paints ? s.paints : 1;
+    std::printf("  %s per frame: buffer %.2f, header %.2f, sidebar %.2f, content %.2f, overlays %.2f, copy %.2f ms\n",
+                what, s.buffer / n, s.header / n, s.sidebar / n, s.content / n, s.overlays / n, s.copy / n);
+}
+
+LRESULT CALLBACK benchProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_ERASEBKGND) return 1;
+    if (message == WM_PAINT) {
+        PAINTSTRUCT ps;
+        BeginPaint(window, &ps);
+        EndPaint(window, &ps);
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    const int frames = argc > 1 ? std::max(1, _wtoi(argv[1])) : 300;
+    SetProcessDPIAware();
+    ULONG_PTR token = 0;
+    Gdiplus::GdiplusStartupInput input;
+    if (Gdiplus::GdiplusStartup(&token, &input, nullptr) != Gdiplus::Ok) return 1;
+    if (!createFonts(gApp)) return 1;
+
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = benchProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"KVPaintBench";
+    RegisterClassW(&wc);
+    HWND window = CreateWindowExW(0, wc.lpszClassName, L"paint bench", WS_POPUP, 0, 0, kWidth, kHeight, nullptr,
+                                  nullptr, wc.hInstance, nullptr);
+    if (!window) return 1;
+    ShowWindow(window, SW_SHOWNOACTIVATE);
+    UpdateWindow(window);
+
+    PaintFrame frame;
+    frame.lists = benchLists();
+    frame.tasks = benchTasks();
+    frame.now = GetTickCount();
+    frame.downloadDir = L"C:\\Users\\bench\\Downloads\\星舟软件管家";
+    frame.fetchIcons = false;
+    gApp.config.server = L"http://127.0.0.1";
+
+    setPaintCaching(true);
+    setIconPaintCaching(true);
+    const Figures catalog = measure(window, frame, 0, frames);
+    const Figures downloads = measure(window, frame, 1, frames);
+    std::printf("catalog view: best %.2f ms, mean %.2f ms per frame\n", catalog.best, catalog.mean);
+    std::printf("download view: best %.2f ms, mean %.2f ms per frame\n", downloads.best, downloads.mean);
+
+    setPaintCaching(false);
+    setIconPaintCaching(false);
+    const Figures plainCatalog = measure(window, frame, 0, frames);
+    const Figures plainDownloads = measure(window, frame, 1, frames);
+    setPaintCaching(true);
+    setIconPaintCaching(true);
+    std::printf("baseline catalog view (no caches): best %.2f ms, mean %.2f ms per frame\n", plainCatalog.best,
+                plainCatalog.mean);
+    std::printf("baseline download view (no caches): best %.2f ms, mean %.2f ms per frame\n", plainDownloads.best,
+                plainDownloads.mean);
+    std::printf("ratio of means, cached / baseline: catalog %.2f, download %.2f\n", catalog.mean / plainCatalog.mean,
+                downloads.mean / plainDownloads.mean);
+    std::printf("sections (%d frames each):\n", frames);
+    printSections("catalog", catalog);
+    printSections("download", downloads);
+    printSections("baseline catalog", plainCatalog);
+    printSections("baseline download", plainDownloads);
+    DestroyWindow(window);
+    return 0;
+}
