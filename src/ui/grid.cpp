@@ -1,1 +1,118 @@
+// The catalog's card grid: one fixed-height card per application with icon, name and
+// version, description, meta line and install button; scrolls with its own thin bar.
+#include <algorithm>
+#include <climits>
+
+#include "ui/clip.h"
+#include "ui/looks.h"
 #include "ui/ui.h"
+
+namespace {
+
+// Catalog texts are shown as they come: an "&" is a character, not a mnemonic prefix.
+constexpr UINT kCentredLine = DT_END_ELLIPSIS | DT_SINGLELINE | DT_VCENTER | DT_CENTER | DT_NOPREFIX;
+
+// The name, with the version tag beside it: centred together when both fit, otherwise
+// the name gives way (end ellipsis) and the tag stays whole at the right edge.
+void drawNameLine(HDC hdc, const App& app, int left, int top, int right) {
+    const int bottom = top + 24;
+    if (app.version.empty()) {
+        drawText(hdc, app.name, RECT{left, top, right, bottom}, gApp.fontName, TextPrimary, kCentredLine);
+        return;
+    }
+    const std::wstring tag = L"v" + app.version;
+    if (app.name.empty()) {
+        drawText(hdc, tag, RECT{left, top, right, bottom}, gApp.fontName, TextPrimary, kCentredLine);
+        return;
+    }
+    const int nameW = textWidth(hdc, app.name, gApp.fontName);
+    const int tagW = textWidth(hdc, tag, gApp.fontName);
+    const int avail = right - left;
+    const int64_t total = int64_t(nameW) + tagW + 5;
+    const UINT line = DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX;
+    if (int64_t(tagW) + 5 >= avail) {
+        // A tag that leaves the name no room at all: the name is the more useful of the two.
+        drawText(hdc, app.name, RECT{left, top, right, bottom}, gApp.fontName, TextPrimary, kCentredLine);
+    } else if (avail < total) {
+        drawText(hdc, tag, RECT{right - tagW, top, right, bottom}, gApp.fontName, TextPrimary, line);
+        drawText(hdc, app.name, RECT{left, top, right - tagW - 5, bottom}, gApp.fontName, TextPrimary,
+                 line | DT_END_ELLIPSIS);
+    } else {
+        const int start = left + static_cast<int>((avail - total) / 2);
+        drawText(hdc, app.name, RECT{start, top, start + nameW, bottom}, gApp.fontName, TextPrimary, line);
+        drawText(hdc, tag, RECT{start + nameW + 5, top, right, bottom}, gApp.fontName, TextPrimary, line);
+    }
+}
+
+void drawCard(Gdiplus::Graphics& graphics, HDC hdc, const GridGeometry& g, const RECT& card, const App& app,
+              const PaintFrame& frame, const ClipBand& clip) {
+    const int L = card.left, T = card.top, R = card.right;
+    const int TL = L + 8, TR = R - 8;
+    const bool hot = gApp.hoverValid && gApp.hoverKind == HitCardButton && gApp.hoverId == app.id;
+
+    fillRoundRect(graphics, card, 10, Surface);
+    strokeRoundRect(graphics, card, 10, hot ? HairlineHot : Hairline);
+
+    const int iconLeft = L + (g.cardW - 84) / 2;
+    drawAppIcon(graphics, &app, RECT{iconLeft, T + 16, iconLeft + 84, T + 100}, frame);
+
+    drawNameLine(hdc, app, TL, T + 104, TR);
+    drawText(hdc, app.description, RECT{TL, T + 130, TR, T + 150}, gApp.fontBody, TextSecondary, kCentredLine);
+    const std::wstring meta = metaLine(app.packageSize, app.updatedAt);
+    if (!meta.empty()) drawText(hdc, meta, RECT{TL, T + 152, TR, T + 172}, gApp.fontMeta, TextSecondary, kCentredLine);
+
+    {
+        Gdiplus::Pen pen(Gdiplus::Color(Hairline), 1.0f);
+        graphics.DrawLine(&pen, L + 18, T + 180, R - 18, T + 180);
+    }
+
+    const RECT button = gridButtonRect(g, card);
+    clip.addHit(button, HitCardButton, app.id);
+
+    const TaskInfo* task = frame.task(app.id);
+    const int state = task ? task->state : -1;
+    const int percent = task ? taskPercent(task->downloadedBytes, task->totalBytes) : 0;
+    const ButtonLook look = cardButtonLook(state, percent, task && task->isArchive, app.hasPackage, hot);
+    fillRoundRect(graphics, button, 14, look.fill);
+    if (look.progressFill && look.progressWidth >= 1) {
+        fillRoundRect(graphics, RECT{button.left, button.top, button.left + look.progressWidth, button.bottom}, 14,
+                      look.progressFill);
+    }
+    drawText(hdc, look.label, button, gApp.fontButton, look.text, DT_SINGLELINE | DT_VCENTER | DT_CENTER);
+}
+
+}  // namespace
+
+void drawAppGrid(Gdiplus::Graphics& graphics, HDC hdc, const RECT& area, const std::vector<const App*>& apps,
+                 const std::wstring* title, const PaintFrame& frame) {
+    const int count = static_cast<int>(std::min<size_t>(apps.size(), INT_MAX));
+    const GridGeometry g = gridGeometry(area, title != nullptr, count, gApp.gridScroll);
+    gApp.gridScroll = g.scroll;
+
+    if (title) {
+        drawText(hdc, *title, RECT{area.left, area.top, area.right, area.top + 40}, gApp.fontSection, TextPrimary,
+                 DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX);
+    }
+
+    const RECT band{area.left, g.gridTop, area.right, area.bottom};
+    if (g.cardW >= 1 && !IsRectEmpty(&band)) {
+        ClipBand clip(graphics, hdc, band);
+        // Only the rows that reach into the band are looked at: a long list costs no more
+        // than a short one.
+        const int firstRow = g.scroll / 248;
+        for (int64_t i = int64_t(firstRow) * g.cols; i < count; ++i) {
+            const RECT card = gridCardRect(g, area, static_cast<int>(i));
+            if (card.top >= area.bottom) break;
+            if (!apps[static_cast<size_t>(i)] || !gridCardVisible(g, area, card)) continue;
+            drawCard(graphics, hdc, g, card, *apps[static_cast<size_t>(i)], frame, clip);
+        }
+    }
+
+    gApp.gridScrollbar = ScrollbarGeom();
+    const ScrollbarGeom bar = gridScrollbarGeom(g, area, count);
+    if (bar.visible) {
+        fillRoundRect(graphics, RECT{bar.trackLeft, bar.trackTop, bar.trackRight, bar.trackBottom}, 2, ScrollTrack);
+        fillRoundRect(graphics, RECT{bar.thumbLeft, bar.thumbTop, bar.thumbRight, bar.thumbBottom}, 2, ScrollThumb);
+        gApp.gridScrollbar = bar;
+    }
+}
