@@ -46,6 +46,9 @@ struct App {
     // record owns the bitmap.
     mutable std::atomic<HBITMAP> iconBitmap{nullptr};
     mutable std::atomic<int32_t> iconState{0};  // 0 not requested, 1 loading, 2 ready, 3 failed
+    // The painter's copies of the icon bitmap, already scaled to the sizes it is drawn at
+    // (ui/draw.cpp); user-interface thread only. Released with the record.
+    mutable std::shared_ptr<void> paintCache;
 
     App() = default;
     App(App&& other) noexcept;

@@ -19,7 +19,8 @@ App::App(App&& other) noexcept
       downloads(other.downloads),
       updatedAt(other.updatedAt),
       iconBitmap(other.iconBitmap.exchange(nullptr)),
-      iconState(other.iconState.exchange(0)) {}
+      iconState(other.iconState.exchange(0)),
+      paintCache(std::move(other.paintCache)) {}
 
 App& App::operator=(App&& other) noexcept {
     if (this == &other) return *this;
@@ -37,6 +38,7 @@ App& App::operator=(App&& other) noexcept {
     HBITMAP old = iconBitmap.exchange(other.iconBitmap.exchange(nullptr));
     if (old) DeleteObject(old);
     iconState = other.iconState.exchange(0);
+    paintCache = std::move(other.paintCache);
     return *this;
 }
 
