@@ -4,6 +4,9 @@
 #pragma once
 
 #include <windows.h>
+// The 16-bit pointer qualifiers windows.h still defines would swallow painttest::near.
+#undef near
+#undef far
 
 #include <cstdint>
 #include <memory>
