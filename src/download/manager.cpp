@@ -100,6 +100,7 @@ bool DownloadManager::install(int32_t appId) {
             return false;
         task = it->second;
     }
+    // Installing at once, also while it waits in the install queue behind another installer.
     task->state = TaskState::Installing;
     post(WM_DOWNLOAD_CHANGED);
     if (!startInstallerRunner(task, window.load())) {

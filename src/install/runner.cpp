@@ -14,11 +14,6 @@ namespace {
 
 std::atomic<unsigned> recheckPauseMs{2000};
 
-struct RunnerJob {
-    std::shared_ptr<Task> task;
-    HWND notifyWindow;
-};
-
 class ComApartment {
 public:
     ComApartment() : ok_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {}
@@ -44,11 +39,19 @@ TaskState judgeAfterExit(const InstalledSnapshot& before, bool alreadyInstalled,
     return exitCode != 0 ? TaskState::InstallFailed : TaskState::Completed;
 }
 
+}  // namespace
+
 TaskState runInstaller(const Task& task) {
+    ComApartment com;
+    std::wstring file = task.getFilePath();
+    // Removed while the job waited for its turn: a failed launch, without the shell's error box.
+    if (GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES) return TaskState::Completed;
+
+    // Taken right before this installer starts, after the one before it has been judged,
+    // so that only this installer's own registrations count.
     InstalledSnapshot before = takeInstalledSnapshot();
     bool alreadyInstalled = matchesInstalled(before, task.name);
 
-    std::wstring file = task.getFilePath();
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof(info);
     info.fMask = SEE_MASK_NOCLOSEPROCESS;
@@ -64,36 +67,6 @@ TaskState runInstaller(const Task& task) {
     if (!GetExitCodeProcess(process.get(), &exitCode)) exitCode = 0;
     process.reset();
     return judgeAfterExit(before, alreadyInstalled, exitCode);
-}
-
-DWORD WINAPI installerThread(LPVOID param) {
-    RunnerJob* job = static_cast<RunnerJob*>(param);
-    try {
-        TaskState outcome = TaskState::Completed;
-        {
-            ComApartment com;
-            outcome = runInstaller(*job->task);
-        }
-        job->task->state = outcome;
-    } catch (...) {
-        // Out of memory while reading the registry: the file is still there to try again.
-        job->task->state = TaskState::Completed;
-    }
-    if (job->notifyWindow) PostMessageW(job->notifyWindow, WM_APP + 1, 0, 0);
-    delete job;
-    return 0;
-}
-
-}  // namespace
-
-bool startInstallerRunner(std::shared_ptr<Task> task, HWND notifyWindow) {
-    RunnerJob* job = new RunnerJob{std::move(task), notifyWindow};
-    ScopedHandle thread(CreateThread(nullptr, 0, installerThread, job, 0, nullptr));
-    if (!thread) {
-        delete job;
-        return false;
-    }
-    return true;
 }
 
 void setInstallRecheckPause(unsigned milliseconds) { recheckPauseMs = milliseconds; }
