@@ -180,7 +180,7 @@ RowLook panelRowLook(const TaskInfo& task, int width) {
     look.name = task.name;
     look.nameColour = TextPrimary;
     if (task.state == 2 && !task.md5Ok) {
-        look.name += L"  (MD5 校验不一致)";
+        look.nameSuffix = L"  (MD5 校验不一致)";
         look.nameColour = TextDanger;
     }
 
@@ -216,8 +216,9 @@ RowLook panelRowLook(const TaskInfo& task, int width) {
     const PanelButton folderWide{L"打开文件夹", HitPanelFolder, width - 136, right, false};
     switch (task.state) {
     case 0:
-        look.status = formatSize(task.downloadedBytes) + L" / " + formatSize(task.totalBytes) + L" · " +
-                      formatSpeed(task.speed);
+        // A stalled download has no speed text: no separator dangles before it.
+        look.status = formatSize(task.downloadedBytes) + L" / " + formatSize(task.totalBytes);
+        if (!formatSpeed(task.speed).empty()) look.status += L" · " + formatSpeed(task.speed);
         if (task.retryCount > 0) look.status += L" · 网络波动，正在重试";
         look.statusColour = TextSecondary;
         look.buttons = {cancel};

@@ -70,6 +70,7 @@ struct PanelButton {
 };
 struct RowLook {
     std::wstring name;
+    std::wstring nameSuffix;  // kept whole after the name, which alone is cut with an ellipsis
     COLORREF nameColour = 0;
     std::wstring status;
     COLORREF statusColour = 0;

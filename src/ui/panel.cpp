@@ -1,6 +1,7 @@
 // The download-manager panel: title and task count, the directory line with its buttons,
 // and one row per task with icon, name, progress, status and the buttons its state
 // allows. Rows that do not fit below the header scroll, with the grid's thin bar.
+#include <algorithm>
 #include <climits>
 
 #include "ui/clip.h"
@@ -36,7 +37,16 @@ void drawRow(Gdiplus::Graphics& graphics, HDC hdc, int W, const RECT& row, const
     drawAppIcon(graphics, findApp(frame.lists->apps, task.appId), RECT{236, T + 19, 284, T + 67}, frame);
 
     const RowLook look = panelRowLook(task, W);
-    drawText(hdc, look.name, RECT{298, T + 12, W - 260, T + 36}, gApp.fontName, look.nameColour, kDataLine);
+    if (look.nameSuffix.empty()) {
+        drawText(hdc, look.name, RECT{298, T + 12, W - 260, T + 36}, gApp.fontName, look.nameColour, kDataLine);
+    } else {
+        // The checksum warning must survive a long name: only the name gives way to the ellipsis.
+        const int suffixW = textWidth(hdc, look.nameSuffix, gApp.fontName);
+        const int nameRight = std::max(298, std::min(298 + textWidth(hdc, look.name, gApp.fontName), W - 260 - suffixW));
+        drawText(hdc, look.name, RECT{298, T + 12, nameRight, T + 36}, gApp.fontName, look.nameColour, kDataLine);
+        drawText(hdc, look.nameSuffix, RECT{nameRight, T + 12, W - 260, T + 36}, gApp.fontName, look.nameColour,
+                 kDataLine);
+    }
 
     const RECT track{298, T + 46, W - 260, T + 52};
     if (track.right > track.left) fillRoundRect(graphics, track, 3, Track);

@@ -282,7 +282,7 @@ TEST(PanelRowLook, DownloadingShowsSizesSpeedAndAProportionalBar) {
         const RowLook idle = panelRowLook(task(0, 0, total), 1180);
         EXPECT_EQ(idle.barFill, 0u);
         EXPECT_EQ(idle.barWidth, 0);
-        EXPECT_EQ(idle.status, L"0 B / " + std::wstring(total ? L"1000 B" : L"0 B") + L" · ");
+        EXPECT_EQ(idle.status, L"0 B / " + std::wstring(total ? L"1000 B" : L"0 B"));  // no speed, no separator
     }
     // 1 % of a track narrower than 100 pixels rounds to nothing.
     EXPECT_EQ(panelRowLook(task(0, 1, 100), 650).barFill, 0u);
@@ -347,7 +347,8 @@ TEST(PanelRowLook, ChecksumMismatchMarksTheNameOfACompletedTaskOnly) {
     TaskInfo t = task(2, 10, 10);
     t.md5Ok = false;
     RowLook look = panelRowLook(t, 1180);
-    EXPECT_EQ(look.name, L"测试软件  (MD5 校验不一致)");
+    EXPECT_EQ(look.name, L"测试软件");
+    EXPECT_EQ(look.nameSuffix, L"  (MD5 校验不一致)");
     EXPECT_EQ(look.nameColour, TextDanger);
     EXPECT_EQ(look.status, L"下载完成");
     EXPECT_EQ(look.statusColour, TextSuccess);
