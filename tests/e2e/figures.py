@@ -1,0 +1,113 @@
+#!/usr/bin/env python3
+"""Prints the program's start-up and idle figures (no pass/fail; not part of the tests).
+
+  figures.py --build BUILD_DIR --source SOURCE_DIR [--runs 5]
+
+Needs the loopback test server running with KV_TESTSERVER_DIR pointing at it (see
+bench/window/run.sh). Figures:
+- start-up: milliseconds from process creation to the first paint that shows the catalog
+  (the program's "KVCatalogFrameMs" window property), beside the first paint of a plain
+  Win32 window under the same Wine ("KVFirstPaintMs" of tests/e2e/empty_window.cpp);
+- idle: paints ("KVPaintCount") in 5 s with nothing changing, and, after a toast is shown,
+  the paints in each 250 ms slice until it has expired.
+"""
+import argparse
+import os
+import statistics
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import harness as h  # noqa: E402
+from catalog import Catalog  # noqa: E402
+import run as cases  # noqa: E402
+
+
+def wait_property(session, name, cls, timeout=40):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        main = session.facts_call(["facts", cls])["main"]
+        if main and main.get(name):
+            return main[name]
+        time.sleep(0.2)
+    return None
+
+
+def start_and_measure(session, args, prop, cls):
+    out = open(os.path.join(session.work, "figures-program.txt"), "ab")
+    proc = subprocess.Popen([session.wine_run, "--prefix", session.prefix] + args, env=session.env(),
+                            stdin=subprocess.DEVNULL, stdout=out, stderr=out, start_new_session=True)
+    try:
+        return wait_property(session, prop, cls)
+    finally:
+        session.stop_wine()
+        proc.wait(20)
+        out.close()
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--build", required=True)
+    ap.add_argument("--source", required=True)
+    ap.add_argument("--runs", type=int, default=5)
+    args = ap.parse_args()
+    session = h.Session("figures", os.path.abspath(args.build), os.path.abspath(args.source), print)
+    try:
+        session.start_display()
+        session.prepare_prefix()
+        server = h.Server("figures")
+        catalog = Catalog(session, server)
+        catalog.build()
+        catalog.serve()
+        session.write_config(server.base, "figures", "C:\\kv-e2e\\figures")
+        # Warm the prefix and the file cache once, unmeasured.
+        start_and_measure(session, [session.exe], "KVCatalogFrameMs", "KVMainWnd")
+        empty_exe = os.path.join(session.build, "tests", "e2e", "kv_empty_window.exe")
+        program, empty = [], []
+        for _ in range(args.runs):
+            program.append(start_and_measure(session, [session.exe], "KVCatalogFrameMs", "KVMainWnd"))
+            empty.append(start_and_measure(session, [empty_exe], "KVFirstPaintMs", "KVEmptyWnd"))
+        shown = lambda v: "%s" % v if v is not None else "n/a"
+        print("start to first catalog frame (ms): %s" % ", ".join(map(shown, program)))
+        print("start to first paint of an empty window (ms): %s" % ", ".join(map(shown, empty)))
+        p = [v for v in program if v]
+        e = [v for v in empty if v]
+        if p and e:
+            print("median %d ms vs %d ms: %.2f x the empty window" %
+                  (statistics.median(p), statistics.median(e), statistics.median(p) / statistics.median(e)))
+
+        session.start_program()
+        if wait_property(session, "KVCatalogFrameMs", "KVMainWnd") is None:
+            print("idle: the catalog never showed")
+            return 1
+        session.move(1000, 1000)  # the pointer away from every hover target
+        time.sleep(1.5)
+        count = lambda: session.facts()["main"]["KVPaintCount"]
+        before = count()
+        time.sleep(5)
+        print("idle, nothing changing: %d paints in 5 s" % (count() - before))
+        # "尚未上架" (no package) answers with a toast and starts nothing else.
+        (x, y), (cx, cy) = cases.card_button(6)
+        session.click(50 + cx, 122 + cy)
+        session.move(1000, 1000)
+        start = time.monotonic()
+        last = count()
+        slices = []
+        while time.monotonic() - start < 4.5:
+            time.sleep(0.25)
+            now = count()
+            slices.append((time.monotonic() - start, now - last))
+            last = now
+        print("with a toast (shown at 0 ms), paints per 250 ms slice:")
+        print("  " + "  ".join("%4.0fms:%d" % (t * 1000, n) for t, n in slices))
+        after_expiry = sum(n for t, n in slices if t > 3.0)
+        print("paints after the toast expired (3.0-4.5 s): %d" % after_expiry)
+        return 0
+    finally:
+        session.close()
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,289 @@
+"""Drives the real program: a private Xvfb, a Wine prefix, the program, xdotool for input,
+ImageMagick's import for pixels, and the window-facts helper for what another process sees.
+
+Every wait polls with a deadline; Session.close() ends the program, the prefix's wineserver
+and the Xvfb on every path.
+"""
+import glob
+import json
+import os
+import shutil
+import subprocess
+import time
+import urllib.request
+
+SCREEN_W, SCREEN_H = 1280, 1024
+
+# Colours of the program, 0xAARRGGBB as it fills them.
+ACCENT = 0xFF5B4DFF
+ACCENT_HOT = 0xFF4B3FDB
+NEUTRAL = 0xFFF2F3F5
+SUCCESS = 0xFF00B42A
+SUCCESS_WASH = 0x2600B42A
+DANGER_WASH = 0x46F53F3F
+TRACK = 0xFFF0F1F4
+SURFACE = 0xFFFFFFFF
+SIDEBAR = 0xFFFAFBFD
+SELECTED_ROW = 0xFFEEEDFF
+HOVER_ROW = 0xFFF2F3F5
+CLOSE_HOT = 0xFFE83F4F
+HEADER_LEFT = 0xFF4F46E5
+HEADER_RIGHT = 0xFF7C3AED
+SCROLL_THUMB = 0x6EA0A3AF
+TOAST_SUCCESS = 0xE800B42A
+TOAST_ERROR = 0xE8F53F3F
+TOAST_NEUTRAL = 0xE81D2129
+BACKGROUND = (245, 246, 248)
+
+HTCLIENT, HTCAPTION, HTLEFT, HTRIGHT = 1, 2, 10, 11
+HTBOTTOM, HTBOTTOMLEFT, HTBOTTOMRIGHT = 15, 16, 17
+
+
+def rgb(argb, under=(255, 255, 255)):
+    """The colour a fill leaves on screen over `under`."""
+    a = (argb >> 24) & 0xFF
+    src = ((argb >> 16) & 0xFF, (argb >> 8) & 0xFF, argb & 0xFF)
+    return tuple(round((s * a + u * (255 - a)) / 255) for s, u in zip(src, under))
+
+
+def close_to(a, b, tolerance):
+    return all(abs(x - y) <= tolerance for x, y in zip(a, b))
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+class Screen:
+    """One capture of the whole screen."""
+
+    def __init__(self, data):
+        self.data = data
+
+    def pixel(self, x, y):
+        if not (0 <= x < SCREEN_W and 0 <= y < SCREEN_H):
+            return None
+        i = (y * SCREEN_W + x) * 3
+        return tuple(self.data[i:i + 3])
+
+
+class Session:
+    def __init__(self, name, build, source, log):
+        self.name = name
+        self.build = build
+        self.source = source
+        self.work = os.path.join(build, "e2e", name)
+        self.prefix = os.path.join(build, "e2e", "wineprefix")
+        self.log = log
+        self.xvfb = None
+        self.display = None
+        self.program = None
+        self.program_out = None
+        self.exe = os.path.join(build, "星舟软件管家.exe")
+        self.facts_exe = os.path.join(build, "tests", "e2e", "kv_window_facts.exe")
+        self.wine_run = os.path.join(source, "tools", "wine-run.sh")
+        self.capture_count = 0
+        shutil.rmtree(self.work, ignore_errors=True)
+        os.makedirs(os.path.join(self.work, "failures"))
+
+    # --- display and prefix ---------------------------------------------------------
+
+    def start_display(self):
+        for n in range(170, 260):
+            if os.path.exists("/tmp/.X11-unix/X%d" % n) or os.path.exists("/tmp/.X%d-lock" % n):
+                continue
+            self.xvfb = subprocess.Popen(
+                ["Xvfb", ":%d" % n, "-screen", "0", "%dx%dx24" % (SCREEN_W, SCREEN_H), "-nolisten", "tcp", "-br"],
+                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                start_new_session=True)
+            deadline = time.monotonic() + 10
+            while time.monotonic() < deadline:
+                if os.path.exists("/tmp/.X11-unix/X%d" % n):
+                    self.display = ":%d" % n
+                    return
+                if self.xvfb.poll() is not None:
+                    break
+                time.sleep(0.1)
+            self.stop_display()
+        raise RuntimeError("no Xvfb display could be started")
+
+    def stop_display(self):
+        if self.xvfb is not None:
+            self.xvfb.terminate()
+            try:
+                self.xvfb.wait(5)
+            except subprocess.TimeoutExpired:
+                self.xvfb.kill()
+                self.xvfb.wait(5)
+            self.xvfb = None
+
+    def env(self):
+        env = dict(os.environ)
+        env["DISPLAY"] = self.display
+        env.pop("KV_WINEPREFIX", None)
+        return env
+
+    def wine(self, args, timeout=60, stdout=None):
+        """Runs a Windows program in the prefix and waits for it (never through a pipe)."""
+        sink = stdout or subprocess.DEVNULL
+        return subprocess.run([self.wine_run, "--prefix", self.prefix] + args, env=self.env(),
+                              stdin=subprocess.DEVNULL, stdout=sink, stderr=sink, timeout=timeout).returncode
+
+    def stop_wine(self):
+        subprocess.run([self.wine_run, "--prefix", self.prefix, "--stop"], env=self.env(),
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+
+    def prepare_prefix(self):
+        os.makedirs(self.prefix, exist_ok=True)
+        self.wine(["cmd", "/c", "exit", "0"], timeout=180)
+        users = [d for d in glob.glob(os.path.join(self.prefix, "drive_c", "users", "*", "AppData", "Roaming"))
+                 if "/Public/" not in d]
+        if not users:
+            raise RuntimeError("the Wine prefix has no roaming folder")
+        self.roaming = users[0]
+        self.config_path = os.path.join(self.roaming, "KelvoManager", "config.json")
+
+    def drive_c(self, *parts):
+        return os.path.join(self.prefix, "drive_c", *parts)
+
+    def write_config(self, server, channel, download_dir):
+        os.makedirs(os.path.dirname(self.config_path), exist_ok=True)
+        with open(self.config_path, "w", encoding="utf-8") as f:
+            json.dump({"server": server, "channel": channel, "downloadDir": download_dir}, f, ensure_ascii=False)
+
+    def read_config(self):
+        with open(self.config_path, encoding="utf-8") as f:
+            return json.load(f)
+
+    # --- the program ----------------------------------------------------------------
+
+    def start_program(self):
+        self.program_out = open(os.path.join(self.work, "program-output.txt"), "ab")
+        self.program_started = time.monotonic()
+        self.program = subprocess.Popen([self.wine_run, "--prefix", self.prefix, self.exe], env=self.env(),
+                                        stdin=subprocess.DEVNULL, stdout=self.program_out,
+                                        stderr=self.program_out, start_new_session=True)
+
+    def wait_program_exit(self, timeout):
+        try:
+            return self.program.wait(timeout)
+        except subprocess.TimeoutExpired:
+            return None
+
+    def close(self):
+        try:
+            if self.display:
+                self.stop_wine()
+        except Exception as e:  # keep going: the display must still stop
+            self.log("stopping wine failed: %s" % e)
+        if self.program is not None:
+            if self.program.poll() is None:
+                self.program.kill()
+            try:
+                self.program.wait(10)
+            except subprocess.TimeoutExpired:
+                pass
+            self.program = None
+        if self.program_out:
+            self.program_out.close()
+            self.program_out = None
+        self.stop_display()
+
+    # --- reading the screen and the windows -----------------------------------------
+
+    def capture(self):
+        raw = os.path.join(self.work, "screen.rgb")
+        subprocess.run(["import", "-display", self.display, "-window", "root", "-depth", "8", "rgb:" + raw],
+                       env=self.env(), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=30, check=True)
+        with open(raw, "rb") as f:
+            data = f.read()
+        if len(data) != SCREEN_W * SCREEN_H * 3:
+            raise RuntimeError("import returned %d bytes" % len(data))
+        self.capture_count += 1
+        return Screen(data)
+
+    def save_screenshot(self, label):
+        if not self.display:
+            return "(no display)"
+        safe = "".join(c if c.isalnum() or c in "-_" else "_" for c in label)[:80]
+        path = os.path.join(self.work, "failures", "%s.png" % safe)
+        subprocess.run(["import", "-display", self.display, "-window", "root", path], env=self.env(),
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+        return path
+
+    def facts_call(self, args, timeout=30):
+        out = os.path.join(self.work, "facts.json")
+        if os.path.exists(out):
+            os.remove(out)
+        self.wine([self.facts_exe, windows_path(out)] + [str(a) for a in args], timeout=timeout)
+        if not os.path.exists(out):
+            raise RuntimeError("the window-facts helper wrote nothing for %s" % args)
+        with open(out, encoding="utf-8") as f:
+            return json.load(f)
+
+    def facts(self):
+        return self.facts_call(["facts"])
+
+    def hit(self, points):
+        flat = []
+        for x, y in points:
+            flat += [x, y]
+        return self.facts_call(["hit"] + flat)
+
+    # --- input ----------------------------------------------------------------------
+
+    def xdotool(self, *args):
+        subprocess.run(["xdotool"] + [str(a) for a in args], env=self.env(), stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+
+    def move(self, x, y):
+        self.xdotool("mousemove", x, y)
+
+    def click(self, x, y):
+        self.xdotool("mousemove", x, y, "sleep", "0.1", "click", "1")
+
+    def drag(self, x0, y0, x1, y1):
+        self.xdotool("mousemove", x0, y0, "sleep", "0.1", "mousedown", "1", "sleep", "0.1",
+                     "mousemove", x0, (y0 + y1) // 2, "sleep", "0.1", "mousemove", x1, y1, "sleep", "0.1",
+                     "mouseup", "1")
+
+    def wheel(self, x, y, notches):
+        button = 5 if notches > 0 else 4
+        self.xdotool("mousemove", x, y, "sleep", "0.1", "click", "--repeat", abs(notches), "--delay", "80", button)
+
+    def key(self, *names):
+        self.xdotool("key", "--delay", "80", *names)
+
+    def type_text(self, text):
+        self.xdotool("type", "--delay", "40", text)
+
+
+class Server:
+    """The loopback test server of the CTest fixture, under a prefix of this run's own."""
+
+    def __init__(self, name):
+        folder = os.environ.get("KV_TESTSERVER_DIR", "")
+        ports = {}
+        with open(os.path.join(folder, "ports.txt")) as f:
+            for line in f:
+                k, _, v = line.strip().partition("=")
+                ports[k] = v
+        self.origin = "http://127.0.0.1:%s" % ports["http"]
+        self.prefix = "/t/e2e-%s-%d-%d" % (name, os.getpid(), int(time.time()))
+        self.base = self.origin + self.prefix
+
+    def _call(self, method, path, body=None):
+        data = json.dumps(body).encode("utf-8") if body is not None else None
+        req = urllib.request.Request(self.origin + path, data=data, method=method)
+        with urllib.request.urlopen(req, timeout=10) as answer:
+            return answer.read()
+
+    def script(self, path, steps):
+        self._call("POST", "/_control/script", {"path": self.prefix + path, "steps": steps})
+
+    def requests(self, path=""):
+        return json.loads(self._call("GET", "/_control/requests?prefix=" + urllib.request.quote(self.prefix + path)))
+
+    def reset(self):
+        self._call("POST", "/_control/reset?prefix=" + urllib.request.quote(self.prefix))

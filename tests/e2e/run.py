@@ -1,0 +1,626 @@
+#!/usr/bin/env python3
+"""End-to-end cases of the real program, one group per CTest test.
+
+  run.py GROUP --build BUILD_DIR --source SOURCE_DIR      GROUP: window, install, settings, load
+
+Each group starts a private Xvfb (1280 x 1024) and the program in the e2e Wine prefix,
+against its own prefix of the loopback test server, then runs its cases in order; a failed
+check keeps a screenshot in BUILD_DIR/e2e/GROUP/failures/ and the group goes on with the next
+case. Client coordinates below are the window's; the window sits at (50, 122) on this screen.
+"""
+import argparse
+import hashlib
+import os
+import sys
+import time
+import traceback
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import harness as h  # noqa: E402
+from catalog import Catalog, uninstall_key  # noqa: E402
+
+CHANNEL = "e2e 频道"
+CHANNEL_ENCODED = "e2e%20%E9%A2%91%E9%81%93"
+W, H = 1180, 780
+
+
+def card_button(i, scroll=0):
+    """Left end and centre of card i's button (client), in the 1180-wide window."""
+    width = W - 12 - 212
+    cols = 3 if width < 908 else (width - 28) // 220
+    card_w = (width - 28 - (cols - 1) * 14) // cols
+    left = 212 + (i % cols) * (card_w + 14) + 14
+    top = 126 + (i // cols) * 248 - scroll
+    bl = left + (card_w - 100) // 2
+    return (bl + 7, top + 204), (bl + 50, top + 204)
+
+
+def sidebar_top(i, scroll=0):
+    return 78 + 54 * i - scroll
+
+
+def panel_row_top(k):
+    return 158 + 96 * k
+
+
+class Run:
+    def __init__(self, group, build, source):
+        self.group = group
+        self.failures = []
+        self.checks = 0
+        self.case = ""
+        self.lines = []
+        self.session = h.Session(group, build, source, self.log)
+        self.origin = (50, 122)
+
+    def log(self, text):
+        line = "[%s] %s" % (self.group, text)
+        print(line, flush=True)
+        self.lines.append(line)
+
+    # --- checks -------------------------------------------------------------------
+
+    def check(self, label, ok, detail=""):
+        self.checks += 1
+        if ok:
+            return True
+        name = "%s-%s" % (self.case, label)
+        shot = self.session.save_screenshot("%02d-%s" % (len(self.failures) + 1, name))
+        self.failures.append(name)
+        self.log("FAIL %s: %s (screenshot %s)" % (name, detail, shot))
+        return False
+
+    def screen_point(self, x, y):
+        return self.origin[0] + x, self.origin[1] + y
+
+    def pixel_now(self, x, y):
+        return self.session.capture().pixel(*self.screen_point(x, y))
+
+    def wait_pixel(self, label, x, y, colour, tolerance=8, timeout=15.0, under=(255, 255, 255), negate=False):
+        """Polls until the pixel at client (x, y) shows the fill `colour` (or stops showing it)."""
+        want = h.rgb(colour, under) if isinstance(colour, int) else colour
+        deadline = time.monotonic() + timeout
+        seen = None
+        while True:
+            seen = self.pixel_now(x, y)
+            if (seen is not None and h.close_to(seen, want, tolerance)) != negate:
+                return self.check(label, True)
+            if time.monotonic() > deadline:
+                return self.check(label, False, "pixel (%d, %d) is %s, %s %s" %
+                                  (x, y, seen, "wanted anything but" if negate else "wanted", want))
+            time.sleep(0.2)
+
+    def wait_for(self, label, probe, timeout=15.0, pause=0.3):
+        deadline = time.monotonic() + timeout
+        value = None
+        while True:
+            try:
+                value = probe()
+            except Exception as e:  # a helper that could not answer yet
+                value = e
+            if value is True or (value and not isinstance(value, Exception)):
+                self.check(label, True)
+                return value
+            if time.monotonic() > deadline:
+                self.check(label, False, "not reached within %.0f s (last: %r)" % (timeout, value))
+                return None
+            time.sleep(pause)
+
+    def expect_equal(self, label, got, want):
+        return self.check(label, got == want, "got %r, wanted %r" % (got, want))
+
+    # --- program life -------------------------------------------------------------
+
+    def start(self, catalog_setup):
+        s = self.session
+        s.start_display()
+        s.prepare_prefix()
+        self.server = h.Server(self.group)
+        self.catalog = Catalog(s, self.server)
+        self.catalog.build()
+        catalog_setup(self.catalog)
+        self.download_dir = s.drive_c("kv-e2e", self.group)
+        self.facts_call_forget()
+        s.write_config(self.server.base, CHANNEL, "C:\\kv-e2e\\" + self.group)
+        self.baseline = s.capture()
+        s.start_program()
+
+    def facts_call_forget(self):
+        self.session.facts_call(["forget", "KVE2E%s" % self.group.capitalize()])
+
+    def main_facts(self):
+        return self.session.facts().get("main")
+
+    def wait_catalog(self, timeout=40.0):
+        start = time.monotonic()
+        left, _ = card_button(0)
+        ok = self.wait_pixel("catalog shown", left[0], left[1], h.ACCENT, timeout=timeout)
+        if ok:
+            self.log("catalog painted %.1f s after the program started" % (time.monotonic() - self.session.program_started))
+        return ok and time.monotonic() - start < timeout
+
+    def uninstall_entries(self):
+        return self.session.facts_call(["uninstall", "KVE2E%s" % self.group.capitalize()])
+
+    def reports(self):
+        import json
+        out = []
+        for r in self.server.requests("/api/client/report"):
+            try:
+                out.append(json.loads(r["body"]))
+            except ValueError:
+                out.append({"unreadable": r["body"]})
+        return out
+
+    def file_in_downloads(self, name):
+        return os.path.join(self.download_dir, name)
+
+    def run_cases(self, cases):
+        for case in cases:
+            self.case = case.__name__
+            self.log("case %s" % self.case)
+            try:
+                case(self)
+            except Exception:
+                self.check("raised", False, traceback.format_exc())
+
+    def finish(self):
+        self.session.close()
+        self.log("%d checks, %d failed%s" % (self.checks, len(self.failures),
+                                              (": " + ", ".join(self.failures)) if self.failures else ""))
+        with open(os.path.join(self.session.work, "log.txt"), "w", encoding="utf-8") as f:
+            f.write("\n".join(self.lines) + "\n")
+        return 1 if self.failures else 0
+
+
+# --- group "window": start-up, frame, shadow, hit-test bands, input, close -------------
+
+def startup_shows_the_catalog(r):
+    r.wait_catalog()
+    r.wait_pixel("header gradient left", 3, 32, h.HEADER_LEFT, tolerance=6)
+    r.wait_pixel("header gradient right", W - 3, 32, h.HEADER_RIGHT, tolerance=6)
+    r.wait_pixel("first category selected", 100, sidebar_top(0) + 4, h.SELECTED_ROW, tolerance=4)
+    r.wait_pixel("selected accent bar", 13, sidebar_top(0) + 20, h.ACCENT, tolerance=6)
+    requests = [q["path"] for q in r.server.requests("/api/client/bootstrap")]
+    r.check("one bootstrap request", len(requests) == 1, "requests: %s" % requests)
+
+
+def window_sits_centred_with_its_shadow(r):
+    f = r.session.facts()
+    m, shadow = f["main"], f["shadow"]
+    if not r.check("main window exists", m is not None, "no KVMainWnd"):
+        return
+    r.expect_equal("window rectangle", m["window"], [50, 122, 1230, 902])
+    r.expect_equal("client rectangle", m["client"], [0, 0, W, H])
+    r.expect_equal("title", m["title"], "星舟软件管家")
+    r.expect_equal("visible, enabled, not zoomed", (m["visible"], m["enabled"], m["zoomed"]), (1, 1, 0))
+    r.expect_equal("minimum tracking size", m.get("minTrack"), [1000, 660])
+    region = m["region"]
+    if r.check("rounded region", region is not None, "no window region"):
+        # (0,0) (1,1) (7,7) (w/2,0) (w-1,0) (0,h-1) (w-1,h-1) centre
+        r.expect_equal("region corners cut", region["inside"], [0, 0, 1, 1, 0, 0, 0, 1])
+    if r.check("shadow window exists", shadow is not None, "no KVShadow"):
+        r.expect_equal("shadow 18 pixels around", shadow["window"], [32, 104, 1248, 920])
+        r.expect_equal("shadow visible", shadow["visible"], 1)
+        wanted = 0x08000000 | 0x80000 | 0x80 | 0x20  # no-activate, layered, tool window, transparent
+        r.check("shadow styles", shadow["exstyle"] & wanted == wanted, "exstyle 0x%x" % shadow["exstyle"])
+    screen = r.session.capture()
+    near = screen.pixel(49, 500)
+    far = screen.pixel(20, 500)
+    r.check("shadow darkens just outside the edge", near != r.baseline.pixel(49, 500),
+            "pixel %s equals the bare screen" % (near,))
+    r.check("nothing drawn beyond the shadow", far == r.baseline.pixel(20, 500), "pixel %s" % (far,))
+    r.check("corner pixel outside the region", screen.pixel(50, 122) != h.rgb(h.HEADER_LEFT),
+            "pixel %s is header colour" % (screen.pixel(50, 122),))
+
+
+def hit_test_bands(r):
+    ox, oy = r.origin
+    table = [
+        ((6, 300), h.HTLEFT), ((7, 300), h.HTCLIENT), ((6, 30), h.HTLEFT),
+        ((W - 6, 300), h.HTRIGHT), ((W - 7, 300), h.HTCLIENT),
+        ((600, 63), h.HTCAPTION), ((600, 64), h.HTCLIENT), ((300, 30), h.HTCAPTION),
+        ((600, H - 6), h.HTBOTTOM), ((600, H - 7), h.HTCLIENT),
+        ((3, H - 3), h.HTBOTTOMLEFT), ((6, H - 6), h.HTBOTTOMLEFT), ((W - 3, H - 3), h.HTBOTTOMRIGHT),
+        ((W - 23, 32), h.HTCLIENT), ((W - 69, 32), h.HTCLIENT), ((W - 115, 32), h.HTCLIENT),
+        ((W - 318, 32), h.HTCLIENT), ((W - 204, 32), h.HTCLIENT),
+    ]
+    answers = r.session.hit([(ox + x, oy + y) for (x, y), _ in table])
+    for ((x, y), want), got in zip(table, answers):
+        r.expect_equal("hit test at (%d, %d)" % (x, y), got, want)
+
+
+def category_switch(r):
+    r.click_client(100, sidebar_top(1) + 23)
+    r.wait_pixel("second category selected", 100, sidebar_top(1) + 4, h.SELECTED_ROW, tolerance=4)
+    r.wait_pixel("first category no longer selected", 100, sidebar_top(0) + 4, h.SIDEBAR, tolerance=3)
+    left, _ = card_button(0)
+    r.wait_pixel("first card of the second category has no package", left[0], left[1], h.NEUTRAL, tolerance=4)
+    r.click_client(100, sidebar_top(0) + 23)
+    r.wait_pixel("first category again", 100, sidebar_top(0) + 4, h.SELECTED_ROW, tolerance=4)
+    r.wait_pixel("its first card installs", left[0], left[1], h.ACCENT)
+
+
+def hover_looks(r):
+    left, centre = card_button(0)
+    r.move_client(*centre)
+    r.wait_pixel("card button hovered", left[0], left[1], h.ACCENT_HOT, tolerance=6)
+    r.move_client(100, sidebar_top(2) + 23)
+    r.wait_pixel("card button no longer hovered", left[0], left[1], h.ACCENT, tolerance=6)
+    r.wait_pixel("sidebar row hovered", 100, sidebar_top(2) + 4, h.HOVER_ROW, tolerance=2)
+    r.move_client(W - 23, 32)
+    r.wait_pixel("close button hovered", W - 40, 5, h.CLOSE_HOT, tolerance=6)
+    r.move_client(700, 700)
+    r.wait_pixel("close button plain", W - 40, 5, h.CLOSE_HOT, tolerance=6, negate=True)
+
+
+def sidebar_thumb(under_track=True):
+    track = h.rgb(0x12BEC0C9, h.rgb(h.SIDEBAR))
+    return h.rgb(h.SCROLL_THUMB, track)
+
+
+def wheel_and_thumb_drags(r):
+    # Ten applications in four columns: three rows, 104 pixels of scroll.
+    row1_left, _ = card_button(4)
+    scrolled_left, _ = card_button(4, scroll=104)
+    r.wheel_client(700, 500, 1)
+    r.wait_pixel("wheel scrolls the grid", scrolled_left[0], scrolled_left[1], h.ACCENT)
+    r.wheel_client(700, 500, -1)
+    r.wait_pixel("wheel scrolls it back", row1_left[0], row1_left[1], h.ACCENT)
+
+    # Grid thumb: 574 high on a 654-pixel track from y = 126.
+    r.drag_client(W - 12 - 5, 400, W - 12 - 5, 500)
+    r.wait_pixel("grid thumb dragged to the end", scrolled_left[0], scrolled_left[1], h.ACCENT)
+    r.drag_client(W - 12 - 5, 400, W - 12 - 5, 300)
+    r.wait_pixel("grid thumb dragged back", row1_left[0], row1_left[1], h.ACCENT)
+
+    # Sidebar: 17 rows, 222 pixels of scroll, thumb 520 high on 688.
+    thumb = sidebar_thumb()
+    r.wait_pixel("sidebar thumb at the top", 195, 750, thumb, tolerance=4, negate=True)
+    r.wheel_client(100, 400, 1)
+    r.wait_pixel("wheel scrolls the sidebar", 100, sidebar_top(0) + 4, h.SELECTED_ROW, tolerance=4, negate=True)
+    r.wheel_client(100, 400, -1)
+    r.wait_pixel("sidebar scrolled back", 100, sidebar_top(0) + 4, h.SELECTED_ROW, tolerance=4)
+    r.drag_client(195, 300, 195, 600)
+    r.wait_pixel("sidebar thumb dragged to the end", 195, 750, thumb, tolerance=4)
+    r.wait_pixel("last category row shown", 100, sidebar_top(16, scroll=222) + 4, h.SIDEBAR, tolerance=3)
+    r.drag_client(195, 500, 195, 200)
+    r.wait_pixel("sidebar thumb dragged back", 100, sidebar_top(0) + 4, h.SELECTED_ROW, tolerance=4)
+
+
+def maximize_and_restore(r):
+    r.click_client(W - 69, 32)
+    f = r.wait_for("window maximized", lambda: (lambda f: f if f["main"] and f["main"]["zoomed"] else None)(
+        r.session.facts()))
+    if not f:
+        return
+    r.expect_equal("no region when maximized", f["main"]["region"], None)
+    r.check("shadow hidden when maximized", f["shadow"] is None or f["shadow"]["visible"] == 0, str(f["shadow"]))
+    ox, oy = f["main"]["origin"]
+    cw = f["main"]["client"][2]
+    r.session.click(ox + cw - 69, oy + 32)
+    f = r.wait_for("window restored", lambda: (lambda f: f if f["main"] and not f["main"]["zoomed"] else None)(
+        r.session.facts()))
+    if not f:
+        return
+    r.expect_equal("restored rectangle", f["main"]["window"], [50, 122, 1230, 902])
+    r.check("region back", f["main"]["region"] is not None, "no region")
+    r.check("shadow shown again", f["shadow"] is not None and f["shadow"]["visible"] == 1, str(f["shadow"]))
+    if f["shadow"]:
+        r.expect_equal("shadow around the restored window", f["shadow"]["window"], [32, 104, 1248, 920])
+    r.wait_catalog(timeout=10)
+
+
+def close_button_ends_the_program(r):
+    r.click_client(W - 23, 32)
+    code = r.session.wait_program_exit(20)
+    r.expect_equal("exit code", code, 0)
+
+
+WINDOW = [startup_shows_the_catalog, window_sits_centred_with_its_shadow, hit_test_bands, category_switch,
+          hover_looks, wheel_and_thumb_drags, maximize_and_restore, close_button_ends_the_program]
+
+
+# --- group "install": the install-button flow and the download manager ------------------
+
+def open_downloads(r):
+    r.click_client(W - 318, 32)
+
+
+def open_catalog(r):
+    r.click_client(100, sidebar_top(0) + 23)
+    left, _ = card_button(0)
+    r.wait_pixel("catalog view", 100, sidebar_top(0) + 4, h.SELECTED_ROW, tolerance=4)
+
+
+def md5_of(path):
+    with open(path, "rb") as f:
+        return hashlib.md5(f.read()).hexdigest()
+
+
+def card_press_installs(r):
+    r.wait_catalog()
+    left, centre = card_button(0)
+    r.click_client(*centre)
+    r.wait_pixel("已安装 after download, check and installer", left[0], left[1], h.SUCCESS_WASH, tolerance=6,
+                 timeout=60)
+    key = uninstall_key("install", 1)
+    entries = r.uninstall_entries()
+    r.expect_equal("uninstall entry", entries.get(key), "星舟测试一号")
+    path = r.file_in_downloads("e2e-app-1.exe")
+    if r.check("file in the download folder", os.path.isfile(path), path):
+        r.expect_equal("file digest", md5_of(path), r.catalog.files[1][1])
+    r.check("no part file left", not os.path.exists(path + ".part"), path + ".part")
+    downloads = [q["path"] for q in r.server.requests("/api/client/download/1")]
+    r.check("download address carries the encoded channel",
+            bool(downloads) and downloads[0].endswith("/api/client/download/1?channel=" + CHANNEL_ENCODED),
+            "requests: %s" % downloads)
+    reports = r.wait_for("report received", lambda: [x for x in r.reports() if x.get("appId") == 1], timeout=10)
+    if reports:
+        r.expect_equal("one report", len(reports), 1)
+        r.expect_equal("report event and channel", (reports[0].get("event"), reports[0].get("channel")),
+                       ("install", CHANNEL))
+
+
+def mismatch_is_never_run(r):
+    left, centre = card_button(1)
+    r.click_client(*centre)
+    path = r.file_in_downloads("e2e-app-2.exe")
+    r.wait_for("mismatched file downloaded", lambda: os.path.isfile(path), timeout=30)
+    r.wait_pixel("card offers 立即安装", left[0], left[1], h.ACCENT)
+    time.sleep(2)
+    r.click_client(*centre)
+    r.wait_pixel("error toast on a second press", 418, 101, h.TOAST_ERROR, under=h.BACKGROUND, tolerance=10,
+                 timeout=5)
+    time.sleep(2)
+    r.check("never installed", uninstall_key("install", 2) not in r.uninstall_entries(), "entry present")
+    r.check("never reported", not [x for x in r.reports() if x.get("appId") == 2], str(r.reports()))
+
+
+def archive_is_kept(r):
+    left, centre = card_button(2)
+    r.click_client(*centre)
+    path = r.file_in_downloads("pack-3.zip")
+    if r.wait_for("archive in the download folder", lambda: os.path.isfile(path), timeout=30):
+        r.expect_equal("archive digest", md5_of(path), r.catalog.files[3][1])
+    r.wait_pixel("card offers 打开文件夹", left[0], left[1], h.ACCENT)
+    time.sleep(2)
+    r.check("archive never reported", not [x for x in r.reports() if x.get("appId") == 3], str(r.reports()))
+
+
+def failed_download_and_retry(r):
+    left, centre = card_button(3)
+    r.click_client(*centre)
+    r.wait_for("failing download requested", lambda: r.server.requests("/api/client/download/4"), timeout=15)
+    open_downloads(r)
+    top = panel_row_top(3)  # rows in ascending id: 1, 2, 3, 4
+    r.wait_pixel("failed row shows a red bar", 600, top + 49, h.DANGER_WASH, under=h.rgb(h.TRACK), tolerance=6,
+                 timeout=20)
+    r.wait_pixel("failed row offers 重试", W - 105, top + 43, h.ACCENT)
+    r.catalog.serve_download(4)
+    r.click_client(W - 74, top + 43)
+    r.wait_pixel("retried download installed", 600, top + 49, h.SUCCESS, tolerance=8, timeout=60)
+    r.wait_for("retried download installed its entry",
+               lambda: uninstall_key("install", 4) in r.uninstall_entries(), timeout=20)
+
+
+def cancel_mid_download(r):
+    open_catalog(r)
+    left, centre = card_button(4)
+    r.click_client(*centre)
+    open_downloads(r)
+    top = panel_row_top(4)
+    r.wait_pixel("slow download in progress", 300, top + 49, h.ACCENT, tolerance=8, timeout=30)
+    r.wait_pixel("row offers 取消", W - 105, top + 43, h.SURFACE, tolerance=3)
+    r.click_client(W - 74, top + 43)
+    r.wait_pixel("cancelled row offers 重试", W - 105, top + 43, h.ACCENT, timeout=15)
+    r.wait_pixel("cancelled row has an empty track", 300, top + 49, h.TRACK, tolerance=4)
+    time.sleep(1)
+    r.check("no file for the cancelled download", not os.path.exists(r.file_in_downloads("e2e-app-5.exe")),
+            "file exists")
+
+
+def stalled_report_keeps_the_window_answering(r):
+    r.server.script("/api/client/report", [{"delay_ms": 20000, "body": "{\"code\":0}"}])
+    open_catalog(r)
+    left, centre = card_button(5)
+    started = time.monotonic()
+    r.click_client(*centre)
+    if not r.wait_for("stalled report sent", lambda: [x for x in r.reports() if x.get("appId") == 6], timeout=40):
+        return
+    answers = r.session.facts_call(["ping", 10, 300])
+    r.expect_equal("messages answered during the stall", answers["failures"], 0)
+    r.check("answers came quickly", answers["slowestMs"] < 1000, "slowest %d ms" % answers["slowestMs"])
+    r.wait_pixel("installed while the report stalls", left[0], left[1], h.SUCCESS_WASH, tolerance=6, timeout=15)
+    r.check("within the stall", time.monotonic() - started < 30, "took %.0f s" % (time.monotonic() - started))
+
+
+def clear_finished(r):
+    open_downloads(r)
+    r.wait_pixel("rows before clearing", 225, panel_row_top(0) + 43, h.SURFACE, tolerance=3)
+    r.click_client(W - 72, 99)
+    r.wait_pixel("finished rows cleared", 225, panel_row_top(0) + 43, h.BACKGROUND, tolerance=3)
+    open_catalog(r)
+    left, _ = card_button(0)
+    r.wait_pixel("a cleared task's card offers 安 装 again", left[0], left[1], h.ACCENT, timeout=5)
+
+
+INSTALL = [card_press_installs, mismatch_is_never_run, archive_is_kept, failed_download_and_retry,
+           cancel_mid_download, stalled_report_keeps_the_window_answering, clear_finished]
+
+
+# --- group "settings": the settings dialog ---------------------------------------------
+
+DIALOG_CHILDREN = [  # class, text, id, rect (dialog client)
+    ("Static", "下载设置", None, [30, 20, 230, 42]),
+    ("Static", "安装包保存目录", None, [30, 52, 330, 72]),
+    ("Edit", None, 103, [30, 76, 360, 106]),
+    ("Button", "浏览...", 3, [368, 76, 448, 106]),
+    ("Static", "修改后对新的下载任务生效", None, [30, 116, 330, 136]),
+    ("Button", "取消", 1, [248, 156, 332, 190]),
+    ("Button", "保存", 2, [342, 156, 426, 190]),
+    ("Static", None, None, [30, 204, 410, 222]),
+]
+WS_TABSTOP = 0x10000
+
+
+def open_dialog(r):
+    r.click_client(W - 204, 32)
+    return r.wait_for("dialog open", lambda: r.session.facts()["settings"], timeout=10)
+
+
+def dialog_closed(r):
+    return r.wait_for("dialog closed", lambda: (lambda f: f if f["settings"] is None else None)(r.session.facts()),
+                      timeout=10)
+
+
+def dialog_controls(r):
+    r.wait_catalog()
+    d = open_dialog(r)
+    if not d:
+        return
+    r.expect_equal("dialog rectangle", d["window"], [401, 376, 879, 648])
+    r.expect_equal("dialog title", d["title"], "下载设置")
+    r.expect_equal("main window disabled", r.main_facts()["enabled"], 0)
+    children = d["children"]
+    r.expect_equal("child count", len(children), len(DIALOG_CHILDREN))
+    for want, got in zip(DIALOG_CHILDREN, children):
+        cls, text, ident, rect = want
+        label = "control %s" % (text or cls)
+        r.expect_equal(label + " class", got["class"].lower(), cls.lower())
+        if text is not None:
+            r.expect_equal(label + " text", got["text"], text)
+        if ident is not None:
+            r.expect_equal(label + " id", got["id"], ident)
+            r.check(label + " is a tab stop", got["style"] & WS_TABSTOP, "style 0x%x" % got["style"])
+        r.expect_equal(label + " position", got["rect"], rect)
+    r.expect_equal("directory shown", children[2]["text"], "C:\\kv-e2e\\settings")
+    r.check("credit names the version", children[7]["text"].startswith("开发者：启明数码科技工作室    版本 v1.4.25"),
+            children[7]["text"])
+    r.expect_equal("focus starts in the directory box", d.get("focusId"), 103)
+    for want in (3, 1, 2):
+        r.session.key("Tab")
+        r.wait_for("Tab moves to control %d" % want, lambda: r.session.facts()["settings"].get("focusId") == want,
+                   timeout=5)
+    r.session.key("Escape")
+    dialog_closed(r)
+
+
+def replace_directory(r, text):
+    r.session.key("End", "shift+Home", "BackSpace")
+    r.session.type_text(text)
+    r.wait_for("typed %s" % text, lambda: r.session.facts()["settings"]["children"][2]["text"] == text, timeout=10)
+
+
+def escape_cancels(r):
+    if not open_dialog(r):
+        return
+    replace_directory(r, "C:\\kv-e2e\\discarded")
+    r.session.key("Escape")
+    dialog_closed(r)
+    r.expect_equal("config unchanged by Esc", r.session.read_config()["downloadDir"], "C:\\kv-e2e\\settings")
+    r.expect_equal("main window enabled again", r.main_facts()["enabled"], 1)
+
+
+def enter_saves_and_downloads_go_there(r):
+    if not open_dialog(r):
+        return
+    replace_directory(r, "C:\\kv-e2e\\chosen\\")
+    r.session.key("Return")
+    dialog_closed(r)
+    r.wait_pixel("success toast", 418, 101, h.TOAST_SUCCESS, under=h.BACKGROUND, tolerance=10, timeout=5)
+    r.expect_equal("config keeps the trimmed folder", r.session.read_config(),
+                   {"server": r.server.base, "channel": CHANNEL, "downloadDir": "C:\\kv-e2e\\chosen"})
+    left, centre = card_button(0)
+    r.click_client(*centre)
+    path = r.session.drive_c("kv-e2e", "chosen", "e2e-app-1.exe")
+    r.wait_for("download lands in the new folder", lambda: os.path.isfile(path), timeout=40)
+    r.wait_pixel("installed", left[0], left[1], h.SUCCESS_WASH, tolerance=6, timeout=40)
+
+
+def drive_root_means_default(r):
+    if not open_dialog(r):
+        return
+    replace_directory(r, "D:\\")
+    r.session.key("Return")
+    dialog_closed(r)
+    r.expect_equal("drive root saved as the default", r.session.read_config()["downloadDir"], "")
+    d = open_dialog(r)
+    if d:
+        shown = d["children"][2]["text"]
+        r.check("the default folder is shown", shown.endswith("星舟软件管家") and len(shown) > 3, shown)
+        r.session.key("Escape")
+        dialog_closed(r)
+
+
+SETTINGS = [dialog_controls, escape_cancels, enter_saves_and_downloads_go_there, drive_root_means_default]
+
+
+# --- group "load": a failed catalog load and "重新加载" ----------------------------------
+
+def failed_load_shows_the_error(r):
+    cx = (W + 200) // 2
+    r.wait_pixel("reload button shown", cx - 50, 310, h.ACCENT, timeout=40)
+    left, _ = card_button(0)
+    r.wait_pixel("no cards", left[0], left[1], h.BACKGROUND, tolerance=3)
+    r.catalog.serve_bootstrap()
+    r.click_client(cx, 310)
+    r.wait_catalog(timeout=20)
+    r.wait_pixel("reload button gone", cx - 50, 310, h.ACCENT, negate=True)
+    r.expect_equal("two loads", len(r.server.requests("/api/client/bootstrap")), 2)
+
+
+LOAD = [failed_load_shows_the_error]
+
+GROUPS = {
+    "window": (WINDOW, lambda c: c.serve()),
+    "install": (INSTALL, lambda c: c.serve()),
+    "settings": (SETTINGS, lambda c: c.serve()),
+    "load": (LOAD, lambda c: c.serve(bootstrap_fails=True)),
+}
+
+
+def add_input_helpers():
+    def click_client(self, x, y):
+        self.session.click(*self.screen_point(x, y))
+        # Parked where nothing reacts to hover, so looks are read unhovered.
+        self.session.move(*self.screen_point(206, 700))
+
+    def move_client(self, x, y):
+        self.session.move(*self.screen_point(x, y))
+
+    def wheel_client(self, x, y, notches):
+        self.session.wheel(*self.screen_point(x, y), notches)
+
+    def drag_client(self, x0, y0, x1, y1):
+        a, b = self.screen_point(x0, y0), self.screen_point(x1, y1)
+        self.session.drag(a[0], a[1], b[0], b[1])
+
+    Run.click_client, Run.move_client, Run.wheel_client, Run.drag_client = (
+        click_client, move_client, wheel_client, drag_client)
+
+
+add_input_helpers()
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("group", choices=sorted(GROUPS))
+    ap.add_argument("--build", required=True)
+    ap.add_argument("--source", required=True)
+    args = ap.parse_args()
+    cases, setup = GROUPS[args.group]
+    r = Run(args.group, os.path.abspath(args.build), os.path.abspath(args.source))
+    try:
+        r.start(setup)
+        r.run_cases(cases)
+    except Exception:
+        r.check("setup", False, traceback.format_exc())
+    finally:
+        status = r.finish()
+    return status
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,261 @@
+// Reads the program's windows the way another process sees them and writes the answers as
+// JSON to a file (a pipe on standard output can be handed on to Wine's services and never end).
+//   kv_window_facts OUT facts [CLASS]           main window (or another class), shadow, settings dialog
+//   kv_window_facts OUT hit X Y [X Y ...]       WM_NCHITTEST answers at screen points
+//   kv_window_facts OUT ping COUNT PAUSE_MS     WM_NULL round trips: failures and slowest
+//   kv_window_facts OUT uninstall PREFIX        current user's uninstall entries by key prefix
+//   kv_window_facts OUT forget PREFIX           deletes those entries
+#include "scoped.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct RegionTraits {
+    static HRGN invalid() { return nullptr; }
+    static bool valid(HRGN h) { return h != nullptr; }
+    static void close(HRGN h) { DeleteObject(h); }
+};
+using ScopedRegion = Scoped<HRGN, RegionTraits>;
+
+std::string utf8(const std::wstring& text) {
+    if (text.empty()) return "";
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(n, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), &out[0], n, nullptr, nullptr);
+    return out;
+}
+
+std::string quoted(const std::wstring& text) {
+    std::string out = "\"";
+    for (char c : utf8(text)) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char buf[8];
+            snprintf(buf, sizeof buf, "\\u%04x", unsigned(c));
+            out += buf;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string rectJson(const RECT& r) {
+    char buf[96];
+    snprintf(buf, sizeof buf, "[%ld, %ld, %ld, %ld]", r.left, r.top, r.right, r.bottom);
+    return buf;
+}
+
+std::wstring textOf(HWND window) {
+    wchar_t buf[512] = {};
+    DWORD_PTR copied = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(buf), SMTO_ABORTIFHUNG, 2000, &copied))
+        return L"";
+    return std::wstring(buf, copied < 512 ? copied : 511);
+}
+
+std::wstring classOf(HWND window) {
+    wchar_t buf[128] = {};
+    int n = GetClassNameW(window, buf, 128);
+    return std::wstring(buf, n > 0 ? n : 0);
+}
+
+// Which points of the window region (window coordinates) are inside it.
+std::string regionJson(HWND window, const RECT& frame) {
+    ScopedRegion region(CreateRectRgn(0, 0, 0, 0));
+    int kind = region ? GetWindowRgn(window, region.get()) : ERROR;
+    if (kind == ERROR || kind == NULLREGION) return "null";
+    RECT box = {};
+    GetRgnBox(region.get(), &box);
+    int w = frame.right - frame.left, h = frame.bottom - frame.top;
+    const POINT probes[] = {{0, 0}, {1, 1}, {7, 7}, {w / 2, 0}, {w - 1, 0}, {0, h - 1}, {w - 1, h - 1}, {w / 2, h / 2}};
+    std::string inside;
+    for (const POINT& p : probes) {
+        if (!inside.empty()) inside += ", ";
+        inside += PtInRegion(region.get(), p.x, p.y) ? "1" : "0";
+    }
+    char buf[64];
+    snprintf(buf, sizeof buf, "%d", kind);
+    return std::string("{\"kind\": ") + buf + ", \"box\": " + rectJson(box) + ", \"inside\": [" + inside + "]}";
+}
+
+std::string windowJson(HWND window) {
+    if (!window) return "null";
+    RECT frame = {}, client = {};
+    GetWindowRect(window, &frame);
+    GetClientRect(window, &client);
+    char flags[256];
+    snprintf(flags, sizeof flags,
+             "\"hwnd\": %llu, \"enabled\": %d, \"visible\": %d, \"zoomed\": %d, \"iconic\": %d, "
+             "\"style\": %lu, \"exstyle\": %lu",
+             static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(window)), IsWindowEnabled(window) ? 1 : 0,
+             IsWindowVisible(window) ? 1 : 0, IsZoomed(window) ? 1 : 0, IsIconic(window) ? 1 : 0,
+             static_cast<unsigned long>(GetWindowLongW(window, GWL_STYLE)),
+             static_cast<unsigned long>(GetWindowLongW(window, GWL_EXSTYLE)));
+    HWND owner = GetWindow(window, GW_OWNER);
+    POINT origin = {0, 0};
+    ClientToScreen(window, &origin);
+    char originText[64];
+    snprintf(originText, sizeof originText, ", \"origin\": [%ld, %ld]", origin.x, origin.y);
+    std::string out = std::string("{") + flags + ", \"window\": " + rectJson(frame) + ", \"client\": " + rectJson(client) +
+                      ", \"title\": " + quoted(textOf(window)) + ", \"region\": " + regionJson(window, frame) +
+                      ", \"owner\": " + std::to_string(static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(owner))) +
+                      originText;
+
+    MINMAXINFO limits = {};
+    DWORD_PTR ignored = 0;
+    if (SendMessageTimeoutW(window, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&limits), SMTO_ABORTIFHUNG, 2000,
+                            &ignored)) {
+        char buf[64];
+        snprintf(buf, sizeof buf, ", \"minTrack\": [%ld, %ld]", limits.ptMinTrackSize.x, limits.ptMinTrackSize.y);
+        out += buf;
+    }
+
+    // Counters the program keeps as window properties for tools like this one.
+    for (const wchar_t* name : {L"KVPaintCount", L"KVCatalogFrameMs", L"KVFirstPaintMs"}) {
+        HANDLE value = GetPropW(window, name);
+        out += ", " + quoted(name) + ": " + std::to_string(static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(value)));
+    }
+
+    GUITHREADINFO gui = {};
+    gui.cbSize = sizeof gui;
+    DWORD thread = GetWindowThreadProcessId(window, nullptr);
+    if (GetGUIThreadInfo(thread, &gui)) {
+        out += ", \"focus\": " + std::to_string(static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(gui.hwndFocus)));
+        out += ", \"focusId\": " + std::to_string(gui.hwndFocus ? GetDlgCtrlID(gui.hwndFocus) : 0);
+        out += ", \"active\": " + std::to_string(static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(gui.hwndActive)));
+    }
+
+    std::string children;
+    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        RECT r = {};
+        GetWindowRect(child, &r);
+        MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&r), 2);
+        char buf[160];
+        snprintf(buf, sizeof buf, "\"id\": %d, \"style\": %lu, \"exstyle\": %lu, \"visible\": %d, \"rect\": ",
+                 GetDlgCtrlID(child), static_cast<unsigned long>(GetWindowLongW(child, GWL_STYLE)),
+                 static_cast<unsigned long>(GetWindowLongW(child, GWL_EXSTYLE)), IsWindowVisible(child) ? 1 : 0);
+        if (!children.empty()) children += ", ";
+        children += std::string("{") + buf + rectJson(r) + ", \"class\": " + quoted(classOf(child)) +
+                    ", \"text\": " + quoted(textOf(child)) + "}";
+    }
+    return out + ", \"children\": [" + children + "]}";
+}
+
+std::string facts(const wchar_t* mainClass) {
+    HWND main = FindWindowW(mainClass, nullptr);
+    HWND shadow = FindWindowW(L"KVShadow", nullptr);
+    HWND settings = FindWindowW(L"KVSettings", nullptr);
+    return "{\"main\": " + windowJson(main) + ",\n \"shadow\": " + windowJson(shadow) + ",\n \"settings\": " +
+           windowJson(settings) + "}\n";
+}
+
+std::string hitTests(int argc, wchar_t** argv) {
+    HWND main = FindWindowW(L"KVMainWnd", nullptr);
+    std::string out = "[";
+    for (int i = 0; i + 1 < argc; i += 2) {
+        int x = _wtoi(argv[i]), y = _wtoi(argv[i + 1]);
+        DWORD_PTR answer = 0;
+        long code = -1;
+        if (main && SendMessageTimeoutW(main, WM_NCHITTEST, 0, MAKELPARAM(x, y), SMTO_ABORTIFHUNG, 2000, &answer))
+            code = static_cast<long>(static_cast<LRESULT>(answer));
+        if (i) out += ", ";
+        out += std::to_string(code);
+    }
+    return out + "]\n";
+}
+
+std::string ping(int count, int pauseMs) {
+    HWND main = FindWindowW(L"KVMainWnd", nullptr);
+    int failures = 0;
+    DWORD slowest = 0;
+    for (int i = 0; i < count; i++) {
+        DWORD start = GetTickCount();
+        DWORD_PTR ignored = 0;
+        if (!main || !SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &ignored)) failures++;
+        DWORD took = GetTickCount() - start;
+        if (took > slowest) slowest = took;
+        Sleep(pauseMs);
+    }
+    return "{\"count\": " + std::to_string(count) + ", \"failures\": " + std::to_string(failures) +
+           ", \"slowestMs\": " + std::to_string(slowest) + "}\n";
+}
+
+const wchar_t kUninstall[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+
+std::vector<std::wstring> uninstallKeys(const std::wstring& prefix) {
+    std::vector<std::wstring> names;
+    ScopedKey root;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kUninstall, 0, KEY_READ, root.out()) != ERROR_SUCCESS) return names;
+    for (DWORD i = 0; i < 100000; i++) {
+        wchar_t name[256];
+        DWORD length = 256;
+        if (RegEnumKeyExW(root.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        std::wstring key(name, length);
+        if (key.compare(0, prefix.size(), prefix) == 0) names.push_back(key);
+    }
+    return names;
+}
+
+std::string uninstallEntries(const std::wstring& prefix) {
+    std::string out = "{";
+    for (const std::wstring& key : uninstallKeys(prefix)) {
+        wchar_t display[512] = {};
+        DWORD bytes = sizeof display - sizeof(wchar_t);
+        RegGetValueW(HKEY_CURRENT_USER, (std::wstring(kUninstall) + L"\\" + key).c_str(), L"DisplayName", RRF_RT_REG_SZ,
+                     nullptr, display, &bytes);
+        if (out.size() > 1) out += ", ";
+        out += quoted(key) + ": " + quoted(display);
+    }
+    return out + "}\n";
+}
+
+std::string forget(const std::wstring& prefix) {
+    int removed = 0;
+    for (const std::wstring& key : uninstallKeys(prefix))
+        if (RegDeleteKeyW(HKEY_CURRENT_USER, (std::wstring(kUninstall) + L"\\" + key).c_str()) == ERROR_SUCCESS) removed++;
+    return "{\"removed\": " + std::to_string(removed) + "}\n";
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 3) {
+        fwprintf(stderr, L"usage: kv_window_facts OUT facts|hit|ping|uninstall|forget ...\n");
+        return 2;
+    }
+    std::wstring command = argv[2];
+    std::string answer;
+    if (command == L"facts") {
+        answer = facts(argc >= 4 ? argv[3] : L"KVMainWnd");
+    } else if (command == L"hit") {
+        answer = hitTests(argc - 3, argv + 3);
+    } else if (command == L"ping" && argc >= 5) {
+        answer = ping(_wtoi(argv[3]), _wtoi(argv[4]));
+    } else if (command == L"uninstall" && argc >= 4) {
+        answer = uninstallEntries(argv[3]);
+    } else if (command == L"forget" && argc >= 4) {
+        answer = forget(argv[3]);
+    } else {
+        fwprintf(stderr, L"kv_window_facts: unknown command\n");
+        return 2;
+    }
+    // Written whole to a temporary name and renamed, so a reader never sees half an answer.
+    std::wstring out = argv[1];
+    std::wstring part = out + L".part";
+    {
+        ScopedFile file(CreateFileW(part.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) return 3;
+        DWORD written = 0;
+        if (!WriteFile(file.get(), answer.data(), DWORD(answer.size()), &written, nullptr) || written != answer.size())
+            return 3;
+    }
+    return MoveFileExW(part.c_str(), out.c_str(), MOVEFILE_REPLACE_EXISTING) ? 0 : 3;
+}
