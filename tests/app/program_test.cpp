@@ -1,3 +1,4 @@
+#include "app/config.h"
 #include "app_test_paths.h"
 #include "scoped.h"
 
@@ -181,9 +182,26 @@ bool inPrivateWinePrefix() {
     return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
 }
 
-TEST(Program, RunsAndExitsCleanly) {
+struct ProcessWindow {
+    DWORD process;
+    HWND found;
+};
+
+BOOL CALLBACK findMainWindow(HWND window, LPARAM param) {
+    auto* search = reinterpret_cast<ProcessWindow*>(param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    wchar_t cls[32] = {};
+    GetClassNameW(window, cls, 32);
+    if (owner != search->process || wcscmp(cls, L"KVMainWnd") != 0) return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+TEST(Program, ShowsItsWindowAndExitsWithZeroWhenItIsClosed) {
     if (!inPrivateWinePrefix()) GTEST_SKIP() << "would touch the real user's application-data folder";
-    // Start-up with no window yet: DPI awareness, crash filter and configuration, then exit 0.
+    // A server nobody listens on, so the load fails at once and nothing leaves this machine.
+    ASSERT_TRUE(saveConfig(Config{L"http://127.0.0.1:9", L"default", L""}));
     std::wstring commandLine = L"\"" KV_PROGRAM_PATH L"\"";
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
@@ -192,6 +210,17 @@ TEST(Program, RunsAndExitsCleanly) {
                                &startup, &info));
     ScopedHandle process(info.hProcess);
     ScopedHandle thread(info.hThread);
+    ProcessWindow search{info.dwProcessId, nullptr};
+    for (int i = 0; i < 600 && !search.found; i++) {
+        if (WaitForSingleObject(process.get(), 100) == WAIT_OBJECT_0) break;
+        EnumWindows(findMainWindow, reinterpret_cast<LPARAM>(&search));
+    }
+    ASSERT_NE(search.found, nullptr) << "no main window within 60 s";
+    wchar_t title[64] = {};
+    GetWindowTextW(search.found, title, 64);
+    EXPECT_STREQ(title, L"星舟软件管家");
+    EXPECT_TRUE(IsWindowVisible(search.found));
+    PostMessageW(search.found, WM_CLOSE, 0, 0);
     ASSERT_EQ(WaitForSingleObject(process.get(), 60000), WAIT_OBJECT_0);
     DWORD exitCode = 99;
     GetExitCodeProcess(process.get(), &exitCode);

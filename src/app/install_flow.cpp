@@ -1,0 +1,183 @@
+#include "app/install_flow.h"
+
+#include <windows.h>
+
+#include <memory>
+#include <new>
+
+#include "app/app_state.h"
+#include "app/main_window.h"
+#include "download/manager.h"
+#include "json/encoding.h"
+#include "net/url.h"
+#include "scoped.h"
+
+namespace {
+
+bool isBusy(TaskState s) {
+    return s == TaskState::Downloading || s == TaskState::Verifying || s == TaskState::Installing;
+}
+
+const TaskInfo* findTask(const std::map<int32_t, TaskInfo>& tasks, int32_t appId) {
+    auto found = tasks.find(appId);
+    return found == tasks.end() ? nullptr : &found->second;
+}
+
+std::wstring quotedName(const std::wstring& name) { return L"「" + name + L"」"; }
+
+struct ReportJob {
+    std::wstring server;
+    int32_t appId;
+    std::wstring channel;
+};
+
+DWORD WINAPI reportThread(void* param) {
+    std::unique_ptr<ReportJob> job(static_cast<ReportJob*>(param));
+    try {
+        reportInstall(job->server, job->appId, job->channel);
+    } catch (...) {
+    }
+    return 0;
+}
+
+// Runs the installer of a finished job and reports it when it started.
+void runInstaller(int32_t appId) {
+    if (DownloadManager::instance().install(appId)) {
+        sendInstallReport(gApp.config.server, appId, gApp.config.channel);
+    }
+}
+
+}  // namespace
+
+InstallStep installStep(bool hasPackage, const TaskInfo* task) {
+    if (!hasPackage) return InstallStep::NoPackage;
+    if (!task) return InstallStep::Download;
+    const auto state = static_cast<TaskState>(task->state);
+    if (state == TaskState::Completed || state == TaskState::InstallFailed) {
+        if (task->isArchive) return InstallStep::RevealArchive;
+        return task->md5Ok ? InstallStep::RunInstaller : InstallStep::RefuseMismatch;
+    }
+    if (isBusy(state)) return InstallStep::Busy;
+    return InstallStep::Download;
+}
+
+bool cardShowsManager(const TaskInfo* task) { return task && isBusy(static_cast<TaskState>(task->state)); }
+
+FinishedStep finishedStep(const TaskInfo& task) {
+    if (task.isArchive) return FinishedStep::Archive;
+    return task.md5Ok ? FinishedStep::RunInstaller : FinishedStep::Mismatch;
+}
+
+std::string downloadUrl(const std::wstring& server, int32_t appId, const std::wstring& channel) {
+    return json::toUtf8(server) + "/api/client/download/" + std::to_string(appId) +
+           "?channel=" + percentEncode(json::toUtf8(channel));
+}
+
+std::wstring noPackageText() { return L"该应用暂未上架安装包"; }
+std::wstring downloadStartedText(const std::wstring& name) { return L"开始下载：" + name; }
+std::wstring archiveKeptText(const std::wstring& name) {
+    return quotedName(name) + L"是压缩包，已保存到下载目录，解压后即可使用";
+}
+std::wstring installerStartedText(const std::wstring& name) { return L"正在打开安装向导：" + name; }
+std::wstring mismatchRefusedText() { return L"文件校验不一致，已禁止安装，请删除后重新下载"; }
+std::wstring archiveDownloadedText(const std::wstring& name) {
+    return quotedName(name) + L"下载成功，压缩包已保存，可打开文件夹解压安装";
+}
+std::wstring installerDownloadedText(const std::wstring& name) {
+    return quotedName(name) + L"下载完成，正在打开安装向导";
+}
+std::wstring mismatchDownloadedText() { return L"下载完成，但 MD5 校验不一致，请谨慎安装"; }
+
+bool sendInstallReport(const std::wstring& server, int32_t appId, const std::wstring& channel) {
+    auto* job = new (std::nothrow) ReportJob{server, appId, channel};
+    if (!job) return false;
+    ScopedHandle thread(CreateThread(nullptr, 0, reportThread, job, 0, nullptr));
+    if (!thread) {
+        delete job;
+        return false;
+    }
+    return true;
+}
+
+void onCardButton(int appId) {
+    AppRef app = findApp(gApp.catalog, appId);
+    if (!app) return;
+    const auto tasks = DownloadManager::instance().snapshot();
+    if (cardShowsManager(findTask(tasks, appId))) {
+        gApp.viewMode = 1;
+        requestRepaint();
+        return;
+    }
+    startInstallFlow(*app);
+}
+
+void startInstallFlow(const App& app) {
+    DownloadManager& manager = DownloadManager::instance();
+    const auto tasks = manager.snapshot();
+    switch (installStep(app.hasPackage, findTask(tasks, app.id))) {
+    case InstallStep::NoPackage:
+        showToast(noPackageText(), 2);
+        return;
+    case InstallStep::RevealArchive:
+        manager.openInFolder(app.id);
+        showToast(archiveKeptText(app.name), 1);
+        return;
+    case InstallStep::RunInstaller:
+        if (manager.install(app.id)) {
+            sendInstallReport(gApp.config.server, app.id, gApp.config.channel);
+            showToast(installerStartedText(app.name), 1);
+        }
+        return;
+    case InstallStep::RefuseMismatch:
+        showToast(mismatchRefusedText(), 2);
+        return;
+    case InstallStep::Busy:
+        return;
+    case InstallStep::Download:
+        manager.start(app.id, app.name, downloadUrl(gApp.config.server, app.id, gApp.config.channel), app.md5,
+                      app.packageSize);
+        showToast(downloadStartedText(app.name), 0);
+        return;
+    }
+}
+
+void onPanelInstall(int appId) {
+    DownloadManager& manager = DownloadManager::instance();
+    const auto tasks = manager.snapshot();
+    const TaskInfo* task = findTask(tasks, appId);
+    if (task && !task->md5Ok) {
+        showToast(mismatchRefusedText(), 2);
+        return;
+    }
+    if (!manager.install(appId)) return;
+    sendInstallReport(gApp.config.server, appId, gApp.config.channel);
+    AppRef app = findApp(gApp.catalog, appId);
+    showToast(installerStartedText(app ? app->name : std::wstring()), 1);
+    requestRepaint();
+}
+
+void onDownloadFinished(int appId) {
+    const auto tasks = DownloadManager::instance().snapshot();
+    const TaskInfo* task = findTask(tasks, appId);
+    if (!task) return;
+    MessageBeep(MB_ICONASTERISK);
+    gApp.bannerText = task->name;
+    gApp.bannerVerified = task->md5Ok;
+    gApp.bannerIsArchive = task->isArchive;
+    gApp.bannerTaskId = appId;
+    gApp.bannerTick = GetTickCount();
+    requestRepaint();
+    switch (finishedStep(*task)) {
+    case FinishedStep::Archive:
+        showToast(archiveDownloadedText(task->name), 1);
+        break;
+    case FinishedStep::RunInstaller:
+        showToast(installerDownloadedText(task->name), 1);
+        runInstaller(appId);
+        break;
+    case FinishedStep::Mismatch:
+        showToast(mismatchDownloadedText(), 2);
+        break;
+    }
+    requestRepaint();
+}

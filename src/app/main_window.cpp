@@ -1,0 +1,462 @@
+#include "app/main_window.h"
+
+#include <windowsx.h>
+#include <shellapi.h>
+
+#include "app/app_state.h"
+#include "app/install_flow.h"
+#include "app/main_view.h"
+#include "app/settings_dialog.h"
+#include "app/shadow.h"
+#include "app/startup.h"
+#include "app/window_rules.h"
+#include "download/format.h"
+#include "download/manager.h"
+
+namespace {
+
+constexpr int kMinTrackWidth = 1000;
+constexpr int kMinTrackHeight = 660;
+
+uintptr_t paintCount = 0;
+bool catalogFrameSeen = false;
+
+// Milliseconds since this process was created, as the system counts it.
+uintptr_t msSinceProcessStart() {
+    FILETIME created, exited, kernel, user, now;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER a, b;
+    a.LowPart = created.dwLowDateTime;
+    a.HighPart = created.dwHighDateTime;
+    b.LowPart = now.dwLowDateTime;
+    b.HighPart = now.dwHighDateTime;
+    return b.QuadPart > a.QuadPart ? static_cast<uintptr_t>((b.QuadPart - a.QuadPart) / 10000) : 0;
+}
+
+POINT clientPoint(LPARAM lParam) { return POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)}; }
+
+ScrollbarGeom* barOfDrag(int drag) {
+    switch (drag) {
+    case 1:
+        return &gApp.sidebarScrollbar;
+    case 2:
+        return &gApp.gridScrollbar;
+    case 3:
+        return &gApp.panelScrollbar;
+    default:
+        return nullptr;
+    }
+}
+
+int* offsetOfDrag(int drag) {
+    switch (drag) {
+    case 1:
+        return &gApp.sidebarScroll;
+    case 2:
+        return &gApp.gridScroll;
+    case 3:
+        return &gApp.panelScroll;
+    default:
+        return nullptr;
+    }
+}
+
+LRESULT onCreate(HWND window) {
+    gApp.mainWindow = window;
+    gApp.catalog.notifyWindow = window;
+    DownloadManager::instance().window = window;
+    if (!gApp.config.downloadDir.empty()) setDownloadDirectory(gApp.config.downloadDir);
+    SetTimer(window, kTimerId, kTimerPeriodMs, nullptr);
+    startCatalogLoad();
+    return 0;
+}
+
+LRESULT onDestroy(HWND window) {
+    if (gApp.shadowWindow) {
+        DestroyWindow(gApp.shadowWindow);
+        gApp.shadowWindow = nullptr;
+    }
+    KillTimer(window, kTimerId);
+    RemovePropW(window, kPaintCountProp);
+    RemovePropW(window, kCatalogFrameProp);
+    PostQuitMessage(0);
+    return 0;
+}
+
+void onNcDestroy(HWND window) {
+    if (gApp.mainWindow == window) gApp.mainWindow = nullptr;
+    if (gApp.catalog.notifyWindow.load() == window) gApp.catalog.notifyWindow = nullptr;
+    HWND expected = window;
+    DownloadManager::instance().window.compare_exchange_strong(expected, nullptr);
+}
+
+LRESULT onSize(HWND window) {
+    if (IsZoomed(window)) {
+        SetWindowRgn(window, nullptr, FALSE);
+    } else {
+        RECT r = {};
+        GetWindowRect(window, &r);
+        HRGN region = CreateRoundRectRgn(0, 0, r.right - r.left + 1, r.bottom - r.top + 1, 14, 14);
+        // The system owns the region once it is set.
+        if (region && !SetWindowRgn(window, region, gApp.inSizeMove ? FALSE : TRUE)) DeleteObject(region);
+    }
+    requestRepaint();
+    return 0;
+}
+
+LRESULT onPaint(HWND window) {
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(window, &ps);
+    RECT client = {};
+    GetClientRect(window, &client);
+    if (dc) paintMainView(dc, client);
+    EndPaint(window, &ps);
+
+    SetPropW(window, kPaintCountProp, reinterpret_cast<HANDLE>(++paintCount));
+    if (!catalogFrameSeen && !gApp.catalogLoading && !gApp.catalogLoadFailed && gApp.viewMode == 0 &&
+        !gApp.catalog.lists()->apps.empty()) {
+        catalogFrameSeen = true;
+        const uintptr_t ms = msSinceProcessStart();
+        SetPropW(window, kCatalogFrameProp, reinterpret_cast<HANDLE>(ms ? ms : 1));
+    }
+    return 0;
+}
+
+LRESULT onSetCursor(HWND window, WPARAM wParam, LPARAM lParam) {
+    if (LOWORD(lParam) == HTCLIENT) {
+        POINT p = {};
+        GetCursorPos(&p);
+        ScreenToClient(window, &p);
+        if (hitRectAt(gApp.hitRects, p.x, p.y)) {
+            SetCursor(LoadCursorW(nullptr, IDC_HAND));
+            return TRUE;
+        }
+    }
+    return DefWindowProcW(window, WM_SETCURSOR, wParam, lParam);
+}
+
+LRESULT onGetMinMaxInfo(LPARAM lParam) {
+    auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
+    info->ptMinTrackSize.x = kMinTrackWidth;
+    info->ptMinTrackSize.y = kMinTrackHeight;
+    return 0;
+}
+
+LRESULT onWindowPosChanged(HWND window, WPARAM wParam, LPARAM lParam) {
+    if (!gApp.shadowHiddenForSizing) updateShadow(window);
+    DefWindowProcW(window, WM_WINDOWPOSCHANGED, wParam, lParam);
+    return 0;
+}
+
+LRESULT onNcCalcSize(HWND window, WPARAM wParam, LPARAM lParam) {
+    if (wParam && IsZoomed(window)) {
+        // A maximized window hangs its frame off-screen; keep the view inside the screen.
+        auto* params = reinterpret_cast<NCCALCSIZE_PARAMS*>(lParam);
+        const int inset = GetSystemMetrics(SM_CXFRAME) + GetSystemMetrics(SM_CXPADDEDBORDER);
+        InflateRect(&params->rgrc[0], -inset, -inset);
+    }
+    return 0;
+}
+
+LRESULT onNcHitTest(HWND window, WPARAM wParam, LPARAM lParam) {
+    const LRESULT answer = DefWindowProcW(window, WM_NCHITTEST, wParam, lParam);
+    if (answer != HTCLIENT) return answer;
+    POINT p = clientPoint(lParam);
+    ScreenToClient(window, &p);
+    RECT client = {};
+    GetClientRect(window, &client);
+    return frameHitTest(p.x, p.y, client.right, client.bottom, hitRectAt(gApp.hitRects, p.x, p.y) != nullptr);
+}
+
+LRESULT onTimer(WPARAM id) {
+    if (id != kTimerId) return 0;
+    DownloadManager& manager = DownloadManager::instance();
+    manager.tick();
+    if (timerNeedsRepaint(!gApp.toastText.empty(), !gApp.bannerText.empty(), gApp.viewMode, manager.snapshot()))
+        requestRepaint();
+    return 0;
+}
+
+LRESULT onMouseMove(HWND window, LPARAM lParam) {
+    TRACKMOUSEEVENT track = {sizeof track, TME_LEAVE, window, 0};
+    TrackMouseEvent(&track);
+    const POINT p = clientPoint(lParam);
+    if (gApp.scrollDrag != 0) {
+        ScrollbarGeom* bar = barOfDrag(gApp.scrollDrag);
+        int* offset = offsetOfDrag(gApp.scrollDrag);
+        if (bar && offset) *offset = thumbDragOffset(*bar, p.y, gApp.dragGrabOffset, *offset);
+        gApp.hoverValid = false;
+        requestRepaint();
+        return 0;
+    }
+    const bool wasValid = gApp.hoverValid;
+    const int oldKind = gApp.hoverKind, oldId = gApp.hoverId;
+    if (const HitRect* hit = hitRectAt(gApp.hitRects, p.x, p.y)) {
+        gApp.hoverValid = true;
+        gApp.hoverKind = hit->kind;
+        gApp.hoverId = hit->id;
+    } else {
+        gApp.hoverValid = false;
+    }
+    if (wasValid != gApp.hoverValid || oldKind != gApp.hoverKind || oldId != gApp.hoverId) requestRepaint();
+    return 0;
+}
+
+LRESULT onMouseLeave() {
+    gApp.hoverValid = false;
+    requestRepaint();
+    return 0;
+}
+
+// Offers the press to each scrollbar that is on screen; true when one took it.
+bool pressScrollbars(HWND window, POINT p) {
+    int bars[2] = {1, gApp.viewMode == 0 ? 2 : (gApp.viewMode == 1 ? 3 : 0)};
+    for (int drag : bars) {
+        ScrollbarGeom* bar = barOfDrag(drag);
+        int* offset = offsetOfDrag(drag);
+        if (!bar || !offset) continue;
+        const ThumbPress press = thumbPress(*bar, p.x, p.y, *offset);
+        if (!press.drag) continue;
+        gApp.scrollDrag = drag;
+        gApp.dragGrabOffset = press.grabOffset;
+        *offset = press.offset;
+        SetCapture(window);
+        gApp.hoverValid = false;
+        requestRepaint();
+        return true;
+    }
+    return false;
+}
+
+void pressHitRect(HWND window, int kind, int id) {
+    DownloadManager& manager = DownloadManager::instance();
+    switch (kind) {
+    case HitSidebarRow: {
+        auto lists = gApp.catalog.lists();
+        if (id < 0 || size_t(id) >= lists->categories.size()) return;
+        gApp.viewMode = 0;
+        gApp.selectedCategoryId = lists->categories[size_t(id)].id;
+        gApp.gridScroll = 0;
+        requestRepaint();
+        return;
+    }
+    case HitMinimize:
+        ShowWindow(window, SW_MINIMIZE);
+        return;
+    case HitMaximize:
+        ShowWindow(window, IsZoomed(window) ? SW_RESTORE : SW_MAXIMIZE);
+        return;
+    case HitClose:
+        DestroyWindow(window);
+        return;
+    case HitDownloadsTool:
+        gApp.viewMode = 1;
+        requestRepaint();
+        return;
+    case HitSettingsTool:
+    case HitPanelChangeDir:
+        openSettingsDialog();
+        return;
+    case HitCardButton:
+        onCardButton(id);
+        return;
+    case HitPanelCancel:
+        manager.cancel(id);
+        requestRepaint();
+        return;
+    case HitPanelInstall:
+        onPanelInstall(id);
+        return;
+    case HitPanelFolder:
+        manager.openInFolder(id);
+        return;
+    case HitPanelRetry: {
+        AppRef app = findApp(gApp.catalog, id);
+        if (app) startInstallFlow(*app);
+        requestRepaint();
+        return;
+    }
+    case HitPanelClear:
+        manager.clearFinished();
+        requestRepaint();
+        return;
+    case HitReload:
+        startCatalogLoad();
+        return;
+    case HitPanelOpenDir: {
+        const std::wstring directory = downloadDirectory();
+        if (!directory.empty()) ShellExecuteW(nullptr, L"open", directory.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+        return;
+    }
+    case HitBanner:
+        gApp.bannerText.clear();
+        requestRepaint();
+        return;
+    default:
+        return;
+    }
+}
+
+LRESULT onLButtonDown(HWND window, LPARAM lParam) {
+    const POINT p = clientPoint(lParam);
+    if (pressScrollbars(window, p)) return 0;
+    if (const HitRect* hit = hitRectAt(gApp.hitRects, p.x, p.y)) {
+        // The action may repaint and so rebuild hitRects: take the values first.
+        const int kind = hit->kind, id = hit->id;
+        pressHitRect(window, kind, id);
+    }
+    return 0;
+}
+
+LRESULT onLButtonUp(HWND window) {
+    if (gApp.scrollDrag == 0) return 0;
+    gApp.scrollDrag = 0;
+    if (GetCapture() == window) ReleaseCapture();
+    gApp.hoverValid = false;
+    requestRepaint();
+    return 0;
+}
+
+LRESULT onMouseWheel(HWND window, WPARAM wParam, LPARAM lParam) {
+    const int delta = GET_WHEEL_DELTA_WPARAM(wParam);
+    POINT p = clientPoint(lParam);
+    ScreenToClient(window, &p);
+    switch (wheelTarget(p.x, p.y, gApp.viewMode)) {
+    case WheelTarget::Sidebar:
+        gApp.sidebarScroll -= delta;
+        break;
+    case WheelTarget::Grid:
+        gApp.gridScroll -= delta;
+        break;
+    case WheelTarget::Panel:
+        gApp.panelScroll -= delta;
+        break;
+    case WheelTarget::None:
+        return 0;
+    }
+    gApp.hoverValid = false;
+    requestRepaint();
+    return 0;
+}
+
+LRESULT onSizing(HWND window, WPARAM wParam, LPARAM lParam) {
+    if (gApp.shadowWindow && IsWindowVisible(gApp.shadowWindow) && !IsZoomed(window)) {
+        ShowWindow(gApp.shadowWindow, SW_HIDE);
+        gApp.shadowHiddenForSizing = true;
+    }
+    return DefWindowProcW(window, WM_SIZING, wParam, lParam);
+}
+
+LRESULT onExitSizeMove(HWND window) {
+    gApp.inSizeMove = false;
+    if (gApp.shadowHiddenForSizing) {
+        gApp.shadowHiddenForSizing = false;
+        updateShadow(window);
+    }
+    return 0;
+}
+
+LRESULT onCatalogLoaded(WPARAM wParam) {
+    gApp.catalogLoadFailed = wParam == 0;
+    gApp.catalogLoading = !finishCatalogLoad();
+    const int viewBefore = gApp.viewMode;
+    gApp.viewMode = 0;
+    auto lists = gApp.catalog.lists();
+    gApp.selectedCategoryId = selectionAfterLoad(viewBefore, gApp.selectedCategoryId, lists->categories);
+    requestRepaint();
+    return 0;
+}
+
+}  // namespace
+
+void requestRepaint() {
+    if (gApp.mainWindow) InvalidateRect(gApp.mainWindow, nullptr, FALSE);
+}
+
+void showToast(const std::wstring& text, int kind) {
+    gApp.toastText = text;
+    gApp.toastKind = kind;
+    gApp.toastTick = GetTickCount();
+    requestRepaint();
+}
+
+bool registerMainWindowClass(HINSTANCE instance) {
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = mainWindowProc;
+    wc.hInstance = instance;
+    wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    wc.lpszClassName = kMainWindowClass;
+    return RegisterClassW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
+LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    try {
+        switch (message) {
+        case WM_CREATE:
+            return onCreate(window);
+        case WM_DESTROY:
+            return onDestroy(window);
+        case WM_NCDESTROY:
+            onNcDestroy(window);
+            return DefWindowProcW(window, message, wParam, lParam);
+        case WM_SIZE:
+            return onSize(window);
+        case WM_PAINT:
+            return onPaint(window);
+        case WM_ERASEBKGND:
+            return 1;
+        case WM_SETCURSOR:
+            return onSetCursor(window, wParam, lParam);
+        case WM_GETMINMAXINFO:
+            return onGetMinMaxInfo(lParam);
+        case WM_WINDOWPOSCHANGED:
+            return onWindowPosChanged(window, wParam, lParam);
+        case WM_NCCALCSIZE:
+            return onNcCalcSize(window, wParam, lParam);
+        case WM_NCHITTEST:
+            return onNcHitTest(window, wParam, lParam);
+        case WM_NCACTIVATE:
+            return DefWindowProcW(window, message, wParam, -1);
+        case WM_TIMER:
+            return onTimer(wParam);
+        case WM_MOUSEMOVE:
+            return onMouseMove(window, lParam);
+        case WM_MOUSELEAVE:
+            return onMouseLeave();
+        case WM_LBUTTONDOWN:
+            return onLButtonDown(window, lParam);
+        case WM_LBUTTONUP:
+            return onLButtonUp(window);
+        case WM_CAPTURECHANGED:
+            gApp.scrollDrag = 0;
+            return 0;
+        case WM_MOUSEWHEEL:
+            return onMouseWheel(window, wParam, lParam);
+        case WM_SIZING:
+            return onSizing(window, wParam, lParam);
+        case WM_ENTERSIZEMOVE:
+            gApp.inSizeMove = true;
+            return 0;
+        case WM_EXITSIZEMOVE:
+            return onExitSizeMove(window);
+        case WM_DOWNLOAD_CHANGED:
+        case kMsgIconReady:
+            requestRepaint();
+            return 0;
+        case WM_DOWNLOAD_FINISHED:
+            onDownloadFinished(static_cast<int>(wParam));
+            return 0;
+        case kMsgCatalogLoaded:
+            return onCatalogLoaded(wParam);
+        default:
+            return DefWindowProcW(window, message, wParam, lParam);
+        }
+    } catch (...) {
+        // Nothing thrown may cross into the system's message dispatch; an allocation
+        // failure in one handler only loses that message.
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+}

@@ -1,0 +1,322 @@
+#include "app/settings_dialog.h"
+
+#include <shlobj.h>
+
+#include <cwchar>
+#include <vector>
+
+#include "app/app_state.h"
+#include "app/config.h"
+#include "app/main_window.h"
+#include "download/format.h"
+#include "scoped.h"
+
+namespace {
+
+constexpr wchar_t kHeading[] = L"下载设置";
+constexpr COLORREF kCreditColour = RGB(150, 153, 160);
+
+// The dialog's three fonts, made anew on each open and released when it is gone.
+ScopedGdiObject bodyFont, headingFont, creditFont;
+
+std::wstring windowText(HWND window) {
+    const int length = GetWindowTextLengthW(window);
+    if (length <= 0) return std::wstring();
+    std::vector<wchar_t> buffer(size_t(length) + 1);
+    const int got = GetWindowTextW(window, buffer.data(), length + 1);
+    return std::wstring(buffer.data(), got > 0 ? size_t(got) : 0);
+}
+
+HWND addControl(HWND dialog, const wchar_t* cls, const wchar_t* text, int x, int y, int w, int h, int id,
+                DWORD extra) {
+    return CreateWindowExW(0, cls, text, WS_CHILD | WS_VISIBLE | extra, x, y, w, h, dialog,
+                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
+}
+
+BOOL CALLBACK setBodyFont(HWND child, LPARAM font) {
+    SendMessageW(child, WM_SETFONT, static_cast<WPARAM>(font), TRUE);
+    return TRUE;
+}
+
+BOOL CALLBACK setHeadingFont(HWND child, LPARAM font) {
+    wchar_t text[65] = {};
+    GetWindowTextW(child, text, 65);
+    if (wcscmp(text, kHeading) == 0) SendMessageW(child, WM_SETFONT, static_cast<WPARAM>(font), TRUE);
+    return TRUE;
+}
+
+std::wstring ownPath() {
+    wchar_t path[260] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, path, 260);
+    return std::wstring(path, length < 260 ? length : 0);
+}
+
+void onSettingsCreate(HWND dialog) {
+    addControl(dialog, L"STATIC", kHeading, 30, 20, 200, 22, 0, 0);
+    addControl(dialog, L"STATIC", L"安装包保存目录", 30, 52, 300, 20, 0, 0);
+    gApp.settingsEdit = addControl(dialog, L"EDIT", downloadDirectory().c_str(), 30, 76, 330, 30, kIdDirectory,
+                                   WS_BORDER | ES_AUTOHSCROLL | WS_TABSTOP);
+    addControl(dialog, L"BUTTON", L"浏览...", 368, 76, 80, 30, kIdBrowse, WS_TABSTOP);
+    addControl(dialog, L"STATIC", L"修改后对新的下载任务生效", 30, 116, 300, 20, 0, 0);
+    addControl(dialog, L"BUTTON", L"取消", 248, 156, 84, 34, kIdCancel, WS_TABSTOP);
+    addControl(dialog, L"BUTTON", L"保存", 342, 156, 84, 34, kIdSave, WS_TABSTOP | BS_DEFPUSHBUTTON);
+    gApp.settingsCredit =
+        addControl(dialog, L"STATIC", creditLine(productVersionOf(ownPath())).c_str(), 30, 204, 380, 18, 0, 0);
+
+    bodyFont.reset(createUiFont(14, 400));
+    headingFont.reset(createUiFont(15, 700));
+    creditFont.reset(createUiFont(12, 400));
+    EnumChildWindows(dialog, setBodyFont, reinterpret_cast<LPARAM>(bodyFont.get()));
+    EnumChildWindows(dialog, setHeadingFont, reinterpret_cast<LPARAM>(headingFont.get()));
+    SendMessageW(gApp.settingsCredit, WM_SETFONT, reinterpret_cast<WPARAM>(creditFont.get()), TRUE);
+}
+
+int CALLBACK browseCallback(HWND browser, UINT message, LPARAM, LPARAM data) {
+    if (message == BFFM_INITIALIZED && data) SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, data);
+    return 0;
+}
+
+void onBrowse(HWND dialog) {
+    const std::wstring current = windowText(gApp.settingsEdit);
+    wchar_t display[260] = {};
+    if (!current.empty() && current.size() <= 259) wcscpy(display, current.c_str());
+    BROWSEINFOW info = {};
+    info.hwndOwner = dialog;
+    info.pszDisplayName = display;
+    info.lpszTitle = L"选择下载保存目录";
+    info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+    info.lpfn = browseCallback;
+    info.lParam = current.empty() ? 0 : reinterpret_cast<LPARAM>(current.c_str());
+    PIDLIST_ABSOLUTE item = SHBrowseForFolderW(&info);
+    if (!item) return;
+    wchar_t path[MAX_PATH] = {};
+    const BOOL ok = SHGetPathFromIDListW(item, path);
+    CoTaskMemFree(item);
+    if (ok && path[0]) SetWindowTextW(gApp.settingsEdit, path);
+}
+
+void onSave(HWND dialog) {
+    const std::wstring folder = trimDownloadDir(windowText(gApp.settingsEdit));
+    if (!folder.empty()) {
+        // A folder that cannot take downloads is not saved: the dialog stays open with
+        // the typed text, and the user is told why.
+        const std::wstring problem = prepareDownloadDir(folder);
+        if (!problem.empty()) {
+            showToast(problem, 2);
+            SetFocus(gApp.settingsEdit);
+            return;
+        }
+    }
+    gApp.config.downloadDir = folder;
+    setDownloadDirectory(folder);
+    const bool written = saveConfig(gApp.config);
+    DestroyWindow(dialog);
+    showToast(savedText(folder, written), savedKind(written));
+    requestRepaint();
+}
+
+void onSettingsCommand(HWND dialog, WPARAM wParam) {
+    if (HIWORD(wParam) != BN_CLICKED) return;
+    switch (LOWORD(wParam)) {
+    case kIdCancel:
+        DestroyWindow(dialog);
+        break;
+    case kIdBrowse:
+        onBrowse(dialog);
+        break;
+    case kIdSave:
+        onSave(dialog);
+        break;
+    default:
+        break;
+    }
+}
+
+LRESULT onSettingsCtlColorStatic(HWND dialog, WPARAM wParam, LPARAM lParam) {
+    if (reinterpret_cast<HWND>(lParam) != gApp.settingsCredit)
+        return DefWindowProcW(dialog, WM_CTLCOLORSTATIC, wParam, lParam);
+    HDC dc = reinterpret_cast<HDC>(wParam);
+    SetTextColor(dc, kCreditColour);
+    SetBkMode(dc, TRANSPARENT);
+    return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
+}
+
+void onSettingsDestroy() {
+    gApp.settingsWindow = nullptr;
+    gApp.settingsEdit = nullptr;
+    gApp.settingsCredit = nullptr;
+    if (gApp.mainWindow) {
+        EnableWindow(gApp.mainWindow, TRUE);
+        SetForegroundWindow(gApp.mainWindow);
+    }
+}
+
+void onSettingsNcDestroy() {
+    // The controls are gone by now, so their fonts can go too.
+    bodyFont.reset();
+    headingFont.reset();
+    creditFont.reset();
+}
+
+LRESULT CALLBACK settingsWindowProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CREATE:
+        onSettingsCreate(dialog);
+        return 0;
+    case WM_COMMAND:
+        onSettingsCommand(dialog, wParam);
+        return 0;
+    case WM_CTLCOLORSTATIC:
+        return onSettingsCtlColorStatic(dialog, wParam, lParam);
+    case WM_SETFOCUS:
+        if (gApp.settingsEdit) SetFocus(gApp.settingsEdit);
+        return 0;
+    case DM_GETDEFID:
+        return MAKELRESULT(kIdSave, DC_HASDEFID);
+    case WM_DESTROY:
+        onSettingsDestroy();
+        return 0;
+    case WM_NCDESTROY:
+        onSettingsNcDestroy();
+        return DefWindowProcW(dialog, message, wParam, lParam);
+    default:
+        return DefWindowProcW(dialog, message, wParam, lParam);
+    }
+}
+
+bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+bool isSpace(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n' || c == 0x3000; }
+
+bool ownedBySettings(HWND window) {
+    return window && (window == gApp.settingsWindow || IsChild(gApp.settingsWindow, window));
+}
+
+}  // namespace
+
+bool registerSettingsClass(HINSTANCE instance) {
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = settingsWindowProc;
+    wc.hInstance = instance;
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    wc.lpszClassName = kSettingsClass;
+    return RegisterClassW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
+void openSettingsDialog() {
+    if (gApp.settingsWindow) {
+        SetForegroundWindow(gApp.settingsWindow);
+        return;
+    }
+    RECT main = {};
+    GetWindowRect(gApp.mainWindow, &main);
+    const int x = main.left + (main.right - main.left - kSettingsWidth) / 2;
+    const int y = main.top + (main.bottom - main.top - kSettingsHeight) / 2;
+    gApp.settingsWindow = CreateWindowExW(WS_EX_DLGMODALFRAME, kSettingsClass, L"下载设置",
+                                          WS_POPUP | WS_CAPTION | WS_SYSMENU, x, y, kSettingsWidth, kSettingsHeight,
+                                          gApp.mainWindow, nullptr, GetModuleHandleW(nullptr), nullptr);
+    if (!gApp.settingsWindow) return;
+    ShowWindow(gApp.settingsWindow, SW_SHOW);
+    EnableWindow(gApp.mainWindow, FALSE);
+    SetFocus(gApp.settingsEdit);
+    SendMessageW(gApp.settingsEdit, EM_SETSEL, 0, -1);
+}
+
+bool settingsDialogMessage(MSG& msg) {
+    if (!gApp.settingsWindow) return false;
+    // The save and cancel ids are 2 and 1, the reverse of IDCANCEL and IDOK, so the keys
+    // are taken here for what they mean before the dialog manager maps them.
+    if (msg.message == WM_KEYDOWN && ownedBySettings(msg.hwnd) && (msg.wParam == VK_ESCAPE || msg.wParam == VK_RETURN)) {
+        HWND dialog = gApp.settingsWindow;
+        if (msg.wParam == VK_ESCAPE) {
+            DestroyWindow(dialog);
+            return true;
+        }
+        HWND focus = GetFocus();
+        int id = kIdSave;
+        if (focus && GetParent(focus) == dialog) {
+            wchar_t cls[16] = {};
+            GetClassNameW(focus, cls, 16);
+            if (_wcsicmp(cls, L"BUTTON") == 0) id = GetDlgCtrlID(focus);
+        }
+        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+        return true;
+    }
+    return IsDialogMessageW(gApp.settingsWindow, &msg) != FALSE;
+}
+
+std::wstring trimDownloadDir(const std::wstring& text) {
+    size_t begin = 0, end = text.size();
+    while (begin < end && isSpace(text[begin])) begin++;
+    while (end > begin && isSpace(text[end - 1])) end--;
+    std::wstring folder = text.substr(begin, end - begin);
+    while (!folder.empty() && isSeparator(folder.back())) folder.pop_back();
+    if (folder.size() <= 3) folder.clear();
+    return folder;
+}
+
+std::wstring shortVersion(const std::wstring& version) {
+    size_t at = std::wstring::npos;
+    for (int dots = 0; dots < 3; dots++) {
+        at = version.find(L'.', at == std::wstring::npos ? 0 : at + 1);
+        if (at == std::wstring::npos) return version;
+    }
+    return version.substr(0, at);
+}
+
+std::wstring creditLine(const std::wstring& version) {
+    std::wstring line = L"开发者：启明数码科技工作室";
+    if (!version.empty()) line += L"    版本 v" + shortVersion(version);
+    return line;
+}
+
+std::wstring productVersionOf(const std::wstring& exePath) {
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(exePath.c_str(), &ignored);
+    if (size == 0) return std::wstring();
+    std::vector<char> block(size);
+    if (!GetFileVersionInfoW(exePath.c_str(), 0, size, block.data())) return std::wstring();
+    void* value = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", &value, &length) || !value || length < 4)
+        return std::wstring();
+    const WORD* translation = static_cast<const WORD*>(value);
+    wchar_t key[64] = {};
+    swprintf(key, 64, L"\\StringFileInfo\\%04x%04x\\ProductVersion", translation[0], translation[1]);
+    value = nullptr;
+    length = 0;
+    if (!VerQueryValueW(block.data(), key, &value, &length) || !value || length == 0) return std::wstring();
+    return std::wstring(static_cast<const wchar_t*>(value));
+}
+
+std::wstring prepareDownloadDir(const std::wstring& folder) {
+    const bool drivePath = folder.size() >= 3 && iswalpha(folder[0]) && folder[1] == L':' && isSeparator(folder[2]);
+    const bool uncPath = folder.size() >= 3 && isSeparator(folder[0]) && isSeparator(folder[1]);
+    if (!drivePath && !uncPath) return L"请填写完整的目录路径，例如 D:\\Downloads";
+    std::wstring path = folder;
+    for (wchar_t& c : path) {
+        if (c == L'/') c = L'\\';
+    }
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) return std::wstring();
+        return L"该路径是一个文件，请选择文件夹";
+    }
+    // Each missing level in turn, from the first below the drive or share.
+    for (size_t at = path.find(L'\\', uncPath ? 2 : 3); ; at = path.find(L'\\', at + 1)) {
+        const std::wstring level = path.substr(0, at);
+        if (!level.empty() && GetFileAttributesW(level.c_str()) == INVALID_FILE_ATTRIBUTES)
+            CreateDirectoryW(level.c_str(), nullptr);
+        if (at == std::wstring::npos) break;
+    }
+    const DWORD now = GetFileAttributesW(path.c_str());
+    if (now != INVALID_FILE_ATTRIBUTES && (now & FILE_ATTRIBUTE_DIRECTORY)) return std::wstring();
+    return L"无法创建该目录，请检查路径和权限";
+}
+
+std::wstring savedText(const std::wstring& folder, bool configWritten) {
+    if (!configWritten) return L"下载目录已生效，但配置文件保存失败";
+    return folder.empty() ? L"已恢复默认下载目录" : L"下载目录已保存";
+}
+
+int savedKind(bool configWritten) { return configWritten ? 1 : 2; }

@@ -1,0 +1,147 @@
+#include "app/shadow.h"
+
+#include "app/app_state.h"
+#include "scoped.h"
+#include "ui/gdiplus.h"
+
+namespace {
+
+constexpr wchar_t kShadowClass[] = L"KVShadow";
+
+LRESULT CALLBACK shadowWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_ERASEBKGND:
+        return 1;
+    case WM_PAINT:
+        ValidateRect(window, nullptr);
+        return 0;
+    default:
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+// One ring's outline: four quarter arcs of the given radius joined by the path's lines.
+void addRingPath(Gdiplus::GraphicsPath& path, float left, float top, float right, float bottom, float radius) {
+    const float d = radius * 2;
+    path.AddArc(left, top, d, d, 180, 90);
+    path.AddArc(right - d, top, d, d, 270, 90);
+    path.AddArc(right - d, bottom - d, d, d, 0, 90);
+    path.AddArc(left, bottom - d, d, d, 90, 90);
+    path.CloseFigure();
+}
+
+}  // namespace
+
+int shadowRingAlpha(int ring) {
+    const double fade = 1.0 - ring / 18.0;
+    return static_cast<int>(64.0 * fade * fade);
+}
+
+void premultiplyPixels(uint32_t* pixels, size_t count) {
+    for (size_t i = 0; i < count; i++) {
+        const uint32_t p = pixels[i];
+        const uint32_t a = p >> 24;
+        if (a == 0 || a == 255) continue;
+        const uint32_t b = (p & 0xFF) * a / 255;
+        const uint32_t g = ((p >> 8) & 0xFF) * a / 255;
+        const uint32_t r = ((p >> 16) & 0xFF) * a / 255;
+        pixels[i] = a << 24 | r << 16 | g << 8 | b;
+    }
+}
+
+bool renderShadowPixels(int windowWidth, int windowHeight, uint32_t* pixels) {
+    const int width = windowWidth + 2 * kShadowMargin;
+    const int height = windowHeight + 2 * kShadowMargin;
+    const size_t count = size_t(width) * size_t(height);
+    for (size_t i = 0; i < count; i++) pixels[i] = 0;
+    {
+        // Straight (not premultiplied) alpha while drawing; premultiplied below for
+        // UpdateLayeredWindow.
+        Gdiplus::Bitmap bitmap(width, height, width * 4, PixelFormat32bppARGB, reinterpret_cast<BYTE*>(pixels));
+        if (bitmap.GetLastStatus() != Gdiplus::Ok) return false;
+        Gdiplus::Graphics graphics(&bitmap);
+        if (graphics.GetLastStatus() != Gdiplus::Ok) return false;
+        graphics.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
+        for (int i = 0; i < kShadowRings; i++) {
+            const int alpha = shadowRingAlpha(i);
+            if (alpha == 0) continue;
+            Gdiplus::Pen pen(Gdiplus::Color(static_cast<Gdiplus::ARGB>(uint32_t(alpha) << 24 | 0x1E2230)), 2.0f);
+            Gdiplus::GraphicsPath path;
+            addRingPath(path, float(17 - i), float(17 - i), float(windowWidth + 19 + i), float(windowHeight + 19 + i),
+                        float(15 + i));
+            graphics.DrawPath(&pen, &path);
+        }
+        graphics.Flush(Gdiplus::FlushIntentionSync);
+    }
+    premultiplyPixels(pixels, count);
+    return true;
+}
+
+bool registerShadowClass(HINSTANCE instance) {
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = shadowWindowProc;
+    wc.hInstance = instance;
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.lpszClassName = kShadowClass;
+    return RegisterClassW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
+HWND createShadowWindow(HINSTANCE instance, HWND mainWindow) {
+    RECT r = {};
+    GetWindowRect(mainWindow, &r);
+    gApp.shadowWindow = CreateWindowExW(WS_EX_NOACTIVATE | WS_EX_LAYERED | WS_EX_TOOLWINDOW | WS_EX_TRANSPARENT,
+                                        kShadowClass, L"", WS_POPUP, r.left - kShadowMargin, r.top - kShadowMargin,
+                                        r.right - r.left + 2 * kShadowMargin, r.bottom - r.top + 2 * kShadowMargin,
+                                        nullptr, nullptr, instance, nullptr);
+    return gApp.shadowWindow;
+}
+
+namespace {
+
+// Draws the shadow for the given outer size and hands it to the layered window; false
+// leaves the old picture (and gApp.shadowSize) as they were.
+bool renderShadow(int windowWidth, int windowHeight) {
+    const int width = windowWidth + 2 * kShadowMargin;
+    const int height = windowHeight + 2 * kShadowMargin;
+    HDC screen = GetDC(nullptr);
+    ScopedMemoryDc dc(CreateCompatibleDC(screen));
+    ReleaseDC(nullptr, screen);
+    if (!dc) return false;
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    ScopedGdiObject dib(CreateDIBSection(dc.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!dib || !bits) return false;
+    if (!renderShadowPixels(windowWidth, windowHeight, static_cast<uint32_t*>(bits))) return false;
+    GdiFlush();
+    SelectedObject selected(dc.get(), dib.get());
+    SIZE size{width, height};
+    POINT origin{0, 0};
+    BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+    UpdateLayeredWindow(gApp.shadowWindow, nullptr, nullptr, &size, dc.get(), &origin, 0, &blend, ULW_ALPHA);
+    return true;
+}
+
+}  // namespace
+
+void updateShadow(HWND window) {
+    if (!gApp.shadowWindow || !window) return;
+    if (IsIconic(window) || IsZoomed(window) || !IsWindowVisible(window)) {
+        ShowWindow(gApp.shadowWindow, SW_HIDE);
+        return;
+    }
+    RECT r = {};
+    GetWindowRect(window, &r);
+    const int width = r.right - r.left;
+    const int height = r.bottom - r.top;
+    if (width + 2 * kShadowMargin != gApp.shadowSize.cx || height + 2 * kShadowMargin != gApp.shadowSize.cy) {
+        if (renderShadow(width, height)) gApp.shadowSize = SIZE{width + 2 * kShadowMargin, height + 2 * kShadowMargin};
+    }
+    SetWindowPos(gApp.shadowWindow, window, r.left - kShadowMargin, r.top - kShadowMargin, width + 2 * kShadowMargin,
+                 height + 2 * kShadowMargin, SWP_NOACTIVATE | SWP_SHOWWINDOW);
+}

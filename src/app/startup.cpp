@@ -1,0 +1,67 @@
+#include "app/startup.h"
+
+#include <ole2.h>
+
+#include "app/app_state.h"
+#include "app/main_window.h"
+#include "app/settings_dialog.h"
+#include "app/shadow.h"
+#include "app/window_rules.h"
+#include "ui/gdiplus.h"
+
+namespace {
+
+// Loads started and not yet reported back; user-interface thread only.
+int loadsRunning = 0;
+
+}  // namespace
+
+void startCatalogLoad() {
+    gApp.catalogLoading = true;
+    gApp.catalogLoadFailed = false;
+    requestRepaint();
+    if (startCatalogLoadThread(gApp.catalog, gApp.mainWindow, gApp.config.server)) {
+        loadsRunning++;
+    } else if (loadsRunning == 0) {
+        // No thread, so no answer will come: show the error state with its reload button
+        // rather than a loading text that never ends.
+        gApp.catalog.setLastError(L"无法启动加载");
+        PostMessageW(gApp.mainWindow, kMsgCatalogLoaded, 0, 0);
+        loadsRunning++;
+    }
+}
+
+bool finishCatalogLoad() {
+    if (loadsRunning > 0) loadsRunning--;
+    return loadsRunning == 0;
+}
+
+bool initWindows(HINSTANCE instance) {
+    Gdiplus::GdiplusStartupInput input;
+    ULONG_PTR token = 0;
+    if (Gdiplus::GdiplusStartup(&token, &input, nullptr) != Gdiplus::Ok) return false;
+    createFonts(gApp);
+    OleInitialize(nullptr);
+    if (!registerMainWindowClass(instance)) return false;
+    registerSettingsClass(instance);
+
+    const WindowRect r = mainWindowRect(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+    HWND window = CreateWindowExW(WS_EX_APPWINDOW, kMainWindowClass, kMainWindowTitle, WS_POPUP | WS_OVERLAPPEDWINDOW,
+                                  r.x, r.y, r.width, r.height, nullptr, nullptr, instance, nullptr);
+    if (!window) return false;
+    ShowWindow(window, SW_SHOW);
+    UpdateWindow(window);
+
+    if (registerShadowClass(instance) && createShadowWindow(instance, window)) updateShadow(window);
+    return true;
+}
+
+int runMessageLoop() {
+    MSG msg = {};
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (gApp.settingsWindow && settingsDialogMessage(msg)) continue;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    return static_cast<int>(msg.wParam);
+}

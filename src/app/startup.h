@@ -1,0 +1,17 @@
+// Start-up: GDI+, the shared fonts, OLE, the window classes, the main window and its
+// shadow; the message loop; and the background catalog load.
+#pragma once
+
+#include <windows.h>
+
+// From GDI+ to the placed shadow; false aborts start-up (exit code 1).
+bool initWindows(HINSTANCE instance);
+// Runs until the quit message and returns its wParam.
+int runMessageLoop();
+
+// Starts a background load of the catalog; never blocks. Loads may overlap (each
+// "重新加载" starts one): the view shows the loading state until the last has finished,
+// and the last to finish decides what is shown.
+void startCatalogLoad();
+// Called for each load-finished message; true when no other load is still running.
+bool finishCatalogLoad();

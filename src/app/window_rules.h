@@ -1,0 +1,50 @@
+// The main window's decisions over plain data: where the window goes, which frame part a
+// point is, which hit rectangle a point is on, how a scrollbar thumb follows the pointer,
+// where a wheel turn goes, when the timer repaints and which category stays selected
+// after a load. The window procedure calls these; tests call them directly.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+#include "download/task.h"
+
+struct WindowRect {
+    int x = 0, y = 0, width = 0, height = 0;
+};
+// Centred 1180 x 780 where the screen allows, else 30 pixels from each edge.
+WindowRect mainWindowRect(int screenWidth, int screenHeight);
+
+// The frame part at client point (x, y) of a w x h window; onHitRect tells whether the
+// point lies on a recorded hit rectangle (header buttons are client, not caption).
+LRESULT frameHitTest(int x, int y, int w, int h, bool onHitRect);
+
+// The rectangle a press or hover at (x, y) lands on: the last recorded one containing it.
+const HitRect* hitRectAt(const std::vector<HitRect>& rects, int x, int y);
+
+// A press on a scrollbar: whether it starts a thumb drag, the grab offset, and the scroll
+// offset after the press (a press beside the thumb centres the thumb on the pointer).
+struct ThumbPress {
+    bool drag = false;
+    int grabOffset = 0;
+    int offset = 0;
+};
+ThumbPress thumbPress(const ScrollbarGeom& bar, int x, int y, int currentOffset);
+// The scroll offset while dragging with the pointer at y; currentOffset when the bar
+// cannot move.
+int thumbDragOffset(const ScrollbarGeom& bar, int y, int grabOffset, int currentOffset);
+
+enum class WheelTarget { None, Sidebar, Grid, Panel };
+WheelTarget wheelTarget(int x, int y, int viewMode);
+
+// Timer 1 repaints while something on screen changes by itself.
+bool timerNeedsRepaint(bool toastSet, bool bannerSet, int viewMode, const std::map<int32_t, TaskInfo>& tasks);
+
+// The selected category after a load finished; viewModeBefore is the view when it arrived.
+std::wstring selectionAfterLoad(int viewModeBefore, const std::wstring& selected,
+                                const std::vector<Category>& categories);

@@ -1,0 +1,321 @@
+#include "app/startup.h"
+#include "window_support.h"
+
+#include <vector>
+
+namespace {
+
+testing::Environment* const windowEnvironment = testing::AddGlobalTestEnvironment(new WindowEnvironment);
+
+using MainWindow = MainWindowTest;
+
+TEST_F(MainWindow, FrameBandsResizeAtTheEdgesAndDragByTheEmptyHeader) {
+    open();
+    const int w = 1180, h = 780;
+    const struct {
+        int x, y;
+        LRESULT expected;
+    } cases[] = {
+        {6, 300, HTLEFT},          {7, 300, HTCLIENT},          {w - 6, 300, HTRIGHT},       {w - 7, 300, HTCLIENT},
+        {500, 63, HTCAPTION},      {500, 64, HTCLIENT},         {500, h - 6, HTBOTTOM},      {500, h - 7, HTCLIENT},
+        {3, h - 2, HTBOTTOMLEFT},  {w - 2, h - 2, HTBOTTOMRIGHT}, {w - 20, 30, HTCLIENT},   // close button
+        {w - 115, 30, HTCLIENT},   {w - 300, 30, HTCLIENT},     {w - 200, 30, HTCLIENT},     // minimize, tools
+        {100, 30, HTCAPTION},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "(" << c.x << ", " << c.y << ")");
+        EXPECT_EQ(hitTest(c.x, c.y), c.expected);
+    }
+}
+
+TEST_F(MainWindow, MinimumTrackingSizeIs1000By660) {
+    open();
+    MINMAXINFO info = {};
+    SendMessageW(window, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
+    EXPECT_EQ(info.ptMinTrackSize.x, 1000);
+    EXPECT_EQ(info.ptMinTrackSize.y, 660);
+}
+
+TEST_F(MainWindow, RoundedRegionFollowsTheSizeAndGoesWhenMaximized) {
+    open();
+    auto regionCorners = [&](int w, int h) {
+        ScopedGdiObject region(CreateRectRgn(0, 0, 0, 0));
+        if (GetWindowRgn(window, static_cast<HRGN>(region.get())) == ERROR) return std::string("none");
+        HRGN r = static_cast<HRGN>(region.get());
+        std::string out;
+        for (POINT p : {POINT{0, 0}, POINT{w - 1, 0}, POINT{0, h - 1}, POINT{w - 1, h - 1}})
+            out += PtInRegion(r, p.x, p.y) ? "in " : "out ";
+        for (POINT p : {POINT{w / 2, 0}, POINT{w / 2, h - 1}, POINT{0, h / 2}, POINT{w - 1, h / 2}, POINT{7, 7}})
+            out += PtInRegion(r, p.x, p.y) ? "in " : "out ";
+        return out;
+    };
+    const std::string rounded = "out out out out in in in in in ";
+    EXPECT_EQ(regionCorners(1180, 780), rounded);
+    SetWindowPos(window, nullptr, 60, 60, 1000, 700, SWP_NOZORDER | SWP_NOACTIVATE);
+    EXPECT_EQ(regionCorners(1000, 700), rounded);
+    ShowWindow(window, SW_MAXIMIZE);
+    EXPECT_EQ(regionCorners(1000, 700), "none");
+    ShowWindow(window, SW_RESTORE);
+    EXPECT_EQ(regionCorners(1000, 700), rounded);
+}
+
+TEST_F(MainWindow, ShadowSitsBelowAndAroundTheWindowAndHidesWhenMaximized) {
+    open(50, 122, 1180, 780, true);
+    ASSERT_NE(gApp.shadowWindow, nullptr);
+    RECT shadow = {};
+    GetWindowRect(gApp.shadowWindow, &shadow);
+    EXPECT_EQ(shadow.left, 32);
+    EXPECT_EQ(shadow.top, 104);
+    EXPECT_EQ(shadow.right - shadow.left, 1216);
+    EXPECT_EQ(shadow.bottom - shadow.top, 816);
+    EXPECT_TRUE(IsWindowVisible(gApp.shadowWindow));
+    const LONG_PTR ex = GetWindowLongPtrW(gApp.shadowWindow, GWL_EXSTYLE);
+    EXPECT_EQ(ex & (WS_EX_LAYERED | WS_EX_TRANSPARENT | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE),
+              WS_EX_LAYERED | WS_EX_TRANSPARENT | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE);
+
+    SetWindowPos(window, nullptr, 100, 140, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    GetWindowRect(gApp.shadowWindow, &shadow);
+    EXPECT_EQ(shadow.left, 82);
+    EXPECT_EQ(shadow.top, 122);
+
+    ShowWindow(window, SW_MAXIMIZE);
+    EXPECT_FALSE(IsWindowVisible(gApp.shadowWindow));
+    ShowWindow(window, SW_RESTORE);
+    EXPECT_TRUE(IsWindowVisible(gApp.shadowWindow));
+    ShowWindow(window, SW_MINIMIZE);
+    EXPECT_FALSE(IsWindowVisible(gApp.shadowWindow));
+    ShowWindow(window, SW_RESTORE);
+    EXPECT_TRUE(IsWindowVisible(gApp.shadowWindow));
+
+    DestroyWindow(window);
+    EXPECT_EQ(gApp.shadowWindow, nullptr);
+}
+
+TEST(ShadowPixels, RingsFadeOutwardsAroundATransparentMiddle) {
+    const int w = 200, h = 100, bw = w + 36, bh = h + 36;
+    std::vector<uint32_t> px(size_t(bw) * bh);
+    ASSERT_TRUE(renderShadowPixels(w, h, px.data()));
+    auto alpha = [&](int x, int y) { return int(px[size_t(y) * bw + x] >> 24); };
+    EXPECT_EQ(alpha(bw / 2, bh / 2), 0);  // under the window
+    EXPECT_EQ(alpha(0, 0), 0);            // outside the outermost ring's corner
+    EXPECT_GT(alpha(17, bh / 2), alpha(8, bh / 2));
+    EXPECT_GT(alpha(8, bh / 2), alpha(2, bh / 2));
+    EXPECT_GT(alpha(bw / 2, 17), 30);
+    EXPECT_LE(alpha(bw / 2, 17), 128);
+    EXPECT_EQ(alpha(20, bh / 2), 0);  // inside the window edge
+    for (uint32_t p : px) {
+        const uint32_t a = p >> 24;
+        ASSERT_LE((p >> 16) & 0xFF, a);  // premultiplied: no channel above alpha
+        ASSERT_LE((p >> 8) & 0xFF, a);
+        ASSERT_LE(p & 0xFF, a);
+    }
+    const uint32_t edge = px[size_t(bh / 2) * bw + 17];
+    EXPECT_LE((edge >> 16) & 0xFF, (edge & 0xFF));  // bluish: red 30 below blue 48
+}
+
+TEST_F(MainWindow, CatalogLoadedSelectsTheFirstCategoryWhenComingFromTheDownloadManager) {
+    open();
+    auto lists = gApp.catalog.lists();
+    ASSERT_GE(lists->categories.size(), 2u);
+    const std::wstring first = lists->categories[0].id, second = lists->categories[1].id;
+    EXPECT_EQ(gApp.selectedCategoryId, first);
+
+    gApp.selectedCategoryId = second;
+    SendMessageW(window, kMsgCatalogLoaded, 1, 0);
+    EXPECT_EQ(gApp.selectedCategoryId, second);
+    EXPECT_FALSE(gApp.catalogLoading);
+    EXPECT_FALSE(gApp.catalogLoadFailed);
+
+    gApp.viewMode = 1;
+    SendMessageW(window, kMsgCatalogLoaded, 1, 0);
+    EXPECT_EQ(gApp.viewMode, 0);
+    EXPECT_EQ(gApp.selectedCategoryId, first);
+
+    gApp.selectedCategoryId = L"no such id";
+    SendMessageW(window, kMsgCatalogLoaded, 0, 0);
+    EXPECT_TRUE(gApp.catalogLoadFailed);
+    EXPECT_EQ(gApp.selectedCategoryId, first);
+}
+
+TEST_F(MainWindow, OverlappingLoadsShowLoadingUntilTheLastAndTheLastDecides) {
+    open();
+    // A catalog answer as a step's body: the bootstrap text escaped into a JSON string.
+    const std::string okStep =
+        R"({"content_type":"application/json","body":"{\"data\":{\"categories\":[{\"id\":\"only\",)"
+        R"(\"name\":\"x\"}],\"apps\":[]}}"})";
+    for (bool lastSucceeds : {true, false}) {
+        SCOPED_TRACE(lastSucceeds ? "slow success last" : "slow failure last");
+        const std::string prefix = testserver::uniquePath("loads");
+        const std::string slow = lastSucceeds ? R"({"delay_ms":1500,)" + okStep.substr(1) : R"({"delay_ms":1500,"status":500})";
+        const std::string fast = lastSucceeds ? R"({"status":500})" : okStep;
+        ASSERT_TRUE(testserver::script(prefix + "/api/client/bootstrap", "[" + slow + "," + fast + "]"));
+        gApp.config.server = server + std::wstring(prefix.begin(), prefix.end());
+
+        startCatalogLoad();
+        ASSERT_TRUE(pumpUntil([&] { return testserver::requests(prefix).size() == 1; }, 10000));
+        startCatalogLoad();
+        ASSERT_TRUE(pumpUntil([&] { return testserver::requests(prefix).size() == 2; }, 10000));
+        pumpFor(600);  // the fast answer is in by now
+        EXPECT_TRUE(gApp.catalogLoading);
+        ASSERT_TRUE(pumpUntil([] { return !gApp.catalogLoading; }, 15000));
+        EXPECT_EQ(gApp.catalogLoadFailed, !lastSucceeds);
+        const auto lists = gApp.catalog.lists();
+        ASSERT_EQ(lists->categories.size(), 1u);
+        EXPECT_EQ(lists->categories[0].id, L"only");
+    }
+}
+
+TEST_F(MainWindow, WheelScrollsTheSidebarTheGridOrTheDownloadPanel) {
+    open();
+    const POINT sidebar = screenPoint(100, 400), content = screenPoint(600, 400);
+    const struct {
+        int view;
+        POINT at;
+        int sidebar, grid, panel;
+    } cases[] = {{0, sidebar, 120, 0, 0}, {0, content, 0, 120, 0}, {1, sidebar, 120, 0, 0}, {1, content, 0, 0, 120}};
+    for (const auto& c : cases) {
+        gApp.viewMode = c.view;
+        gApp.sidebarScroll = gApp.gridScroll = gApp.panelScroll = 0;
+        gApp.hoverValid = true;
+        SendMessageW(window, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-120)), MAKELPARAM(c.at.x, c.at.y));
+        EXPECT_EQ(gApp.sidebarScroll, c.sidebar);
+        EXPECT_EQ(gApp.gridScroll, c.grid);
+        EXPECT_EQ(gApp.panelScroll, c.panel);
+        EXPECT_FALSE(gApp.hoverValid);
+    }
+    gApp.viewMode = 0;
+}
+
+TEST_F(MainWindow, ThumbDragsWithCaptureOnTheGridAndThePanel) {
+    open();
+    for (int view : {0, 1}) {
+        SCOPED_TRACE(view);
+        gApp.viewMode = view;
+        ScrollbarGeom bar;
+        bar.visible = true;
+        bar.trackLeft = 1160, bar.trackRight = 1164, bar.trackTop = 100, bar.trackBottom = 500;
+        bar.thumbLeft = 1160, bar.thumbRight = 1164, bar.thumbTop = 100, bar.thumbBottom = 200;
+        bar.maxScroll = 600;
+        (view == 0 ? gApp.gridScrollbar : gApp.panelScrollbar) = bar;
+        int& offset = view == 0 ? gApp.gridScroll : gApp.panelScroll;
+        offset = 0;
+        SendMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(1162, 150));
+        EXPECT_EQ(gApp.scrollDrag, view == 0 ? 2 : 3);
+        EXPECT_EQ(GetCapture(), window);
+        EXPECT_EQ(offset, 0);
+        SendMessageW(window, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(1162, 300));  // thumb top 250 of 300
+        EXPECT_EQ(offset, 300);
+        SendMessageW(window, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(1162, 2000));
+        EXPECT_EQ(offset, 600);
+        SendMessageW(window, WM_LBUTTONUP, 0, MAKELPARAM(1162, 2000));
+        EXPECT_EQ(gApp.scrollDrag, 0);
+        EXPECT_NE(GetCapture(), window);
+        pumpFor(50);
+    }
+    gApp.viewMode = 0;
+}
+
+TEST_F(MainWindow, PressesOnIdsThatNoLongerExistDoNothing) {
+    open();
+    const size_t categories = gApp.catalog.lists()->categories.size();
+    const std::wstring selected = gApp.selectedCategoryId;
+    const int kinds[] = {HitSidebarRow, HitCardButton, HitPanelCancel, HitPanelInstall, HitPanelFolder,
+                         HitPanelRetry, 2, 9, 17, 99};
+    for (int kind : kinds) {
+        for (int id : {-1, static_cast<int>(categories), 987654}) {
+            gApp.hitRects = {{{300, 300, 400, 400}, kind, id}};
+            SendMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(350, 350));
+            SendMessageW(window, WM_LBUTTONUP, 0, MAKELPARAM(350, 350));
+        }
+    }
+    EXPECT_EQ(gApp.viewMode, 0);
+    EXPECT_EQ(gApp.selectedCategoryId, selected);
+    EXPECT_TRUE(DownloadManager::instance().snapshot().empty());
+    EXPECT_TRUE(IsWindow(window));
+}
+
+TEST_F(MainWindow, PressesActByKind) {
+    open();
+    gApp.hitRects = {{{300, 300, 400, 400}, HitSidebarRow, 1}};
+    gApp.gridScroll = 50;
+    click(350, 350);
+    EXPECT_EQ(gApp.selectedCategoryId, gApp.catalog.lists()->categories[1].id);
+    EXPECT_EQ(gApp.gridScroll, 0);
+
+    gApp.hitRects = {{{300, 300, 400, 400}, HitDownloadsTool, 0}};
+    click(350, 350);
+    EXPECT_EQ(gApp.viewMode, 1);
+
+    gApp.bannerText = L"x";
+    gApp.hitRects = {{{300, 300, 400, 400}, HitBanner, 0}};
+    click(350, 350);
+    EXPECT_TRUE(gApp.bannerText.empty());
+
+    gApp.hitRects = {{{300, 300, 400, 400}, HitMaximize, 0}};
+    click(350, 350);
+    EXPECT_TRUE(IsZoomed(window));
+    gApp.hitRects = {{{300, 300, 400, 400}, HitMaximize, 0}};
+    click(350, 350);
+    EXPECT_FALSE(IsZoomed(window));
+
+    gApp.hitRects = {{{300, 300, 400, 400}, HitMinimize, 0}};
+    click(350, 350);
+    EXPECT_TRUE(IsIconic(window));
+    ShowWindow(window, SW_RESTORE);
+
+    gApp.hitRects = {{{300, 300, 400, 400}, HitReload, 0}};
+    click(350, 350);
+    EXPECT_TRUE(gApp.catalogLoading);
+    ASSERT_TRUE(pumpUntil([] { return !gApp.catalogLoading; }));
+    EXPECT_FALSE(gApp.catalogLoadFailed);
+    EXPECT_EQ(gApp.viewMode, 0);
+
+    repaintNow();
+    const HitRect* close = hitRectAt(gApp.hitRects, 1180 - 20, 30);
+    ASSERT_NE(close, nullptr);
+    EXPECT_EQ(close->kind, HitClose);
+    click(1180 - 20, 30);
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(gApp.mainWindow, nullptr);
+    MSG quit;
+    EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(quit.wParam, 0u);
+}
+
+TEST_F(MainWindow, HoverFollowsTheLastRectangleAndClearsOnLeave) {
+    open();
+    gApp.hitRects = {{{300, 300, 400, 400}, HitCardButton, 4}, {{350, 350, 380, 380}, HitPanelRetry, 5}};
+    SendMessageW(window, WM_MOUSEMOVE, 0, MAKELPARAM(310, 310));
+    EXPECT_TRUE(gApp.hoverValid);
+    EXPECT_EQ(gApp.hoverKind, HitCardButton);
+    EXPECT_EQ(gApp.hoverId, 4);
+    SendMessageW(window, WM_MOUSEMOVE, 0, MAKELPARAM(360, 360));
+    EXPECT_EQ(gApp.hoverKind, HitPanelRetry);
+    EXPECT_EQ(gApp.hoverId, 5);
+    SendMessageW(window, WM_MOUSEMOVE, 0, MAKELPARAM(10, 500));
+    EXPECT_FALSE(gApp.hoverValid);
+    EXPECT_EQ(gApp.hoverKind, HitPanelRetry);  // kept
+    SendMessageW(window, WM_MOUSEMOVE, 0, MAKELPARAM(310, 310));
+    SendMessageW(window, WM_MOUSELEAVE, 0, 0);
+    EXPECT_FALSE(gApp.hoverValid);
+}
+
+TEST_F(MainWindow, TimerRepaintsOnlyWhileAToastShows) {
+    open();
+    pumpFor(2000);  // icons settle
+    const uintptr_t idle = paintCount(window);
+    pumpFor(1600);
+    EXPECT_EQ(paintCount(window), idle) << "repainted with nothing changing";
+    showToast(L"测试", 0);
+    pumpFor(1600);
+    const uintptr_t during = paintCount(window) - idle;
+    EXPECT_GE(during, 3u);  // the toast's own repaint and the timer's
+    EXPECT_LE(during, 6u);
+    pumpFor(1500);  // expired and cleared by a paint
+    EXPECT_TRUE(gApp.toastText.empty());
+    const uintptr_t after = paintCount(window);
+    pumpFor(1600);
+    EXPECT_EQ(paintCount(window), after);
+}
+
+}  // namespace
