@@ -313,7 +313,10 @@ def maximize_and_restore(r):
 
 
 def close_button_ends_the_program(r):
-    r.click_client(W - 23, 32)
+    m = r.main_facts()
+    ox, oy = m["origin"] if m else r.origin
+    cw = m["client"][2] if m else W
+    r.session.click(ox + cw - 23, oy + 32)
     code = r.session.wait_program_exit(20)
     r.expect_equal("exit code", code, 0)
 
