@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -126,20 +127,23 @@ double nowMs() {
 }
 
 struct Figures {
-    double best = 0, mean = 0;
+    double best = 1e9, total = 0;
+    int frames = 0;
     PaintTimings sections;
+    double mean() const { return frames ? total / frames : 0; }
 };
 
-Figures measure(HWND window, const PaintFrame& frame, int viewMode, int frames) {
+// One block of frames of one view in one mode, added to f. The blocks of the modes take
+// turns, so that a change in the machine's load falls on all of them alike.
+void measureBlock(HWND window, const PaintFrame& frame, int viewMode, bool cached, int frames, Figures& f) {
+    setPaintCaching(cached);
+    setIconPaintCaching(cached);
     gApp.viewMode = viewMode;
     gApp.selectedCategoryId = L"5";
     HDC dc = GetDC(window);
     const RECT client{0, 0, kWidth, kHeight};
-    for (int i = 0; i < 10; ++i) paintMainViewFrame(dc, client, frame);  // logo, buffer, icon copies
+    for (int i = 0; i < 3; ++i) paintMainViewFrame(dc, client, frame);  // logo, buffers, icon copies
     GdiFlush();
-    Figures f;
-    f.best = 1e9;
-    double total = 0;
     setPaintTimings(&f.sections);
     for (int i = 0; i < frames; ++i) {
         const double start = nowMs();
@@ -147,12 +151,13 @@ Figures measure(HWND window, const PaintFrame& frame, int viewMode, int frames) 
         GdiFlush();
         const double took = nowMs() - start;
         f.best = std::min(f.best, took);
-        total += took;
+        f.total += took;
+        ++f.frames;
     }
     setPaintTimings(nullptr);
-    f.mean = total / frames;
     ReleaseDC(window, dc);
-    return f;
+    setPaintCaching(true);
+    setIconPaintCaching(true);
 }
 
 void printSections(const char* what, const Figures& f) {
@@ -160,6 +165,56 @@ void printSections(const char* what, const Figures& f) {
     const double n = s.paints ? s.paints : 1;
     std::printf("  %s per frame: buffer %.2f, header %.2f, sidebar %.2f, content %.2f, overlays %.2f, copy %.2f ms\n",
                 what, s.buffer / n, s.header / n, s.sidebar / n, s.content / n, s.overlays / n, s.copy / n);
+}
+
+// The cost of single drawing calls on a back buffer like the paint's, to see what a
+// frame's time is made of.
+void measureCalls(HWND window) {
+    HDC target = GetDC(window);
+    HDC dc = CreateCompatibleDC(target);
+    HBITMAP bitmap = CreateCompatibleBitmap(target, kWidth, kHeight);
+    HGDIOBJ previous = SelectObject(dc, bitmap);
+    SetBkMode(dc, TRANSPARENT);
+    {
+        Gdiplus::Graphics g(dc);
+        g.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
+        g.SetTextRenderingHint(Gdiplus::TextRenderingHintClearTypeGridFit);
+        g.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
+        const int n = 400;
+        auto time = [&](const char* what, const std::function<void(int)>& call) {
+            const double start = nowMs();
+            for (int i = 0; i < n; ++i) call(i);
+            GdiFlush();
+            std::printf("  %-44s %.3f ms per call\n", what, (nowMs() - start) / n);
+        };
+        const RECT card{300, 100, 520, 334}, button{360, 288, 460, 320}, row{12, 78, 188, 124};
+        time("fillRoundRect 220x234 opaque", [&](int) { fillRoundRect(g, card, 10, 0xFFFFFFFF); });
+        time("fillRoundRect 100x32 translucent", [&](int) { fillRoundRect(g, button, 14, 0x465B4DFF); });
+        time("strokeRoundRect 220x234 translucent", [&](int) { strokeRoundRect(g, card, 10, 0x26E5E6EB); });
+        time("fillRectArgb 200x716 opaque", [&](int) { fillRectArgb(g, RECT{0, 64, 200, 780}, 0xFFFAFBFD); });
+        time("gradient header 1180x64", [&](int) {
+            Gdiplus::LinearGradientBrush b(Gdiplus::Rect(0, 0, kWidth, 64), Gdiplus::Color(0xFF4F46E5),
+                                           Gdiplus::Color(0xFF7C3AED), Gdiplus::LinearGradientModeHorizontal);
+            g.FillRectangle(&b, 0, 0, kWidth, 64);
+        });
+        time("drawGlyphIcon 20x20", [&](int i) { drawGlyphIcon(g, i % 17, RECT{40, 91, 60, 111}, 0x806C60); });
+        time("drawText short CJK", [&](int) {
+            drawText(dc, L"办公软件", row, gApp.fontSidebar, RGB(29, 33, 41), DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS);
+        });
+        time("drawText description with ellipsis", [&](int) {
+            drawText(dc, L"一款好用的办公效率工具，支持多种格式", RECT{308, 230, 512, 250}, gApp.fontBody, RGB(134, 144, 156),
+                     DT_SINGLELINE | DT_VCENTER | DT_CENTER | DT_END_ELLIPSIS);
+        });
+        time("textWidth", [&](int) { textWidth(dc, L"办公软件", gApp.fontSidebar); });
+        time("DrawLine 1.6 px", [&](int) {
+            Gdiplus::Pen pen(Gdiplus::Color(0xFFFFFFFF), 1.6f);
+            g.DrawLine(&pen, 10, 39, 24, 39);
+        });
+    }
+    SelectObject(dc, previous);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    ReleaseDC(window, target);
 }
 
 LRESULT CALLBACK benchProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -202,30 +257,29 @@ int wmain(int argc, wchar_t** argv) {
     frame.fetchIcons = false;
     gApp.config.server = L"http://127.0.0.1";
 
-    setPaintCaching(true);
-    setIconPaintCaching(true);
-    const Figures catalog = measure(window, frame, 0, frames);
-    const Figures downloads = measure(window, frame, 1, frames);
-    std::printf("catalog view: best %.2f ms, mean %.2f ms per frame\n", catalog.best, catalog.mean);
-    std::printf("download view: best %.2f ms, mean %.2f ms per frame\n", downloads.best, downloads.mean);
-
-    setPaintCaching(false);
-    setIconPaintCaching(false);
-    const Figures plainCatalog = measure(window, frame, 0, frames);
-    const Figures plainDownloads = measure(window, frame, 1, frames);
-    setPaintCaching(true);
-    setIconPaintCaching(true);
+    Figures catalog, downloads, plainCatalog, plainDownloads;
+    const int rounds = 10, block = std::max(1, frames / rounds);
+    for (int r = 0; r < rounds; ++r) {
+        measureBlock(window, frame, 0, true, block, catalog);
+        measureBlock(window, frame, 0, false, block, plainCatalog);
+        measureBlock(window, frame, 1, true, block, downloads);
+        measureBlock(window, frame, 1, false, block, plainDownloads);
+    }
+    std::printf("catalog view: best %.2f ms, mean %.2f ms per frame\n", catalog.best, catalog.mean());
+    std::printf("download view: best %.2f ms, mean %.2f ms per frame\n", downloads.best, downloads.mean());
     std::printf("baseline catalog view (no caches): best %.2f ms, mean %.2f ms per frame\n", plainCatalog.best,
-                plainCatalog.mean);
+                plainCatalog.mean());
     std::printf("baseline download view (no caches): best %.2f ms, mean %.2f ms per frame\n", plainDownloads.best,
-                plainDownloads.mean);
-    std::printf("ratio of means, cached / baseline: catalog %.2f, download %.2f\n", catalog.mean / plainCatalog.mean,
-                downloads.mean / plainDownloads.mean);
-    std::printf("sections (%d frames each):\n", frames);
+                plainDownloads.mean());
+    std::printf("ratio of means, cached / baseline: catalog %.2f, download %.2f\n",
+                catalog.mean() / plainCatalog.mean(), downloads.mean() / plainDownloads.mean());
+    std::printf("sections (%d frames each, in %d blocks):\n", catalog.frames, rounds);
     printSections("catalog", catalog);
     printSections("download", downloads);
     printSections("baseline catalog", plainCatalog);
     printSections("baseline download", plainDownloads);
+    std::printf("single calls:\n");
+    measureCalls(window);
     DestroyWindow(window);
     return 0;
 }

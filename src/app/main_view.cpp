@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <cwctype>
+#include <functional>
 
 #include "download/format.h"
 #include "download/manager.h"
@@ -98,7 +99,7 @@ private:
     LARGE_INTEGER last_{};
 };
 
-// The off-screen bitmap and the memory DC that it is selected into.
+// An off-screen bitmap compatible with the target and the memory DC it is selected into.
 class BackBuffer {
 public:
     BackBuffer(HDC target, int width, int height)
@@ -126,10 +127,21 @@ private:
     HGDIOBJ previous_ = nullptr;
 };
 
+// A band of the view (header, sidebar) as last drawn, with the state it was drawn from:
+// while that state stays the same, a paint copies the band instead of drawing it again.
+struct Layer {
+    std::unique_ptr<BackBuffer> buffer;
+    std::wstring key;
+    // The lists the sidebar was drawn from: held weakly so that their address, part of
+    // the key, cannot be handed to newer lists while the layer remembers it.
+    std::weak_ptr<const CatalogLists> lists;
+};
+
 // Held until the process ends, like the other shared drawing resources.
 struct PaintCaches {
     bool enabled = true;
     std::unique_ptr<BackBuffer> buffer;
+    Layer header, sidebar;
     std::shared_ptr<Gdiplus::Bitmap> logoSource;  // the image `logo` was scaled from
     std::unique_ptr<Gdiplus::Bitmap> logo;        // logoSource at the logo box's size
     PaintTimings* timings = nullptr;
@@ -186,7 +198,9 @@ void paintLogo(Gdiplus::Graphics& graphics, HDC dc) {
     drawText(dc, L"星", kLogoBox, gApp.fontTitle, kWhite, DT_SINGLELINE | DT_VCENTER | DT_CENTER);
 }
 
-void paintCaptionButtons(Gdiplus::Graphics& graphics, int w, bool maximized) {
+void paintCaptionButtons(Gdiplus::Graphics* canvas, int w, bool maximized) {
+    if (canvas) {
+    Gdiplus::Graphics& graphics = *canvas;
     if (hovered(HitClose)) fillRectArgb(graphics, rectOf(w - 46, 0, w, kHeaderH), kCloseHover);
     if (hovered(HitMinimize)) fillRectArgb(graphics, rectOf(w - 138, 0, w - 92, kHeaderH), kCaptionHover);
     if (hovered(HitMaximize)) fillRectArgb(graphics, rectOf(w - 92, 0, w - 46, kHeaderH), kCaptionHover);
@@ -204,6 +218,7 @@ void paintCaptionButtons(Gdiplus::Graphics& graphics, int w, bool maximized) {
     }
     graphics.DrawLine(&pen, w - 31, 24, w - 15, 40);
     graphics.DrawLine(&pen, w - 31, 40, w - 15, 24);
+    }
 
     addHit(rectOf(w - 138, 0, w - 92, kHeaderH), HitMinimize, 0);
     addHit(rectOf(w - 92, 0, w - 46, kHeaderH), HitMaximize, 0);
@@ -221,7 +236,17 @@ void paintBadge(Gdiplus::Graphics& graphics, HDC dc, int w, const PaintFrame& fr
     drawText(dc, text, badge, gApp.fontMeta, kWhite, DT_SINGLELINE | DT_VCENTER | DT_CENTER);
 }
 
-void paintHeader(Gdiplus::Graphics& graphics, HDC dc, int w, const PaintFrame& frame) {
+// Draws the header when canvas is set; always records its hit rectangles.
+void paintHeader(Gdiplus::Graphics* canvas, HDC dc, int w, const PaintFrame& frame) {
+    const RECT downloads = rectOf(w - 370, 14, w - 266, 50);
+    const RECT settings = rectOf(w - 256, 14, w - 152, 50);
+    if (!canvas) {
+        paintCaptionButtons(nullptr, w, frame.maximized);
+        addHit(downloads, HitDownloadsTool, 0);
+        addHit(settings, HitSettingsTool, 0);
+        return;
+    }
+    Gdiplus::Graphics& graphics = *canvas;
     {
         Gdiplus::LinearGradientBrush gradient(Gdiplus::Rect(0, 0, std::max(w, 1), kHeaderH), argbColour(kHeaderLeft),
                                               argbColour(kHeaderRight), Gdiplus::LinearGradientModeHorizontal);
@@ -233,19 +258,33 @@ void paintHeader(Gdiplus::Graphics& graphics, HDC dc, int w, const PaintFrame& f
     drawText(dc, L"高速下载 · 免费安装", rectOf(244, 0, 464, kHeaderH), gApp.fontSmall, RGB(226, 224, 255),
              DT_SINGLELINE | DT_VCENTER);
 
-    paintCaptionButtons(graphics, w, frame.maximized);
+    paintCaptionButtons(canvas, w, frame.maximized);
 
-    const RECT downloads = rectOf(w - 370, 14, w - 266, 50);
     drawToolButton(graphics, dc, downloads, L"下载管理", false, hovered(HitDownloadsTool), gApp.viewMode == 1);
     addHit(downloads, HitDownloadsTool, 0);
-    const RECT settings = rectOf(w - 256, 14, w - 152, 50);
     drawToolButton(graphics, dc, settings, L"下载设置", true, hovered(HitSettingsTool), false);
     addHit(settings, HitSettingsTool, 0);
 
     paintBadge(graphics, dc, w, frame);
 }
 
-void paintSidebar(Gdiplus::Graphics& graphics, HDC dc, int h, const PaintFrame& frame) {
+int sidebarRowCount(const PaintFrame& frame) {
+    return static_cast<int>(std::min<size_t>(frame.lists->categories.size(), 0x7FFFFFFF / kRowPitch));
+}
+
+void recordSidebar(const SidebarGeometry& g, int h, int n) {
+    const int clipBottom = h - kRowsBottomGap;
+    for (int i = g.scroll / kRowPitch; i < n && clipBottom > kRowsTop; ++i) {
+        const int top = sidebarRowTop(g, i);
+        if (top >= clipBottom) break;
+        if (top + kRowH <= kRowsTop) continue;
+        addHit(rectOf(12, std::max(top, kRowsTop), 188, std::min(top + kRowH, clipBottom)), HitSidebarRow, i);
+    }
+    gApp.sidebarScrollbar = sidebarScrollbarGeom(g, h);
+}
+
+// Draws the sidebar of the recorded geometry.
+void drawSidebar(Gdiplus::Graphics& graphics, HDC dc, int h, const SidebarGeometry& g, const PaintFrame& frame) {
     fillRectArgb(graphics, rectOf(0, kHeaderH, kSidebarW, h), kSidebarFill);
     {
         Gdiplus::Pen divider(argbColour(kSidebarDivider), 1.0f);
@@ -253,9 +292,7 @@ void paintSidebar(Gdiplus::Graphics& graphics, HDC dc, int h, const PaintFrame& 
     }
 
     const std::vector<Category>& categories = frame.lists->categories;
-    const int n = static_cast<int>(std::min<size_t>(categories.size(), 0x7FFFFFFF / kRowPitch));
-    const SidebarGeometry g = sidebarGeometry(h, n, gApp.sidebarScroll);
-    gApp.sidebarScroll = g.scroll;
+    const int n = sidebarRowCount(frame);
     const int clipBottom = h - kRowsBottomGap;
 
     if (n > 0 && clipBottom > kRowsTop) {
@@ -287,13 +324,10 @@ void paintSidebar(Gdiplus::Graphics& graphics, HDC dc, int h, const PaintFrame& 
             drawGlyphIcon(graphics, glyph.kind, rectOf(shift + 12, top + 13, shift + 32, top + 33), colour);
             drawText(dc, category.name, rectOf(shift + 39, top, 184, bottom), gApp.fontSidebar, TextPrimary,
                      DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX);
-
-            addHit(rectOf(12, std::max(top, kRowsTop), 188, std::min(bottom, clipBottom)), HitSidebarRow, i);
         }
         graphics.ResetClip();
     }
 
-    gApp.sidebarScrollbar = sidebarScrollbarGeom(g, h);
     const ScrollbarGeom& bar = gApp.sidebarScrollbar;
     if (bar.visible) {
         fillRoundRect(graphics, rectOf(bar.trackLeft, bar.trackTop, bar.trackRight, bar.trackBottom), 2, ScrollTrack);
@@ -469,19 +503,82 @@ std::shared_ptr<Gdiplus::Bitmap> loadLogoImage(HMODULE module) {
     return bitmap;
 }
 
-void setPaintCaching(bool enabled) {
-    caches().enabled = enabled;
-    if (!enabled) releasePaintCaches();
-}
+void setPaintCaching(bool enabled) { caches().enabled = enabled; }
 
 void releasePaintCaches() {
     PaintCaches& c = caches();
     c.buffer.reset();
+    c.header = Layer();
+    c.sidebar = Layer();
     c.logo.reset();
     c.logoSource.reset();
 }
 
 void setPaintTimings(PaintTimings* sink) { caches().timings = sink; }
+
+namespace {
+
+void setPaintModes(Gdiplus::Graphics& graphics) {
+    graphics.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
+    graphics.SetTextRenderingHint(Gdiplus::TextRenderingHintClearTypeGridFit);
+    graphics.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
+}
+
+void fillBackground(HDC dc, const RECT& rect) {
+    ScopedGdiObject background(CreateSolidBrush(kBackground));
+    FillRect(dc, &rect, static_cast<HBRUSH>(background.get()));
+}
+
+// Brings the layer up to date with key (drawing it with draw when it is not) and copies
+// its area into dc. False when the layer cannot be made; then nothing was copied.
+bool copyLayer(Layer& layer, HDC target, HDC dc, const RECT& area, int w, int h, const std::wstring& key,
+               const std::function<void(Gdiplus::Graphics&, HDC)>& draw) {
+    if (!layer.buffer || !layer.buffer->fits(target, w, h)) {
+        layer.buffer.reset();
+        layer.buffer = std::make_unique<BackBuffer>(target, w, h);
+        layer.key.clear();
+        if (!layer.buffer->usable()) {
+            layer.buffer.reset();
+            return false;
+        }
+    }
+    HDC layerDc = layer.buffer->dc();
+    if (layer.key.empty() || layer.key != key) {
+        fillBackground(layerDc, area);
+        const int oldMode = SetBkMode(layerDc, TRANSPARENT);
+        {
+            Gdiplus::Graphics graphics(layerDc);
+            setPaintModes(graphics);
+            draw(graphics, layerDc);
+        }
+        SetBkMode(layerDc, oldMode);
+        layer.key = key;
+    }
+    BitBlt(dc, area.left, area.top, area.right - area.left, area.bottom - area.top, layerDc, area.left, area.top,
+           SRCCOPY);
+    return true;
+}
+
+std::wstring headerKey(int w, const PaintFrame& frame) {
+    const int hover = gApp.hoverValid && gApp.hoverKind >= HitMinimize && gApp.hoverKind <= HitSettingsTool
+                          ? gApp.hoverKind
+                          : 0;
+    wchar_t key[96];
+    std::swprintf(key, 96, L"%d|%d|%d|%d|%d|%d|%p", w, frame.maximized ? 1 : 0, hover, gApp.viewMode == 1 ? 1 : 0,
+                  activeDownloadCount(frame.tasks), static_cast<int>(gApp.logoState),
+                  static_cast<const void*>(gApp.logoImage.get()));
+    return key;
+}
+
+std::wstring sidebarKey(int h, const SidebarGeometry& g, const PaintFrame& frame) {
+    const int hover = gApp.hoverValid && gApp.hoverKind == HitSidebarRow ? gApp.hoverId : -1;
+    wchar_t key[96];
+    std::swprintf(key, 96, L"%p|%d|%d|%d|%d|", static_cast<const void*>(frame.lists.get()), h, g.scroll, hover,
+                  gApp.viewMode == 0 ? 1 : 0);
+    return key + gApp.selectedCategoryId;
+}
+
+}  // namespace
 
 void paintMainViewFrame(HDC hdc, const RECT& clientRect, const PaintFrame& frame) {
     gApp.hitRects.clear();
@@ -508,23 +605,39 @@ void paintMainViewFrame(HDC hdc, const RECT& clientRect, const PaintFrame& frame
         return;
     }
     HDC dc = buffer->dc();
-    {
-        ScopedGdiObject background(CreateSolidBrush(kBackground));
-        const RECT all = rectOf(0, 0, w, h);
-        FillRect(dc, &all, static_cast<HBRUSH>(background.get()));
-    }
+    fillBackground(dc, rectOf(0, 0, w, h));
     const int oldMode = SetBkMode(dc, TRANSPARENT);
     {
         Gdiplus::Graphics graphics(dc);
-        graphics.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
-        graphics.SetTextRenderingHint(Gdiplus::TextRenderingHintClearTypeGridFit);
-        graphics.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
+        setPaintModes(graphics);
         clock.lap(&PaintTimings::buffer);
 
-        paintHeader(graphics, dc, w, frame);
+        const RECT headerArea = rectOf(0, 0, w, std::min(h, kHeaderH));
+        const auto drawHeader = [&](Gdiplus::Graphics& g, HDC target) { paintHeader(&g, target, w, frame); };
+        const size_t mark = gApp.hitRects.size();
+        if (c.enabled && copyLayer(c.header, hdc, dc, headerArea, w, kHeaderH, headerKey(w, frame), drawHeader)) {
+            gApp.hitRects.resize(mark);  // a redrawn layer recorded them already
+            paintHeader(nullptr, dc, w, frame);
+        } else {
+            drawHeader(graphics, dc);
+        }
         clock.lap(&PaintTimings::header);
-        paintSidebar(graphics, dc, h, frame);
+
+        const SidebarGeometry geometry = sidebarGeometry(h, sidebarRowCount(frame), gApp.sidebarScroll);
+        gApp.sidebarScroll = geometry.scroll;
+        recordSidebar(geometry, h, sidebarRowCount(frame));
+        const auto drawSide = [&](Gdiplus::Graphics& g, HDC target) { drawSidebar(g, target, h, geometry, frame); };
+        const RECT sidebarArea = rectOf(0, std::min(h, kHeaderH), kSidebarW + 1, h);
+        if (c.sidebar.lists.lock() != frame.lists) {
+            c.sidebar.key.clear();
+            c.sidebar.lists = frame.lists;
+        }
+        if (!c.enabled || !copyLayer(c.sidebar, hdc, dc, sidebarArea, kSidebarW + 1, h,
+                                     sidebarKey(h, geometry, frame), drawSide)) {
+            drawSide(graphics, dc);
+        }
         clock.lap(&PaintTimings::sidebar);
+
         paintContent(graphics, dc, w, h, frame);
         clock.lap(&PaintTimings::content);
         paintToast(graphics, dc, w, frame);

@@ -58,9 +58,10 @@ CatalogSection catalogSection(const CatalogLists& lists, const std::wstring& sel
 // cannot be decoded. The first paint stores the result in gApp (decoded once per run).
 std::shared_ptr<Gdiplus::Bitmap> loadLogoImage(HMODULE module);
 
-// Paint caches: the back buffer of the last client size and the logo scaled to its box.
-// Both are made once and reused while the size (and the logo) stay the same. Disabling
-// them makes every paint build its own, as a baseline for measurements.
+// Paint caches: the back buffer of the last client size, the logo scaled to its box, and
+// the header and sidebar as last drawn (copied while the state they show is unchanged).
+// Disabling them makes every paint draw everything itself, as a baseline for measurements;
+// what they hold stays until releasePaintCaches and is checked again when they are enabled.
 void setPaintCaching(bool enabled);
 void releasePaintCaches();  // frees what the caches hold (tests of leaked objects)
 
