@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <sstream>
 #include <vector>
 
@@ -88,8 +89,8 @@ protected:
         return task;
     }
 
-    // Pumps this thread's messages until every accepted task has left Installing; the number
-    // of WM_APP+1 that reached the window.
+    // Pumps this thread's messages until every accepted task has left Installing and its
+    // WM_APP+1 (posted right after the state is set) has arrived; the number that arrived.
     int waitForAll(DWORD timeoutMs = 120000) {
         int notified = 0;
         DWORD start = GetTickCount();
@@ -100,7 +101,7 @@ protected:
                 else DispatchMessageW(&msg);
             }
             EnumWindows(closeErrorBox, 0);
-            bool done = true;
+            bool done = notified >= static_cast<int>(tasks.size());
             for (auto& t : tasks) done = done && t->state.load() != TaskState::Installing;
             if (done || GetTickCount() - start > timeoutMs) return notified;
             MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
@@ -123,10 +124,9 @@ TEST_F(InstallQueue, TwoAcceptedBackToBackRunOneAfterTheOtherEachJudgedByItsOwnC
     EXPECT_TRUE(a.exists());
     std::vector<LogEvent> log = readOrderLog();
     expectOneAfterAnother(log, {"KVTestQueueA", "KVTestQueueFail"}, {0});
-    std::printf("queue: A %llu-%llu ms, Fail %llu-%llu ms\n", 0ull,
-                static_cast<unsigned long long>(log.size() == 4 ? log[1].tick - log[0].tick : 0),
-                static_cast<unsigned long long>(log.size() == 4 ? log[2].tick - log[0].tick : 0),
-                static_cast<unsigned long long>(log.size() == 4 ? log[3].tick - log[0].tick : 0));
+    std::string times;
+    for (const LogEvent& e : log) times += " " + e.key + " " + e.event + " +" + std::to_string(e.tick - log[0].tick) + " ms";
+    std::printf("queue:%s\n", times.c_str());
 }
 
 TEST_F(InstallQueue, CancelledInstallerQueuedBehindOneThatRegistersIsNotReportedInstalled) {
