@@ -51,6 +51,8 @@ int textWidth(HDC hdc, const std::wstring& text, HFONT font);
 // The icon bitmap when ready, otherwise the tinted placeholder with the first letter;
 // starts the icon fetch for a never-requested icon. app may be null.
 void drawAppIcon(Gdiplus::Graphics& graphics, const App* app, const RECT& rect, const PaintFrame& frame);
+// Scaled icon copies on (the default) or off, to measure what they save.
+void setIconPaintCaching(bool enabled);
 void drawToolButton(Gdiplus::Graphics& graphics, HDC hdc, const RECT& rect, const std::wstring& label,
                     bool gearGlyph, bool hovered, bool active);
 
