@@ -372,7 +372,10 @@ void paintToast(Gdiplus::Graphics& graphics, HDC dc, int w, const PaintFrame& fr
     }
     const RECT toast = rectOf((w - 360) / 2, 80, (w + 360) / 2, 122);
     fillRoundRect(graphics, toast, 20, toastFill(gApp.toastKind));
-    drawText(dc, gApp.toastText, toast, gApp.fontToast, kWhite,
+    // The text keeps clear of the pill's rounded ends, so a long message's first character
+    // and its ellipsis stay on the fill.
+    const RECT text = rectOf(toast.left + 16, toast.top, toast.right - 16, toast.bottom);
+    drawText(dc, gApp.toastText, text, gApp.fontToast, kWhite,
              DT_SINGLELINE | DT_VCENTER | DT_CENTER | DT_END_ELLIPSIS | DT_NOPREFIX);
 }
 
