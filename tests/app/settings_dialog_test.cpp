@@ -110,7 +110,9 @@ TEST_F(SettingsDialog, OpensCentredAndModalWithItsControls) {
         EXPECT_EQ(c.top, e.y);
         EXPECT_EQ(c.right - c.left, e.w);
         EXPECT_EQ(c.bottom - c.top, e.h);
-        if (e.id) EXPECT_EQ(GetDlgCtrlID(child), e.id);
+        if (e.id) {
+            EXPECT_EQ(GetDlgCtrlID(child), e.id);
+        }
         EXPECT_EQ((GetWindowLongPtrW(child, GWL_STYLE) & WS_TABSTOP) != 0, e.tabStop);
         const LOGFONTW lf = fontOf(child);
         EXPECT_EQ(lf.lfHeight, -e.fontHeight);
