@@ -32,6 +32,11 @@ struct KeyboardState {
     DWORD namedTick = 0;
     uint32_t toastTickAnnounced = 0;
     std::wstring toastAnnounced;
+
+    // Paints so far, and the one the order was last built for: a screen reader walking
+    // many children between two paints gets them without rebuilding the order each time.
+    unsigned paints = 0;
+    unsigned settledPaint = ~0u;
 };
 
 KeyboardState& keyboard() {
@@ -77,6 +82,7 @@ SIZE clientSize(HWND window) {
 // The order over the current areas; focus follows a vanished area to its neighbour.
 void settle(const FocusInput& in) {
     KeyboardState& k = keyboard();
+    k.settledPaint = k.paints;
     std::vector<FocusItem> order = focusOrder(in);
     const FocusKey kept = keepFocus(k.order, order, k.focus);
     if (kept != k.focus) k.focusEventDue = kept.kind != 0;
@@ -113,6 +119,7 @@ public:
     HWND window() const override { return window_; }
 
     std::vector<AccessItem> children() override {
+        if (keyboard().settledPaint != keyboard().paints) settle(liveInput(window_));
         auto lists = gApp.catalog.lists();
         const auto tasks = DownloadManager::instance().snapshot();
         return accessItems(keyboard().order, keyboard().focus, accessFacts(window_, lists.get(), &tasks));
@@ -270,12 +277,15 @@ LRESULT onGetObject(HWND window, WPARAM wParam, LPARAM lParam) {
 
 void announceAfterPaint(HWND window) {
     KeyboardState& k = keyboard();
+    const bool toastDue =
+        !gApp.toastText.empty() && (gApp.toastTick != k.toastTickAnnounced || gApp.toastText != k.toastAnnounced);
+    if (toastDue && k.settledPaint != k.paints) settle(liveInput(window));
     const int index = findFocus(k.order, k.focus);
     if (k.focusEventDue) {
         k.focusEventDue = false;
         if (index >= 0) NotifyWinEvent(EVENT_OBJECT_FOCUS, window, OBJID_CLIENT, index + 1);
     }
-    if (!gApp.toastText.empty() && (gApp.toastTick != k.toastTickAnnounced || gApp.toastText != k.toastAnnounced)) {
+    if (toastDue) {
         k.toastTickAnnounced = gApp.toastTick;
         k.toastAnnounced = gApp.toastText;
         NotifyWinEvent(EVENT_SYSTEM_ALERT, window, OBJID_CLIENT, static_cast<LONG>(k.order.size() + 1));
@@ -302,6 +312,7 @@ void releaseAccessibility() { keyboard().host.reset(); }
 
 void paintFocusRing(Gdiplus::Graphics& graphics, const PaintFrame& frame, int width, int height) {
     KeyboardState& k = keyboard();
+    ++k.paints;
     if ((k.focus.kind == 0 && !k.ring) || !frame.lists) return;  // a mouse-only session pays nothing here
     settle(focusInput(width, height, *frame.lists, frame.tasks));
     if (!k.ring) return;

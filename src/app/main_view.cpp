@@ -6,6 +6,7 @@
 #include <cwctype>
 #include <functional>
 
+#include "app/keyboard.h"
 #include "download/format.h"
 #include "download/manager.h"
 #include "scoped.h"
@@ -645,6 +646,7 @@ void paintMainViewFrame(HDC hdc, const RECT& clientRect, const PaintFrame& frame
         clock.lap(&PaintTimings::content);
         paintToast(graphics, dc, w, frame);
         paintBanner(graphics, dc, w, h, frame);
+        paintFocusRing(graphics, frame, w, h);  // last, over everything; only after a key moved the focus
         graphics.Flush(Gdiplus::FlushIntentionSync);
         clock.lap(&PaintTimings::overlays);
     }

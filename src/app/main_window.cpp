@@ -5,6 +5,7 @@
 
 #include "app/app_state.h"
 #include "app/install_flow.h"
+#include "app/keyboard.h"
 #include "app/main_view.h"
 #include "app/settings_dialog.h"
 #include "app/shadow.h"
@@ -112,6 +113,7 @@ LRESULT onPaint(HWND window) {
     GetClientRect(window, &client);
     if (dc) paintMainView(dc, client);
     EndPaint(window, &ps);
+    announceAfterPaint(window);
 
     SetPropW(window, kPaintCountProp, reinterpret_cast<HANDLE>(++paintCount));
     if (!catalogFrameSeen && !gApp.catalogLoading && !gApp.catalogLoadFailed && gApp.viewMode == 0 &&
@@ -300,6 +302,8 @@ void pressHitRect(HWND window, int kind, int id) {
 
 LRESULT onLButtonDown(HWND window, LPARAM lParam) {
     const POINT p = clientPoint(lParam);
+    const HitRect* under = hitRectAt(gApp.hitRects, p.x, p.y);
+    onMousePress(under ? under->kind : 0, under ? under->id : 0);
     if (pressScrollbars(window, p)) return 0;
     if (const HitRect* hit = hitRectAt(gApp.hitRects, p.x, p.y)) {
         // The action may repaint and so rebuild hitRects: take the values first.
@@ -382,6 +386,7 @@ void showToast(const std::wstring& text, int kind) {
 }
 
 bool registerMainWindowClass(HINSTANCE instance) {
+    setAreaPress(pressHitRect);  // keys and screen readers press areas the way the mouse does
     WNDCLASSW wc = {};
     wc.lpfnWndProc = mainWindowProc;
     wc.hInstance = instance;
@@ -400,6 +405,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         case WM_DESTROY:
             return onDestroy(window);
         case WM_NCDESTROY:
+            releaseAccessibility();
             onNcDestroy(window);
             return DefWindowProcW(window, message, wParam, lParam);
         case WM_SIZE:
@@ -451,6 +457,10 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             return 0;
         case kMsgCatalogLoaded:
             return onCatalogLoaded(wParam);
+        case WM_KEYDOWN:
+            return onKeyboardKey(window, wParam) ? 0 : DefWindowProcW(window, message, wParam, lParam);
+        case WM_GETOBJECT:
+            return onGetObject(window, wParam, lParam);
         default:
             return DefWindowProcW(window, message, wParam, lParam);
         }
