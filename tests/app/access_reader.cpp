@@ -3,8 +3,9 @@
 //
 //   access_reader tree  HWND OUT            "count N", then "child I|role|state|name|l,t,w,h"
 //   access_reader press HWND OUT CHILD      "press HRESULT"
-//   access_reader alert HWND OUT READY      out-of-context hook for EVENT_SYSTEM_ALERT; creates
-//                                           the file READY once hooked, writes "alert NAME"
+//   access_reader watch HWND OUT READY EVENT  out-of-context hook for one event; creates
+//                                           the file READY once hooked, writes "event NAME"
+//                                           of the first one that arrives
 //   access_reader after HWND OUT READY GONE holds the object, creates READY, waits for the
 //                                           file GONE, then "after HRESULT" of a call
 //
@@ -12,6 +13,7 @@
 #include <windows.h>
 #include <oleacc.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <string>
@@ -89,22 +91,23 @@ void touch(const std::wstring& path) {
     if (f != INVALID_HANDLE_VALUE) CloseHandle(f);
 }
 
-bool gAlertSeen = false;
+bool gEventSeen = false;
+DWORD gWatched = 0;
 
-void CALLBACK onAlert(HWINEVENTHOOK, DWORD event, HWND window, LONG object, LONG child, DWORD, DWORD) {
-    if (event != EVENT_SYSTEM_ALERT) return;
+void CALLBACK onEvent(HWINEVENTHOOK, DWORD event, HWND window, LONG object, LONG child, DWORD, DWORD) {
+    if (event != gWatched || gEventSeen) return;
     IAccessible* source = nullptr;
     VARIANT id;
     VariantInit(&id);
     if (SUCCEEDED(AccessibleObjectFromEvent(window, static_cast<DWORD>(object), static_cast<DWORD>(child), &source,
                                             &id)) &&
         source) {
-        writeLine("alert " + utf8(nameOf(source, id.vt == VT_I4 ? id.lVal : child)));
+        writeLine("event " + utf8(nameOf(source, id.vt == VT_I4 ? id.lVal : child)));
         source->Release();
     } else {
-        writeLine("alert without an object, child " + std::to_string(child));
+        writeLine("event without an object, child " + std::to_string(child));
     }
-    gAlertSeen = true;
+    gEventSeen = true;
 }
 
 // Pumps messages until done or about 20 s passed.
@@ -138,18 +141,19 @@ int wmain(int argc, wchar_t** argv) {
             writeLine("press " + std::to_string(long(hr)));
         }
         if (object) object->Release();
-    } else if (mode == L"alert" && argc >= 5) {
+    } else if (mode == L"watch" && argc >= 6) {
+        gWatched = static_cast<DWORD>(std::wcstoul(argv[5], nullptr, 0));
         DWORD process = 0;
         GetWindowThreadProcessId(window, &process);
         // From EVENT_MIN, as screen readers hook: Wine tells a thread that winevent hooks
         // exist only for hooks whose range starts there.
-        HWINEVENTHOOK hook =
-            SetWinEventHook(EVENT_MIN, EVENT_SYSTEM_ALERT, nullptr, onAlert, process, 0, WINEVENT_OUTOFCONTEXT);
+        HWINEVENTHOOK hook = SetWinEventHook(EVENT_MIN, std::max<DWORD>(gWatched, EVENT_MIN), nullptr, onEvent,
+                                             process, 0, WINEVENT_OUTOFCONTEXT);
         if (!hook) writeLine("no hook");
         touch(argv[4]);
-        pumpUntil([] { return gAlertSeen; });
+        pumpUntil([] { return gEventSeen; });
         if (hook) UnhookWinEvent(hook);
-        if (!gAlertSeen) writeLine("no alert");
+        if (!gEventSeen) writeLine("no event");
     } else if (mode == L"after" && argc >= 6) {
         IAccessible* object = clientOf(window);
         touch(argv[4]);

@@ -260,6 +260,15 @@ TEST_F(Keyboard, TheRingShowsAfterTabAndAMousePressLeavesTheWindowAsBefore) {
     click(700, 100);  // no area there
     EXPECT_FALSE(focusRingShown());
     EXPECT_TRUE(capture() == before) << "a mouse press brings back the mouse user's window";
+
+    // On the header's gradient the ring is white.
+    ASSERT_TRUE(tabTo(HitDownloadsTool, 0));
+    const std::vector<uint32_t> header = capture();
+    const HitRect* tool = area(HitDownloadsTool, 0);
+    ASSERT_NE(tool, nullptr);
+    const int toolY = (tool->rect.top + tool->rect.bottom) / 2;
+    EXPECT_EQ(at(header, tool->rect.left - 2, toolY), 0xFFFFFFu);
+    EXPECT_NE(at(before, tool->rect.left - 2, toolY), 0xFFFFFFu);
 }
 
 TEST_F(Keyboard, AnotherProcessReadsNamesRolesStatesAndPlaces) {
@@ -320,18 +329,39 @@ TEST_F(Keyboard, AnotherProcessPressesACardButton) {
     EXPECT_EQ(gApp.toastText, L"开始下载：星舟笔记");
 }
 
-TEST_F(Keyboard, AToastRaisesAnAlertThatAnotherProcessHears) {
-    const std::wstring ready = folder / L"alert.ready";
-    const std::vector<std::string> lines = read(L"alert", L"\"" + ready + L"\"", [&] {
-        ASSERT_TRUE(pumpUntil([&] { return GetFileAttributesW(ready.c_str()) != INVALID_FILE_ATTRIBUTES; }));
-        // A thread learns of new winevent hooks with its next message from the server.
-        PostMessageW(window, WM_NULL, 0, 0);
-        pumpFor(100);
-        showToast(L"下载目录已保存", 1);
-        UpdateWindow(window);
-    });
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines[0], "alert " + utf8(L"下载目录已保存"));
+TEST_F(Keyboard, ToastsFocusMovesAndChangedLabelsAreHeardByAnotherProcess) {
+    struct Case {
+        const wchar_t* what;
+        DWORD event;
+        std::function<void()> act;
+        std::wstring heard;
+    } cases[] = {
+        {L"toast", EVENT_SYSTEM_ALERT, [] { showToast(L"下载目录已保存", 1); }, L"下载目录已保存"},
+        {L"focus", EVENT_OBJECT_FOCUS, [this] { PostMessageW(window, WM_KEYDOWN, VK_TAB, 0); }, L"下载管理"},
+        {L"label", EVENT_OBJECT_NAMECHANGE,
+         [this] {
+             ASSERT_TRUE(tabTo(HitCardButton, kNotes));
+             pumpFor(100);
+             addTask(kNotes, L"星舟笔记", TaskState::Installed);
+             InvalidateRect(window, nullptr, FALSE);
+         },
+         L"已安装 星舟笔记 v2.4"},
+    };
+    for (const Case& c : cases) {
+        resetKeyboardFocus();
+        const std::wstring ready = folder / (std::wstring(c.what) + L".ready");
+        const std::vector<std::string> lines =
+            read(L"watch", L"\"" + ready + L"\" " + std::to_wstring(c.event), [&] {
+                ASSERT_TRUE(pumpUntil([&] { return GetFileAttributesW(ready.c_str()) != INVALID_FILE_ATTRIBUTES; }));
+                // A thread learns of new winevent hooks with its next message from the server.
+                PostMessageW(window, WM_NULL, 0, 0);
+                pumpFor(100);
+                c.act();
+                UpdateWindow(window);
+            });
+        ASSERT_FALSE(lines.empty()) << utf8(c.what);
+        EXPECT_EQ(lines[0], "event " + utf8(c.heard)) << utf8(c.what);
+    }
 }
 
 TEST_F(Keyboard, CallsAfterTheWindowClosedFailWithoutACrash) {
