@@ -100,6 +100,9 @@ std::string windowJson(HWND window) {
              static_cast<unsigned long>(GetWindowLongW(window, GWL_STYLE)),
              static_cast<unsigned long>(GetWindowLongW(window, GWL_EXSTYLE)));
     HWND owner = GetWindow(window, GW_OWNER);
+    // The windows just above and just below this one in the Z order.
+    HWND above = GetWindow(window, GW_HWNDPREV);
+    HWND below = GetWindow(window, GW_HWNDNEXT);
     POINT origin = {0, 0};
     ClientToScreen(window, &origin);
     char originText[64];
@@ -107,6 +110,8 @@ std::string windowJson(HWND window) {
     std::string out = std::string("{") + flags + ", \"window\": " + rectJson(frame) + ", \"client\": " + rectJson(client) +
                       ", \"title\": " + quoted(textOf(window)) + ", \"region\": " + regionJson(window, frame) +
                       ", \"owner\": " + std::to_string(static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(owner))) +
+                      ", \"above\": " + std::to_string(static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(above))) +
+                      ", \"below\": " + std::to_string(static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(below))) +
                       originText;
 
     MINMAXINFO limits = {};
