@@ -88,7 +88,7 @@ bool registerShadowClass(HINSTANCE instance) {
 
 HWND createShadowWindow(HINSTANCE instance, HWND mainWindow) {
     RECT r = {};
-    GetWindowRect(mainWindow, &r);
+    if (mainWindow) GetWindowRect(mainWindow, &r);
     gApp.shadowWindow = CreateWindowExW(WS_EX_NOACTIVATE | WS_EX_LAYERED | WS_EX_TOOLWINDOW | WS_EX_TRANSPARENT,
                                         kShadowClass, L"", WS_POPUP, r.left - kShadowMargin, r.top - kShadowMargin,
                                         r.right - r.left + 2 * kShadowMargin, r.bottom - r.top + 2 * kShadowMargin,
@@ -129,10 +129,17 @@ bool renderShadow(int windowWidth, int windowHeight) {
 
 }  // namespace
 
+void prerenderShadow(int windowWidth, int windowHeight) {
+    if (gApp.shadowWindow && renderShadow(windowWidth, windowHeight))
+        gApp.shadowSize = SIZE{windowWidth + 2 * kShadowMargin, windowHeight + 2 * kShadowMargin};
+}
+
 void updateShadow(HWND window) {
     if (!gApp.shadowWindow || !window) return;
     if (IsIconic(window) || IsZoomed(window) || !IsWindowVisible(window)) {
-        ShowWindow(gApp.shadowWindow, SW_HIDE);
+        // Hidden where it is: ShowWindow(SW_HIDE) would also bring it to the top of the order.
+        SetWindowPos(gApp.shadowWindow, nullptr, 0, 0, 0, 0,
+                     SWP_HIDEWINDOW | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
         return;
     }
     RECT r = {};

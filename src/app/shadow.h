@@ -21,7 +21,10 @@ void premultiplyPixels(uint32_t* pixels, size_t count);
 bool renderShadowPixels(int windowWidth, int windowHeight, uint32_t* pixels);
 
 bool registerShadowClass(HINSTANCE instance);
-// Creates gApp.shadowWindow around the main window's current rectangle (null on failure).
+// Creates gApp.shadowWindow, hidden, around the main window's current rectangle or, with no
+// main window yet, empty until updateShadow places it (null on failure).
 HWND createShadowWindow(HINSTANCE instance, HWND mainWindow);
+// Renders the shadow for a window of that size ahead of showing it.
+void prerenderShadow(int windowWidth, int windowHeight);
 // Renders the shadow when the size changed and puts it directly below window.
 void updateShadow(HWND window);

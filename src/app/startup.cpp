@@ -45,14 +45,21 @@ bool initWindows(HINSTANCE instance) {
     if (!registerMainWindowClass(instance)) return false;
     registerSettingsClass(instance);
 
+    // The shadow's window is made, and given its layered picture, before the main window so
+    // that it starts out beneath it in the display server's stacking too: Wine's X11 driver
+    // only ever raises windows there (and makes a layered window's X window anew at its first
+    // picture), so a shadow made later stays above the main window and is moved back above it
+    // in the window order whenever it is exposed.
     const WindowRect r = mainWindowRect(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+    const bool shadow = registerShadowClass(instance) && createShadowWindow(instance, nullptr);
+    if (shadow) prerenderShadow(r.width, r.height);
     HWND window = CreateWindowExW(WS_EX_APPWINDOW, kMainWindowClass, kMainWindowTitle, WS_POPUP | WS_OVERLAPPEDWINDOW,
                                   r.x, r.y, r.width, r.height, nullptr, nullptr, instance, nullptr);
     if (!window) return false;
     ShowWindow(window, SW_SHOW);
     UpdateWindow(window);
 
-    if (registerShadowClass(instance) && createShadowWindow(instance, window)) updateShadow(window);
+    if (shadow) updateShadow(window);
     return true;
 }
 
