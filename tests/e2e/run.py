@@ -121,6 +121,9 @@ class Run:
         self.catalog.build()
         catalog_setup(self.catalog)
         self.download_dir = s.drive_c("kv-e2e", self.group)
+        # A configured folder is created one level deep only: its parent must exist, as it
+        # would on a user's machine, whichever group runs first in a fresh prefix.
+        os.makedirs(s.drive_c("kv-e2e"), exist_ok=True)
         self.facts_call_forget()
         s.write_config(self.server.base, CHANNEL, "C:\\kv-e2e\\" + self.group)
         self.baseline = s.capture()
@@ -290,6 +293,14 @@ def wheel_and_thumb_drags(r):
 
 
 def maximize_and_restore(r):
+    # On a bare X server Wine's X11 driver undoes the maximize of a managed window: no window
+    # manager confirms the X state, so the driver sends SC_RESTORE itself ~70 ms later and
+    # leaves the window at (-4,-4) 1188x807. A window manager, or Windows, keeps it. The
+    # window's own handling (IsZoomed, no region, shadow hidden, restore) is covered in
+    # process by window_tests; here only a window manager would make the check meaningful.
+    if not os.environ.get("KV_E2E_WINDOW_MANAGER"):
+        r.log("skip maximize_and_restore: no window manager on this display")
+        return
     r.click_client(W - 69, 32)
     f = r.wait_for("window maximized", lambda: (lambda f: f if f["main"] and f["main"]["zoomed"] else None)(
         r.session.facts()))
