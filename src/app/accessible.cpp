@@ -57,6 +57,14 @@ std::wstring panelButtonName(int kind, int id, const NameFacts& facts) {
 }
 
 // Every method answers through this: no exception leaves a COM method.
+// The child id (1-based) of the first area whose state has the flag, or 0 when none has it.
+long firstChildWith(const std::vector<AccessItem>& items, DWORD flag) {
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (items[i].state & flag) return static_cast<long>(i + 1);
+    }
+    return 0;
+}
+
 template <typename F>
 HRESULT guarded(F&& body) {
     try {
@@ -202,13 +210,10 @@ public:
             VariantInit(focus);
             std::shared_ptr<AccessHost> host;
             if (!connected(host)) return CO_E_OBJNOTCONNECTED;
-            const std::vector<AccessItem> items = host->children();
-            for (size_t i = 0; i < items.size(); ++i) {
-                if (items[i].state & STATE_SYSTEM_FOCUSED) {
-                    focus->vt = VT_I4;
-                    focus->lVal = static_cast<long>(i + 1);
-                    return S_OK;
-                }
+            if (const long child = firstChildWith(host->children(), STATE_SYSTEM_FOCUSED)) {
+                focus->vt = VT_I4;
+                focus->lVal = child;
+                return S_OK;
             }
             if (GetFocus() == host->window()) {
                 focus->vt = VT_I4;
@@ -223,13 +228,10 @@ public:
             VariantInit(selection);
             std::shared_ptr<AccessHost> host;
             if (!connected(host)) return CO_E_OBJNOTCONNECTED;
-            const std::vector<AccessItem> items = host->children();
-            for (size_t i = 0; i < items.size(); ++i) {
-                if (items[i].state & STATE_SYSTEM_SELECTED) {
-                    selection->vt = VT_I4;
-                    selection->lVal = static_cast<long>(i + 1);
-                    return S_OK;
-                }
+            if (const long child = firstChildWith(host->children(), STATE_SYSTEM_SELECTED)) {
+                selection->vt = VT_I4;
+                selection->lVal = child;
+                return S_OK;
             }
             return S_FALSE;
         });

@@ -8,12 +8,12 @@ HFONT createUiFont(int height, int weight) {
 }
 
 bool createFonts(AppState& state) {
-    struct Spec {
+    struct FontRecipe {
         HFONT AppState::*field;
         int height;
         int weight;
     };
-    static const Spec specs[] = {
+    static const FontRecipe recipes[] = {
         {&AppState::fontHeadline, 22, 700}, {&AppState::fontTitle, 19, 700},  {&AppState::fontSmall, 13, 400},
         {&AppState::fontName, 16, 700},     {&AppState::fontBody, 14, 400},   {&AppState::fontMeta, 13, 400},
         {&AppState::fontButton, 14, 400},   {&AppState::fontSection, 20, 700}, {&AppState::fontSidebar, 18, 400},
@@ -21,9 +21,9 @@ bool createFonts(AppState& state) {
         {&AppState::fontTool, 15, 400},
     };
     bool all = true;
-    for (const Spec& spec : specs) {
-        state.*spec.field = createUiFont(spec.height, spec.weight);
-        all = all && state.*spec.field != nullptr;
+    for (const FontRecipe& recipe : recipes) {
+        state.*recipe.field = createUiFont(recipe.height, recipe.weight);
+        all = all && state.*recipe.field != nullptr;
     }
     return all;
 }

@@ -29,22 +29,22 @@ constexpr COLORREF kSidebarBg = RGB(0xFA, 0xFB, 0xFD);
 
 COLORREF rgbOf(uint32_t argb) { return RGB((argb >> 16) & 0xFF, (argb >> 8) & 0xFF, argb & 0xFF); }
 
-struct AppSpec {
+struct AppFixture {
     int id;
     std::wstring name;
     std::vector<std::wstring> categoryIds;
 };
 
 std::shared_ptr<CatalogLists> makeLists(const std::vector<std::pair<std::wstring, std::wstring>>& categories,
-                                        const std::vector<AppSpec>& apps = {}) {
+                                        const std::vector<AppFixture>& apps = {}) {
     auto lists = std::make_shared<CatalogLists>();
     for (const auto& c : categories) lists->categories.push_back(Category{c.first, c.second});
-    for (const AppSpec& spec : apps) {
+    for (const AppFixture& fixture : apps) {
         App app;
-        app.id = spec.id;
-        app.name = spec.name;
+        app.id = fixture.id;
+        app.name = fixture.name;
         app.version = L"1.0";
-        app.categoryIds = spec.categoryIds;
+        app.categoryIds = fixture.categoryIds;
         app.description = L"说明";
         app.hasPackage = true;
         app.packageSize = 1 << 20;
@@ -761,8 +761,8 @@ HBITMAP makeIcon(int seed) {
 }
 
 std::shared_ptr<CatalogLists> busyLists() {
-    std::vector<AppSpec> apps;
-    for (int i = 0; i < 12; ++i) apps.push_back(AppSpec{i + 1, L"应用" + std::to_wstring(i), {L"c0"}});
+    std::vector<AppFixture> apps;
+    for (int i = 0; i < 12; ++i) apps.push_back(AppFixture{i + 1, L"应用" + std::to_wstring(i), {L"c0"}});
     auto lists = makeLists({}, apps);
     for (int i = 0; i < 13; ++i) lists->categories.push_back(Category{L"c" + std::to_wstring(i), L"办公" + std::to_wstring(i)});
     for (size_t i = 0; i < lists->apps.size(); ++i) {
