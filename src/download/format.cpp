@@ -7,18 +7,67 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <memory>
 #include <mutex>
+#include <new>
+
+#include "scoped.h"
 
 namespace {
 
-// Written on the user-interface thread, read by runner threads: every access copies
-// the whole string under the lock.
-std::mutex overrideLock;
-std::wstring downloadDirOverride;
+// Written on the user-interface thread and by the folder workers, read by runner threads:
+// every access copies the whole string under the lock. Never destroyed, because runner
+// threads may still read it while the process runs its exit handlers.
+struct FolderSetting {
+    std::mutex lock;
+    std::wstring configured;
+    std::wstring defaultFolder;  // empty until found
+};
 
-std::wstring readOverride() {
-    std::lock_guard<std::mutex> lock(overrideLock);
-    return downloadDirOverride;
+FolderSetting& folderSetting() {
+    static FolderSetting* setting = new FolderSetting;
+    return *setting;
+}
+
+std::wstring findDefaultFolder() {
+    std::wstring base;
+    PWSTR known = nullptr;
+    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Downloads, 0, nullptr, &known)) && known) base = known;
+    CoTaskMemFree(known);
+    if (base.empty()) {
+        wchar_t buf[MAX_PATH] = {};
+        if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES_COMMONX86, nullptr, SHGFP_TYPE_CURRENT, buf)))
+            base = buf;
+    }
+    if (!base.empty()) return base + L"\\星舟软件管家";
+
+    wchar_t module[MAX_PATH] = {};
+    DWORD len = GetModuleFileNameW(nullptr, module, MAX_PATH);
+    std::wstring self(module, len < MAX_PATH ? len : MAX_PATH);
+    size_t cut = self.find_last_of(L"\\/");
+    if (cut == std::wstring::npos) return L".";
+    return self.substr(0, cut);
+}
+
+struct RefreshJob {
+    HWND window;
+    UINT message;
+};
+
+DWORD WINAPI refreshThread(void* param) {
+    std::unique_ptr<RefreshJob> job(static_cast<RefreshJob*>(param));
+    try {
+        std::wstring configured;
+        {
+            FolderSetting& s = folderSetting();
+            std::lock_guard<std::mutex> lock(s.lock);
+            configured = s.configured;
+        }
+        ensureDownloadDirectory(configured);
+    } catch (...) {
+    }
+    if (job->window) PostMessageW(job->window, job->message, 0, 0);
+    return 0;
 }
 
 std::wstring printed(const wchar_t* format, ...) {
@@ -37,38 +86,44 @@ std::wstring printed(const wchar_t* format, ...) {
 void setDownloadDirectory(const std::wstring& path) {
     std::wstring p = path;
     while (!p.empty() && p.back() == L'\\') p.pop_back();
-    std::lock_guard<std::mutex> lock(overrideLock);
-    downloadDirOverride = p;
+    FolderSetting& s = folderSetting();
+    std::lock_guard<std::mutex> lock(s.lock);
+    s.configured = p;
 }
 
 std::wstring downloadDirectory() {
-    std::wstring configured = readOverride();
-    if (!configured.empty()) {
-        CreateDirectoryW(configured.c_str(), nullptr);
-        return configured;
-    }
+    FolderSetting& s = folderSetting();
+    std::lock_guard<std::mutex> lock(s.lock);
+    return s.configured.empty() ? s.defaultFolder : s.configured;
+}
 
-    std::wstring base;
-    PWSTR known = nullptr;
-    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Downloads, 0, nullptr, &known)) && known) base = known;
-    CoTaskMemFree(known);
-    if (base.empty()) {
-        wchar_t buf[MAX_PATH] = {};
-        if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES_COMMONX86, nullptr, SHGFP_TYPE_CURRENT, buf)))
-            base = buf;
+std::wstring ensureDownloadDirectory(const std::wstring& folder) {
+    std::wstring dir = folder;
+    if (dir.empty()) {
+        FolderSetting& s = folderSetting();
+        {
+            std::lock_guard<std::mutex> lock(s.lock);
+            dir = s.defaultFolder;
+        }
+        if (dir.empty()) {
+            dir = findDefaultFolder();
+            std::lock_guard<std::mutex> lock(s.lock);
+            s.defaultFolder = dir;
+        }
     }
-    if (!base.empty()) {
-        std::wstring dir = base + L"\\星舟软件管家";
-        CreateDirectoryW(dir.c_str(), nullptr);
-        return dir;
-    }
+    CreateDirectoryW(dir.c_str(), nullptr);
+    return dir;
+}
 
-    wchar_t module[MAX_PATH] = {};
-    DWORD len = GetModuleFileNameW(nullptr, module, MAX_PATH);
-    std::wstring self(module, len < MAX_PATH ? len : MAX_PATH);
-    size_t cut = self.find_last_of(L"\\/");
-    if (cut == std::wstring::npos) return L".";
-    return self.substr(0, cut);
+bool refreshDownloadDirectory(HWND window, UINT message) {
+    auto* job = new (std::nothrow) RefreshJob{window, message};
+    if (!job) return false;
+    ScopedHandle thread(CreateThread(nullptr, 0, refreshThread, job, 0, nullptr));
+    if (!thread) {
+        delete job;
+        return false;
+    }
+    return true;
 }
 
 std::wstring formatSize(int64_t bytes) {

@@ -38,9 +38,9 @@ DownloadManager& DownloadManager::instance() {
     return *manager;
 }
 
-void DownloadManager::post(UINT message, WPARAM wParam) {
+void DownloadManager::post(UINT message, WPARAM wParam, LPARAM lParam) {
     HWND w = window.load();
-    if (w) PostMessageW(w, message, wParam, 0);
+    if (w) PostMessageW(w, message, wParam, lParam);
 }
 
 void DownloadManager::start(int32_t appId, const std::wstring& name, const std::string& url, const std::string& md5,
@@ -53,11 +53,14 @@ void DownloadManager::start(int32_t appId, const std::wstring& name, const std::
 
     auto task = std::make_shared<Task>();
     task->appId = appId;
+    task->generation = nextGeneration.fetch_add(1);
     task->name = name;
     task->url = url;
     task->md5 = md5;
     task->totalBytes = packageSize;
-    task->setPaths(downloadDirectory() + L"\\" + sanitizeFileName(name) + L".exe");
+    // Fixed now: a folder chosen later in the settings is for later downloads.
+    task->directory = downloadDirectory();
+    task->setPaths(task->directory + L"\\" + sanitizeFileName(name) + L".exe");
 
     {
         std::lock_guard<std::mutex> lock(tasksLock);
@@ -82,9 +85,12 @@ void DownloadManager::cancel(int32_t appId) {
     auto it = tasks.find(appId);
     if (it == tasks.end()) return;
     Task& t = *it->second;
-    if (!isActive(t.state.load())) return;
+    // The runner may finish at this very moment: the cancel counts only if it comes first.
+    TaskState s = t.state.load();
+    while (isActive(s) && !t.state.compare_exchange_weak(s, TaskState::Cancelled)) {
+    }
+    if (!isActive(s)) return;
     t.cancelRequested = true;
-    t.state = TaskState::Cancelled;
     post(WM_DOWNLOAD_CHANGED);
 }
 
@@ -100,12 +106,16 @@ bool DownloadManager::install(int32_t appId) {
             return false;
         task = it->second;
     }
+    const TaskState before = task->state.load();
     // Installing at once, also while it waits in the install queue behind another installer.
+    task->installStarted = false;
+    task->setError(std::wstring());
     task->state = TaskState::Installing;
     post(WM_DOWNLOAD_CHANGED);
     if (!startInstallerRunner(task, window.load())) {
-        task->state = TaskState::Completed;
+        task->state = before;
         post(WM_DOWNLOAD_CHANGED);
+        return false;
     }
     return true;
 }
@@ -130,13 +140,20 @@ void DownloadManager::clearFinished() {
     {
         std::lock_guard<std::mutex> lock(tasksLock);
         for (auto it = tasks.begin(); it != tasks.end();) {
-            TaskState s = it->second->state.load();
-            if (s == TaskState::Failed || s == TaskState::Cancelled) DeleteFileW(it->second->getPartPath().c_str());
-            if (s == TaskState::Completed || s == TaskState::Failed || s == TaskState::Cancelled ||
-                s == TaskState::Installed || s == TaskState::InstallFailed)
-                it = tasks.erase(it);
-            else
+            Task& t = *it->second;
+            TaskState s = t.state.load();
+            const bool finished = s == TaskState::Completed || s == TaskState::Failed || s == TaskState::Cancelled ||
+                                  s == TaskState::Installed || s == TaskState::InstallFailed;
+            if (!finished) {
                 ++it;
+                continue;
+            }
+            // Marked before the part file is looked at: a cancelled runner that creates its
+            // part file just now sees the mark and deletes the file itself.
+            t.cleared = true;
+            if ((s == TaskState::Failed || s == TaskState::Cancelled) && t.partCreated)
+                DeleteFileW(t.getPartPath().c_str());
+            it = tasks.erase(it);
         }
     }
     post(WM_DOWNLOAD_CHANGED);
@@ -184,6 +201,8 @@ std::map<int32_t, TaskInfo> DownloadManager::snapshot() {
         info.isArchive = t.isArchive.load();
         info.errorText = t.getError();
         info.retryCount = t.retryCount.load();
+        info.generation = t.generation;
+        info.installWaiting = t.installWaiting.load();
         out.emplace(entry.first, std::move(info));
     }
     return out;

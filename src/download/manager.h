@@ -1,7 +1,8 @@
 // The download manager: one job per catalog application, each run on its own thread.
 // The user interface starts, cancels, installs, reveals and clears jobs, and reads them
 // only through snapshot(). Changes are announced by posting WM_APP+1 to `window`;
-// a finished download also posts WM_APP+2 (wParam = application id).
+// a finished download also posts WM_APP+2 (wParam = application id, lParam = the job's
+// generation, so a message that arrives after the job was replaced is known as stale).
 // Lock order: tasksLock before a job's errorLock; urlLock, pathLock and slotLock alone.
 #pragma once
 
@@ -35,6 +36,7 @@ public:
     void start(int32_t appId, const std::wstring& name, const std::string& url, const std::string& md5,
                int64_t packageSize);
     void cancel(int32_t appId);
+    // False when the job does not qualify or no installer could be queued for it.
     bool install(int32_t appId);
     void openInFolder(int32_t appId);
     void clearFinished();
@@ -49,11 +51,12 @@ public:
     void run(std::shared_ptr<Task> task);
     bool downloadPart(Task* task, int64_t start, int64_t end, bool useRange, bool allowFullBody);
 
-    void post(UINT message, WPARAM wParam = 0);
+    void post(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
 
 private:
     DownloadManager() = default;
     void fail(Task* task, const std::wstring& text);
+    std::atomic<uint64_t> nextGeneration{1};
 };
 
 constexpr int32_t kMaxRequestsInFlight = 6;

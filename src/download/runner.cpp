@@ -1,6 +1,5 @@
 // The runner: probe, size, name, part file, transfer, digest, archive sniffing, final move.
-#include <mutex>
-#include <set>
+#include <cwchar>
 #include <vector>
 
 #include "download/format.h"
@@ -25,40 +24,20 @@ std::string sniffArchive(const std::wstring& path) {
     return archiveTypeFromMagic(head, got);
 }
 
-// Files of the runners now running: two jobs whose files share a name (many installers
-// are called setup.exe) would otherwise write one part file and corrupt each other.
-std::mutex claimsLock;
-std::set<std::wstring> claimedPaths;
-
-std::wstring foldCase(std::wstring s) {
-    if (!s.empty()) CharLowerBuffW(&s[0], static_cast<DWORD>(s.size()));
-    return s;
-}
-
-// Claims the task's file path, numbered "name (2).ext" and on while another runner holds it,
-// until the runner ends.
-class PathClaim {
+// A cancelled job that was cleared from the manager while its runner still ran: nobody
+// shows or clears it any more, so the runner takes its own part file away when it ends.
+class CancelCleanup {
 public:
-    explicit PathClaim(Task* t) {
-        const std::wstring wanted = t->getFilePath();
-        std::wstring path = wanted;
-        {
-            std::lock_guard<std::mutex> lock(claimsLock);
-            for (int n = 2; claimedPaths.count(foldCase(path)) && n < 10000; ++n) path = numberedPath(wanted, n);
-            key_ = foldCase(path);
-            claimedPaths.insert(key_);
-        }
-        if (path != wanted) t->setPaths(path);
+    explicit CancelCleanup(Task* t) : t_(t) {}
+    ~CancelCleanup() {
+        if (t_->state.load() == TaskState::Cancelled && t_->cleared && t_->partCreated)
+            DeleteFileW(t_->getPartPath().c_str());
     }
-    ~PathClaim() {
-        std::lock_guard<std::mutex> lock(claimsLock);
-        claimedPaths.erase(key_);
-    }
-    PathClaim(const PathClaim&) = delete;
-    PathClaim& operator=(const PathClaim&) = delete;
+    CancelCleanup(const CancelCleanup&) = delete;
+    CancelCleanup& operator=(const CancelCleanup&) = delete;
 
 private:
-    std::wstring key_;
+    Task* t_;
 };
 
 }  // namespace
@@ -67,8 +46,8 @@ private:
 void DownloadManager::fail(Task* task, const std::wstring& text) {
     TaskState expected = TaskState::Downloading;
     if (!task->state.compare_exchange_strong(expected, TaskState::Failed)) {
-        if (expected != TaskState::Verifying) return;
-        task->state = TaskState::Failed;
+        if (expected != TaskState::Verifying || !task->state.compare_exchange_strong(expected, TaskState::Failed))
+            return;
     }
     task->setError(text);
     post(WM_DOWNLOAD_CHANGED);
@@ -76,6 +55,7 @@ void DownloadManager::fail(Task* task, const std::wstring& text) {
 
 void DownloadManager::run(std::shared_ptr<Task> task) {
     Task* t = task.get();
+    const CancelCleanup cleanup(t);
     const std::wstring url = json::toWide(t->url);
     const std::vector<HttpHeader> probeHeaders{{L"Range", L"bytes=0-0"}};
     const HttpDataSink refuseBody = [](const unsigned char*, unsigned long) { return false; };
@@ -113,9 +93,13 @@ void DownloadManager::run(std::shared_ptr<Task> task) {
         t->effectiveUrl = final;
         nameSource = probe.finalUrl;
     }
-    std::wstring serverName;
-    if (fileNameFromAddress(nameSource, serverName)) t->setPaths(downloadDirectory() + L"\\" + serverName);
-    const PathClaim claim(t);
+    // The folder of the job's acceptance, made here rather than on the window's thread:
+    // on a share that went away this may wait for the network.
+    const std::wstring directory = ensureDownloadDirectory(t->directory);
+    std::wstring fileName;
+    if (!fileNameFromAddress(nameSource, fileName)) fileName = sanitizeFileName(t->name) + L".exe";
+    t->claimPaths(directory + L"\\" + fileName);
+    if (t->cancelRequested) return;
 
     const std::wstring partPath = t->getPartPath();
     const int64_t total = t->totalBytes.load();
@@ -127,6 +111,7 @@ void DownloadManager::run(std::shared_ptr<Task> task) {
             fail(t, L"无法创建下载文件");
             return;
         }
+        t->partCreated = true;
         if (total > 0) {
             // Full size from the start, so writes never grow the file; a size the disk cannot
             // hold fails here rather than after a long transfer.
@@ -166,26 +151,37 @@ void DownloadManager::run(std::shared_ptr<Task> task) {
     t->retryCount = 0;
     post(WM_DOWNLOAD_CHANGED);
 
-    // From here on a cancel is overtaken by the runner's own outcome.
     if (!t->md5.empty()) {
         std::string digest;
         if (fileMd5Hex(partPath, digest)) t->md5Ok = digestMatches(t->md5, digest);
     }
 
     std::wstring filePath = t->getFilePath();
+    FileClaim archiveName;
     const std::string type = sniffArchive(partPath);
     if (!type.empty()) {
         t->isArchive = true;
-        filePath = withExtension(filePath, type);
-        t->setFilePath(filePath);
+        const std::wstring archivePath = withExtension(filePath, type);
+        if (_wcsicmp(archivePath.c_str(), filePath.c_str()) != 0) filePath = archiveName.take(archivePath);
     }
 
+    // A cancel during verification wins: nothing is kept, run or announced.
+    if (t->cancelRequested) {
+        DeleteFileW(partPath.c_str());
+        return;
+    }
     if (!MoveFileExW(partPath.c_str(), filePath.c_str(), MOVEFILE_REPLACE_EXISTING)) {
         fail(t, L"保存文件失败（文件被占用？）");
         return;
     }
+    if (archiveName.held()) t->adoptClaim(std::move(archiveName), filePath);
     t->speed = 0;
-    t->state = TaskState::Completed;
+    expected = TaskState::Verifying;
+    if (!t->state.compare_exchange_strong(expected, TaskState::Completed)) {
+        // Cancelled while the file was being moved.
+        DeleteFileW(filePath.c_str());
+        return;
+    }
     post(WM_DOWNLOAD_CHANGED);
-    post(WM_DOWNLOAD_FINISHED, static_cast<WPARAM>(t->appId));
+    post(WM_DOWNLOAD_FINISHED, static_cast<WPARAM>(t->appId), static_cast<LPARAM>(t->generation));
 }

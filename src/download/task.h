@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 
+#include "download/claims.h"
 #include "scoped.h"
 
 enum class TaskState : int32_t {
@@ -24,14 +25,17 @@ enum class TaskState : int32_t {
 
 struct Task {
     int32_t appId = 0;
+    uint64_t generation = 0;  // unique per started job: tells a late message from the job now shown
     std::wstring name;
     std::string url;  // UTF-8
     std::string md5;  // expected digest text, may be empty
+    std::wstring directory;  // the download folder when the job was accepted; empty = the default
 
     // Written by start() and the runner; read by others through pathLock.
     mutable std::mutex pathLock;
     std::wstring filePath;
     std::wstring partPath;
+    FileClaim fileClaim;  // the name of filePath, held for as long as the job exists
 
     std::atomic<int64_t> totalBytes{0};
     std::atomic<int64_t> downloadedBytes{0};
@@ -47,6 +51,10 @@ struct Task {
 
     std::atomic<int32_t> retryCount{0};
     std::atomic<bool> cancelRequested{false};
+    std::atomic<bool> partCreated{false};  // this job made partPath, so only it may delete it
+    std::atomic<bool> cleared{false};      // taken out of the manager by clearFinished
+    std::atomic<bool> installWaiting{false};  // Installing, but queued behind another installer
+    std::atomic<bool> installStarted{false};  // the installer process of this install has started
     ScopedHandle thread;  // runner thread; nobody waits on it
 
     std::mutex urlLock;
@@ -70,6 +78,21 @@ struct Task {
         filePath = file;
         partPath = file + L".part";
     }
+    // Claims the name of `file` (numbered while another job holds it) and takes the
+    // granted name as this job's paths; returns the file path now used.
+    std::wstring claimPaths(const std::wstring& file) {
+        std::lock_guard<std::mutex> lock(pathLock);
+        filePath = fileClaim.take(file);
+        partPath = filePath + L".part";
+        return filePath;
+    }
+    // The finished file moves to another name (an archive's own extension): the new
+    // name is claimed before the move and the old one let go after it.
+    void adoptClaim(FileClaim&& claim, const std::wstring& file) {
+        std::lock_guard<std::mutex> lock(pathLock);
+        fileClaim = std::move(claim);
+        filePath = file;
+    }
     void setError(const std::wstring& text) {
         std::lock_guard<std::mutex> lock(errorLock);
         errorText = text;
@@ -91,4 +114,6 @@ struct TaskInfo {
     bool isArchive = false;
     std::wstring errorText;
     int32_t retryCount = 0;
+    uint64_t generation = 0;
+    bool installWaiting = false;
 };

@@ -54,18 +54,27 @@ TEST(DownloadDirectory, ConfiguredFolderLosesTrailingBackslashesOnly) {
     setDownloadDirectory(std::wstring());
 }
 
-TEST(DownloadDirectory, CreatesAMissingFolderOneLevelDeep) {
+TEST(DownloadDirectory, TheTextNeverTouchesTheDiskAndTheWorkerMakesTheFolderOneLevelDeep) {
     dltest::TempDir tmp(L"mk");
     const std::wstring one = tmp.file(L"新建");
     setDownloadDirectory(one);
     EXPECT_EQ(downloadDirectory(), one);
+    EXPECT_FALSE(dltest::fileExists(one));  // the window paints this text: no folder is made for it
+    EXPECT_EQ(ensureDownloadDirectory(one), one);
     EXPECT_TRUE(dltest::fileExists(one));
 
     const std::wstring deep = tmp.file(L"a\\b");
-    setDownloadDirectory(deep);
-    EXPECT_EQ(downloadDirectory(), deep);
+    EXPECT_EQ(ensureDownloadDirectory(deep), deep);
     EXPECT_FALSE(dltest::fileExists(tmp.file(L"a")));
     setDownloadDirectory(std::wstring());
+}
+
+TEST(DownloadDirectory, TheDefaultFolderIsKnownOnlyOnceAWorkerFoundIt) {
+    setDownloadDirectory(std::wstring());
+    const std::wstring found = ensureDownloadDirectory(std::wstring());
+    EXPECT_FALSE(found.empty());
+    EXPECT_TRUE(dltest::fileExists(found));
+    EXPECT_EQ(downloadDirectory(), found);
 }
 
 TEST(DownloadDirectory, ReadersAlwaysSeeAWholeValueWhileTheSettingChanges) {

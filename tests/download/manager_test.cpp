@@ -162,8 +162,13 @@ TEST_F(Manager, ClearFinishedKeepsActiveAndInstallingJobsAndDeletesPartFilesOfFa
     for (TaskState s : states) {
         auto t = put(++id, s);
         dltest::writeFile(t->getPartPath(), "partial");
+        t->partCreated = true;
         made.push_back(t);
     }
+    // A job that failed before it made its part file names one it never wrote (another
+    // download's, say): that file is not its to delete.
+    auto early = put(++id, TaskState::Failed);
+    dltest::writeFile(early->getPartPath(), "someone else's");
     sink.drain();
     m.clearFinished();
     EXPECT_EQ(sink.count(WM_APP + 1), 1);
@@ -175,6 +180,8 @@ TEST_F(Manager, ClearFinishedKeepsActiveAndInstallingJobsAndDeletesPartFilesOfFa
         EXPECT_EQ(snap.count(made[i]->appId), stays ? 1u : 0u) << static_cast<int>(s);
         EXPECT_EQ(dltest::fileExists(made[i]->getPartPath()), !deleted) << static_cast<int>(s);
     }
+    EXPECT_EQ(snap.count(early->appId), 0u);
+    EXPECT_TRUE(dltest::fileExists(early->getPartPath()));
 }
 
 TEST_F(Manager, ClearFinishedOnNothingStillAnnounces) {

@@ -54,6 +54,15 @@ protected:
         retryPause = &realRetryPause;
         setDownloadDirectory(std::wstring());
     }
+    // Takes the job out of the manager without touching its files, so its name is free
+    // again once nothing else holds the job.
+    void forget(std::shared_ptr<Task>& t) {
+        {
+            std::lock_guard<std::mutex> lock(m.tasksLock);
+            m.tasks.erase(t->appId);
+        }
+        t.reset();
+    }
     std::shared_ptr<Task> find(int32_t id) {
         std::lock_guard<std::mutex> lock(m.tasksLock);
         auto it = m.tasks.find(id);
@@ -174,6 +183,7 @@ TEST_F(Transfer, NamesComeFromTheFinalAddressAndArchivesFromTheirBytes) {
         EXPECT_TRUE(t->md5Ok.load()) << c.id;
         expectFile(t, served);
         DeleteFileW(t->getFilePath().c_str());
+        forget(t);  // several cases end with the same name
     }
     EXPECT_FALSE(dltest::fileExists(dir.path() + L"\\..\\evil.exe"));
 }
@@ -192,6 +202,48 @@ TEST_F(Transfer, TwoRunningJobsWithTheSameFileNameNeverShareAFile) {
     EXPECT_EQ(names, (std::set<std::wstring>{dir.file(L"setup.msi"), dir.file(L"setup (2).msi")}));
     expectFile(a, pattern(300000));
     expectFile(b, pattern(300000));
+}
+
+TEST_F(Transfer, AFinishedFileStaysItsJobsWhenAnotherAppsDownloadHasTheSameName) {
+    const std::string base = testserver::uniquePath("api/client/download/114");
+    const std::string other = base.substr(0, base.find("/api/")) + "/api/client/download/115";
+    const std::string served = pattern(200000, "AAAA"), servedOther = pattern(200000, "BBBB");
+    auto a = download(8140, urlFor(base, "channel=test&size=200000"), "", 0, L"甲");
+    ASSERT_TRUE(a);
+    expectFile(a, served);
+    EXPECT_EQ(a->getFilePath(), dir.file(L"setup.exe"));
+
+    // Another application whose installer is also called setup.exe, downloaded after the
+    // first one finished: it must not take over the first one's file.
+    auto b = download(8141, urlFor(other, "channel=test&size=200000"), "", 0, L"乙");
+    ASSERT_TRUE(b);
+    expectFile(b, servedOther);
+    EXPECT_EQ(b->getFilePath(), dir.file(L"setup (2).exe"));
+    EXPECT_TRUE(dltest::readFile(a->getFilePath()) == served) << "the first job's file was replaced";
+
+    // Clearing the second job leaves the first one's file alone.
+    m.clearFinished();
+    EXPECT_TRUE(dltest::readFile(a->getFilePath()) == served);
+
+    // A new download of the first application replaces its own file under its own name.
+    a.reset();
+    b.reset();
+    auto again = download(8142, urlFor(base, "channel=test&size=200000"), "", 0, L"甲");
+    ASSERT_TRUE(again);
+    expectFile(again, served);
+    EXPECT_EQ(again->getFilePath(), dir.file(L"setup.exe"));
+}
+
+TEST_F(Transfer, AJobKeepsTheFolderItWasAcceptedWith) {
+    const std::wstring later = dir.file(L"later");
+    const std::string base = testserver::uniquePath("api/client/download/116");
+    testserver::script(base, R"([{"delay_ms":300,"body_size":5000}])");
+    auto t = begin(8143, urlFor(base), "", 5000);
+    setDownloadDirectory(later);  // saved in the settings while the job probes
+    ASSERT_EQ(WaitForSingleObject(t->thread.get(), 60000), WAIT_OBJECT_0);
+    EXPECT_EQ(t->state.load(), TaskState::Completed) << json::toUtf8(t->getError());
+    EXPECT_EQ(t->getFilePath(), dir.file(L"测试软件.exe"));
+    EXPECT_FALSE(dltest::fileExists(later));
 }
 
 TEST_F(Transfer, AFourKilobyteNameEndsCleanly) {
@@ -477,7 +529,7 @@ TEST_F(Transfer, ASeventhDownloadWaitsForASlot) {
     for (auto& j : jobs) expectFile(j, pattern(100000));
 }
 
-TEST_F(Transfer, CancelDuringVerificationIsOvertaken) {
+TEST_F(Transfer, CancelDuringVerificationWinsAndLeavesNoFile) {
     const int n = 48 * 1048576;
     bool caught = false;
     for (int round = 0; round < 3 && !caught; ++round) {
@@ -494,9 +546,9 @@ TEST_F(Transfer, CancelDuringVerificationIsOvertaken) {
         }
         ASSERT_EQ(WaitForSingleObject(t->thread.get(), 60000), WAIT_OBJECT_0);
         if (caught) {
-            EXPECT_EQ(t->state.load(), TaskState::Completed);
-            EXPECT_FALSE(t->md5Ok.load());
-            EXPECT_TRUE(dltest::fileExists(t->getFilePath()));
+            EXPECT_EQ(t->state.load(), TaskState::Cancelled);
+            EXPECT_FALSE(dltest::fileExists(t->getFilePath()));
+            EXPECT_FALSE(dltest::fileExists(t->getPartPath()));
         }
         DeleteFileW(t->getFilePath().c_str());
     }
@@ -546,6 +598,7 @@ TEST_F(Transfer, AFullDiskStopsWithoutRetry) {
         EXPECT_EQ(t->getError(), L"磁盘写入失败") << c.what;
         EXPECT_EQ(t->retryCount.load(), 0) << c.what;
         EXPECT_LE(testserver::requests(p).size(), 2u) << c.what;
+        forget(t);  // the next case must write the same linked part file
     }
 }
 

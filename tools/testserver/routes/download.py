@@ -36,6 +36,9 @@ FILES = {
     113: ("a" * 4096 + ".exe", b""),
     111: ("App.msix", ZIP),
     112: ("a%0D%0Ab%01.exe", b""),
+    # Two applications whose installers share a name, with contents told apart.
+    114: ("setup.exe", b"AAAA"),
+    115: ("setup.exe", b"BBBB"),
 }
 DEFAULT_SIZE = 300000
 

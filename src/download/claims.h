@@ -1,0 +1,31 @@
+// Names in the download folder that belong to a job. A job claims its file's name before it
+// creates the part file and keeps it until the job itself is gone (cleared, or replaced by
+// a new download of the same application), so no other job ever writes, moves over or
+// deletes a file that a job still shows, installs or may still be writing. Claims are
+// compared without letter case, as the file system compares names.
+#pragma once
+
+#include <string>
+
+class FileClaim {
+public:
+    FileClaim() = default;
+    ~FileClaim();
+    FileClaim(FileClaim&& other) noexcept;
+    FileClaim& operator=(FileClaim&& other) noexcept;
+    FileClaim(const FileClaim&) = delete;
+    FileClaim& operator=(const FileClaim&) = delete;
+
+    // Claims `wanted`, or while that is held by another claim the first free numbered name
+    // "name (2).ext", "name (3).ext" and so on; returns the path granted. A name this claim
+    // holds already is kept; whatever else it held is released.
+    std::wstring take(const std::wstring& wanted);
+    void release();
+    bool held() const { return !key_.empty(); }
+
+private:
+    std::wstring key_;
+};
+
+// Whether any claim holds the path now.
+bool isFileClaimed(const std::wstring& path);
