@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -26,16 +27,29 @@ bool hasNewKey(const InstalledSnapshot& before, const InstalledSnapshot& after);
 
 enum class TaskState : int32_t;
 
+// Posted to the notify window when a queued installer's process has started, and when it
+// could not be started (file gone, elevation declined, launch refused): wParam = the
+// application id, lParam = the task's generation.
+constexpr UINT kMsgInstallerStarted = WM_APP + 5;
+constexpr UINT kMsgInstallerNotStarted = WM_APP + 6;
+
 // Queues a task already switched to Installing behind any installer that is running or
-// waiting: installers run one at a time, in the order they were queued. Each ends by
-// setting the task's final state and posting WM_APP+1 to notifyWindow (if not null); once
-// notifyWindow has been destroyed, the jobs still waiting are dropped without starting.
+// waiting: installers run one at a time, in the order they were queued; a task queued
+// behind another is marked installWaiting until its turn. Each ends by setting the task's
+// final state and posting WM_APP+1 to notifyWindow (if not null); once notifyWindow has
+// been destroyed, the jobs still waiting are dropped without starting. An installer that
+// cannot be started ends in InstallFailed with the reason in the task's errorText.
 // False when the queue's thread could not be created (the task was not queued).
 bool startInstallerRunner(std::shared_ptr<Task> task, HWND notifyWindow);
 
 // Runs the task's installer through the shell on the calling thread, waits for it and
-// returns the final state judged from its exit code and the uninstall registry.
-TaskState runInstaller(const Task& task);
+// returns the final state judged from its exit code and the uninstall registry. `started`
+// is called once, on this thread, as soon as the installer process has started, and never
+// when it could not be started.
+TaskState runInstaller(const Task& task, const std::function<void()>& started = {});
+
+// The row text of an installer that could not be started: whether its file is still there.
+std::wstring installerNotStartedText(bool fileExists);
 
 // Pause before each registry re-check after the installer exits: 2000 ms; tests shorten it.
 void setInstallRecheckPause(unsigned milliseconds);

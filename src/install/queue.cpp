@@ -22,13 +22,19 @@ class InstallQueue {
 public:
     bool add(std::shared_ptr<Task> task, HWND notifyWindow) {
         std::lock_guard<std::mutex> lock(lock_);
+        Task* queued = task.get();
         jobs_.push_back(QueuedInstall{std::move(task), notifyWindow});
-        if (workerRunning_) return true;
+        if (workerRunning_) {
+            // Another installer runs (or is about to): this one waits its turn.
+            queued->installWaiting = true;
+            return true;
+        }
         ScopedHandle thread(CreateThread(nullptr, 0, workerEntry, this, 0, nullptr));
         if (!thread) {
             jobs_.pop_back();
             return false;
         }
+        queued->installWaiting = false;
         workerRunning_ = true;
         return true;
     }
@@ -43,7 +49,12 @@ private:
         }
         out = std::move(jobs_.front());
         jobs_.pop_front();
+        out.task->installWaiting = false;
         return true;
+    }
+
+    static void post(const QueuedInstall& job, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
+        if (job.notifyWindow) PostMessageW(job.notifyWindow, message, wParam, lParam);
     }
 
     static void runOne(const QueuedInstall& job) {
@@ -53,15 +64,29 @@ private:
             task.state = TaskState::Completed;
             return;
         }
+        const WPARAM appId = static_cast<WPARAM>(static_cast<INT_PTR>(task.appId));
+        const LPARAM generation = static_cast<LPARAM>(task.generation);
         TaskState outcome = TaskState::Completed;
         try {
-            outcome = runInstaller(task);
+            outcome = runInstaller(task, [&] {
+                // The window repaints on this too: the row no longer waits.
+                task.installStarted = true;
+                post(job, kMsgInstallerStarted, appId, generation);
+            });
         } catch (...) {
             // Out of memory while reading the registry: the file is still there to try again.
             outcome = TaskState::Completed;
         }
+        if (!task.installStarted) {
+            const std::wstring file = task.getFilePath();
+            task.setError(installerNotStartedText(GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES));
+            task.state = TaskState::InstallFailed;
+            post(job, WM_APP + 1);
+            post(job, kMsgInstallerNotStarted, appId, generation);
+            return;
+        }
         task.state = outcome;
-        if (job.notifyWindow) PostMessageW(job.notifyWindow, WM_APP + 1, 0, 0);
+        post(job, WM_APP + 1);
     }
 
     static DWORD WINAPI workerEntry(void* param) {
@@ -89,6 +114,10 @@ InstallQueue& installQueue() {
 }
 
 }  // namespace
+
+std::wstring installerNotStartedText(bool fileExists) {
+    return fileExists ? L"安装程序未能启动，可点击右侧按钮重试" : L"安装文件已不存在，请重新下载";
+}
 
 bool startInstallerRunner(std::shared_ptr<Task> task, HWND notifyWindow) {
     return installQueue().add(std::move(task), notifyWindow);

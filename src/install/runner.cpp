@@ -41,7 +41,7 @@ TaskState judgeAfterExit(const InstalledSnapshot& before, bool alreadyInstalled,
 
 }  // namespace
 
-TaskState runInstaller(const Task& task) {
+TaskState runInstaller(const Task& task, const std::function<void()>& started) {
     ComApartment com;
     std::wstring file = task.getFilePath();
     // Removed while the job waited for its turn: a failed launch, without the shell's error box.
@@ -58,6 +58,7 @@ TaskState runInstaller(const Task& task) {
     info.lpFile = file.c_str();
     info.nShow = SW_SHOWNORMAL;
     if (!ShellExecuteExW(&info)) return TaskState::Completed;
+    if (started) started();
     // The shell handed the file to a program that was already running (DDE and the like).
     if (!info.hProcess) return TaskState::Installed;
 

@@ -152,16 +152,17 @@ TEST_F(InstallQueue, AQueueOfThreeKeepsItsOrderAndWaitsForTheReChecks) {
     expectOneAfterAnother(readOrderLog(), {"KVTestQueueFail", "KVTestQueueB", "KVTestQueueA"}, {2 * kPauseMs, 0});
 }
 
-TEST_F(InstallQueue, AJobThatCannotLaunchEndsCompletedAndTheNextOneRuns) {
+TEST_F(InstallQueue, AJobThatCannotLaunchEndsInstallFailedSayingWhyAndTheNextOneRuns) {
     const std::wstring vanished = tempFile(L"kv-queue-vanished.exe");
     const std::wstring notProgram = tempFile(L"kv-queue-not-a-program.exe");
     dltest::writeFile(notProgram, "this is text, not a program\r\n");
     const struct {
         const wchar_t* what;
         std::wstring file;
+        const wchar_t* error;
     } cases[] = {
-        {L"file removed while it waited", vanished},
-        {L"file the shell cannot run", notProgram},
+        {L"file removed while it waited", vanished, L"安装文件已不存在，请重新下载"},
+        {L"file the shell cannot run", notProgram, L"安装程序未能启动，可点击右侧按钮重试"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(std::wstring(c.what)));
@@ -172,13 +173,18 @@ TEST_F(InstallQueue, AJobThatCannotLaunchEndsCompletedAndTheNextOneRuns) {
         }
         auto running = accept(packagePath(L"slow-a.exe"), L"KV Queue A");
         auto broken = accept(c.file, L"KV Broken Package");
+        EXPECT_TRUE(broken->installWaiting.load()) << "it waits behind the one running";
         auto after = accept(packagePath(L"register.exe"), L"星舟测试 Demo");
         if (c.file == vanished) {
             ASSERT_TRUE(DeleteFileW(vanished.c_str()));
         }
         EXPECT_EQ(waitForAll(), 3);
         EXPECT_EQ(running->state.load(), TaskState::Installed);
-        EXPECT_EQ(broken->state.load(), TaskState::Completed);
+        EXPECT_EQ(broken->state.load(), TaskState::InstallFailed);
+        EXPECT_EQ(broken->getError(), c.error);
+        EXPECT_FALSE(broken->installStarted.load());
+        EXPECT_TRUE(running->installStarted.load());
+        EXPECT_FALSE(broken->installWaiting.load());
         EXPECT_EQ(after->state.load(), TaskState::Installed);
         EXPECT_TRUE(registered.exists());
     }

@@ -83,10 +83,10 @@ TEST_F(InstallerRunner, InstallerThatHandsOverIsJudgedByTheLooksAfterItsExit) {
     }
 }
 
-TEST_F(InstallerRunner, FileThatCannotBeLaunchedGoesBackToCompleted) {
+TEST_F(InstallerRunner, FileThatCannotBeLaunchedEndsInstallFailedSayingWhy) {
     RunOutcome r = runInstall(packagePath(L"no-such-installer.exe"), L"KV Missing");
     EXPECT_TRUE(r.notified);
-    EXPECT_EQ(r.state, TaskState::Completed);
+    EXPECT_EQ(r.state, TaskState::InstallFailed);
 }
 
 // A file type of this user whose "open" is sent over DDE to an already running program.
