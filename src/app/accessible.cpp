@@ -354,6 +354,8 @@ public:
             if (FAILED(hr)) return hr;
             if (index < 0 || items[size_t(index)].key.kind == 0) return DISP_E_MEMBERNOTFOUND;
             if (items[size_t(index)].state & STATE_SYSTEM_UNAVAILABLE) return E_FAIL;
+            // Behind a modal dialog the window is disabled: nothing in it may be pressed.
+            if (!IsWindowEnabled(host->window())) return E_FAIL;
             return host->press(items[size_t(index)].key) ? S_OK : E_FAIL;
         });
     }
@@ -443,7 +445,7 @@ std::wstring areaName(int kind, int id, const NameFacts& facts) {
     case HitPanelOpenDir:
         return L"打开目录";
     case HitBanner:
-        return facts.bannerTitle + L" " + bannerMessage(facts.bannerVerified, facts.bannerIsArchive).text;
+        return facts.bannerTitle + L" " + bannerMessage(facts.bannerVerified, facts.bannerIsArchive, facts.bannerInstall).text;
     default:
         return L"";
     }

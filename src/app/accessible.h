@@ -38,6 +38,7 @@ struct NameFacts {
     std::wstring bannerTitle;
     bool bannerVerified = true;
     bool bannerIsArchive = false;
+    BannerInstall bannerInstall = BannerInstall::Started;
 };
 // What a sighted user reads on the area: "安装 星舟笔记 v2.4", "取消 星舟笔记", "关闭" ...
 std::wstring areaName(int kind, int id, const NameFacts& facts);

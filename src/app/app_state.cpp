@@ -1,6 +1,8 @@
 #include "app/app_state.h"
 
-AppState gApp;
+// Never destroyed: load, icon and download threads may still reach the catalog store and
+// the window handles while the process runs its exit handlers.
+AppState& gApp = *new AppState;
 
 HFONT createUiFont(int height, int weight) {
     return CreateFontW(-height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,

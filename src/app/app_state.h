@@ -50,6 +50,10 @@ struct ScrollbarGeom {
     int maxScroll = 0;
 };
 
+// What the completion banner says of a verified installer: being opened, waiting behind
+// another installer, opened, or not started at all.
+enum class BannerInstall { Opening, Waiting, Started, NotStarted };
+
 // The header logo: decoded once from the executable's resources on the first paint.
 enum class LogoState { NotTried, Unavailable, Loaded };
 
@@ -60,6 +64,7 @@ class Bitmap;
 struct AppState {
     // Configuration and catalog.
     Config config;  // defaults until start-up replaces them with loadConfig()
+    bool configUnreadable = false;  // config.json held no JSON: kept aside before the first save
     CatalogState catalog;
     bool catalogLoading = false;
     bool catalogLoadFailed = false;
@@ -84,6 +89,8 @@ struct AppState {
     int bannerTaskId = 0;
     bool bannerVerified = true;
     bool bannerIsArchive = false;
+    uint64_t bannerGeneration = 0;  // the finished job's generation
+    BannerInstall bannerInstall = BannerInstall::Opening;
     uint32_t bannerTick = 0;
     LogoState logoState = LogoState::NotTried;
     std::shared_ptr<Gdiplus::Bitmap> logoImage;  // set when logoState is Loaded
@@ -114,7 +121,7 @@ struct AppState {
     HFONT fontTool = nullptr;
 };
 
-extern AppState gApp;
+extern AppState& gApp;
 
 // "Microsoft YaHei" at the given character height and weight, as every font of the
 // program is made.

@@ -97,6 +97,8 @@ Config parseConfig(const std::string& bytes) {
     return config;
 }
 
+bool isUnreadableConfig(const std::string& bytes) { return !bytes.empty() && !json::parse(bytes); }
+
 std::string formatConfig(const Config& config) {
     auto quoted = [](const std::wstring& value) { return "\"" + json::escape(json::toUtf8(value)) + "\""; };
     return "{\n"
@@ -133,15 +135,33 @@ bool replaceFileContents(const std::wstring& path, const std::string& text) {
     return true;
 }
 
-Config loadConfig() {
+Config loadConfig(bool* unreadable) {
+    if (unreadable) *unreadable = false;
     try {
         std::string bytes;
-        if (!readWholeFile(configFilePath(), bytes)) readWholeFile(exeConfigPath(), bytes);
+        if (readWholeFile(configFilePath(), bytes)) {
+            // Only the per-user file is ever rewritten, so only its text needs keeping.
+            if (unreadable) *unreadable = isUnreadableConfig(bytes);
+        } else {
+            readWholeFile(exeConfigPath(), bytes);
+        }
         return parseConfig(bytes);
     } catch (const std::exception&) {
         return Config();
     }
 }
+
+bool keepUnreadableConfig() {
+    try {
+        const std::wstring path = configFilePath();
+        return MoveFileExW(path.c_str(), (path + L".bad").c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
+               FALSE;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+std::wstring unreadableConfigKeptText() { return L"配置文件无法读取，已另存为 config.json.bad"; }
 
 bool saveConfig(const Config& config) {
     try {

@@ -13,8 +13,15 @@ struct Config {
     std::wstring downloadDir;  // empty: the download manager's default folder
 };
 
-Config loadConfig();
+// `unreadable` (if given) tells whether the per-user file holds text that is no JSON: the
+// defaults are used, and that text must be kept aside before the file is ever rewritten.
+Config loadConfig(bool* unreadable = nullptr);
 bool saveConfig(const Config& config);  // true if the whole text was written
+// Moves an unreadable config.json aside to config.json.bad (replacing an older copy), so
+// a save never overwrites what the user wrote; true when it is there.
+bool keepUnreadableConfig();
+// The toast after a save that kept an unreadable file aside.
+std::wstring unreadableConfigKeptText();
 
 // <roaming application data>\KelvoManager\config.json; creates the KelvoManager folder.
 std::wstring configFilePath();
@@ -23,6 +30,7 @@ bool readWholeFile(const std::wstring& path, std::string& bytes);
 
 // The decisions of loadConfig and saveConfig, over plain data.
 Config parseConfig(const std::string& bytes);    // defaults overlaid with the valid members
+bool isUnreadableConfig(const std::string& bytes);  // text there, but no JSON value
 std::string formatConfig(const Config& config);  // the five-line file text
 std::wstring folderOfPath(const std::wstring& path);  // before the last '\' or '/', else "."
 

@@ -40,11 +40,8 @@ DWORD WINAPI reportThread(void* param) {
     return 0;
 }
 
-// Runs the installer of a finished job and reports it when it started.
-void runInstaller(int32_t appId) {
-    if (DownloadManager::instance().install(appId)) {
-        sendInstallReport(gApp.config.server, appId, gApp.config.channel);
-    }
+bool isBannerOf(int32_t appId, uint64_t generation) {
+    return !gApp.bannerText.empty() && gApp.bannerTaskId == appId && gApp.bannerGeneration == generation;
 }
 
 }  // namespace
@@ -62,6 +59,10 @@ InstallStep installStep(bool hasPackage, const TaskInfo* task) {
 }
 
 bool cardShowsManager(const TaskInfo* task) { return task && isBusy(static_cast<TaskState>(task->state)); }
+
+bool isCurrentFinish(const TaskInfo* task, uint64_t generation) {
+    return task && task->generation == generation && static_cast<TaskState>(task->state) == TaskState::Completed;
+}
 
 FinishedStep finishedStep(const TaskInfo& task) {
     if (task.isArchive) return FinishedStep::Archive;
@@ -87,6 +88,7 @@ std::wstring installerDownloadedText(const std::wstring& name) {
     return quotedName(name) + L"下载完成，正在打开安装向导";
 }
 std::wstring mismatchDownloadedText() { return L"下载完成，但 MD5 校验不一致，请谨慎安装"; }
+std::wstring installerNotStartedToast(const std::wstring& name) { return L"安装程序未能启动：" + name; }
 
 bool sendInstallReport(const std::wstring& server, int32_t appId, const std::wstring& channel) {
     auto* job = new (std::nothrow) ReportJob{server, appId, channel};
@@ -123,10 +125,8 @@ void startInstallFlow(const App& app) {
         showToast(archiveKeptText(app.name), 1);
         return;
     case InstallStep::RunInstaller:
-        if (manager.install(app.id)) {
-            sendInstallReport(gApp.config.server, app.id, gApp.config.channel);
-            showToast(installerStartedText(app.name), 1);
-        }
+        // The install is reported once its installer has really started.
+        if (manager.install(app.id)) showToast(installerStartedText(app.name), 1);
         return;
     case InstallStep::RefuseMismatch:
         showToast(mismatchRefusedText(), 2);
@@ -150,21 +150,23 @@ void onPanelInstall(int appId) {
         return;
     }
     if (!manager.install(appId)) return;
-    sendInstallReport(gApp.config.server, appId, gApp.config.channel);
     AppRef app = findApp(gApp.catalog, appId);
     showToast(installerStartedText(app ? app->name : std::wstring()), 1);
     requestRepaint();
 }
 
-void onDownloadFinished(int appId) {
-    const auto tasks = DownloadManager::instance().snapshot();
+void onDownloadFinished(int appId, uint64_t generation) {
+    DownloadManager& manager = DownloadManager::instance();
+    const auto tasks = manager.snapshot();
     const TaskInfo* task = findTask(tasks, appId);
-    if (!task) return;
+    if (!isCurrentFinish(task, generation)) return;
     MessageBeep(MB_ICONASTERISK);
     gApp.bannerText = task->name;
     gApp.bannerVerified = task->md5Ok;
     gApp.bannerIsArchive = task->isArchive;
     gApp.bannerTaskId = appId;
+    gApp.bannerGeneration = generation;
+    gApp.bannerInstall = BannerInstall::Opening;
     gApp.bannerTick = GetTickCount();
     requestRepaint();
     switch (finishedStep(*task)) {
@@ -173,11 +175,29 @@ void onDownloadFinished(int appId) {
         break;
     case FinishedStep::RunInstaller:
         showToast(installerDownloadedText(task->name), 1);
-        runInstaller(appId);
+        if (!manager.install(appId)) gApp.bannerInstall = BannerInstall::NotStarted;
         break;
     case FinishedStep::Mismatch:
         showToast(mismatchDownloadedText(), 2);
         break;
     }
+    requestRepaint();
+}
+
+void onInstallerStarted(int appId, uint64_t generation) {
+    const auto tasks = DownloadManager::instance().snapshot();
+    const TaskInfo* task = findTask(tasks, appId);
+    if (!task || task->generation != generation) return;
+    sendInstallReport(gApp.config.server, appId, gApp.config.channel);
+    if (isBannerOf(appId, generation)) gApp.bannerInstall = BannerInstall::Started;
+    requestRepaint();
+}
+
+void onInstallerNotStarted(int appId, uint64_t generation) {
+    const auto tasks = DownloadManager::instance().snapshot();
+    const TaskInfo* task = findTask(tasks, appId);
+    if (!task || task->generation != generation) return;
+    showToast(installerNotStartedToast(task->name), 2);
+    if (isBannerOf(appId, generation)) gApp.bannerInstall = BannerInstall::NotStarted;
     requestRepaint();
 }

@@ -13,7 +13,13 @@
 void onCardButton(int appId);
 void startInstallFlow(const App& app);
 void onPanelInstall(int appId);
-void onDownloadFinished(int appId);
+// A finished download of the job with this generation; a late message of a job that was
+// replaced, cancelled or already handled does nothing.
+void onDownloadFinished(int appId, uint64_t generation);
+// The queued installer of that job has started (the install is reported now), or could
+// not be started (the user is told).
+void onInstallerStarted(int appId, uint64_t generation);
+void onInstallerNotStarted(int appId, uint64_t generation);
 
 // The decisions, over plain data.
 enum class InstallStep {
@@ -27,6 +33,8 @@ enum class InstallStep {
 InstallStep installStep(bool hasPackage, const TaskInfo* task);
 // A card press on an application whose job is running shows the download manager.
 bool cardShowsManager(const TaskInfo* task);
+// Whether a finished message is about the job shown now, and that job is finished.
+bool isCurrentFinish(const TaskInfo* task, uint64_t generation);
 
 enum class FinishedStep { Archive, RunInstaller, Mismatch };
 FinishedStep finishedStep(const TaskInfo& task);
@@ -43,6 +51,7 @@ std::wstring mismatchRefusedText();
 std::wstring archiveDownloadedText(const std::wstring& name);
 std::wstring installerDownloadedText(const std::wstring& name);
 std::wstring mismatchDownloadedText();
+std::wstring installerNotStartedToast(const std::wstring& name);
 
 // Sends the install report on its own thread so a slow server never stalls the window;
 // the answer is ignored. False when the thread could not be started.

@@ -8,6 +8,7 @@
 #include "app/accessible.h"
 #include "app/app_state.h"
 #include "app/main_view.h"
+#include "ui/looks.h"
 #include "download/manager.h"
 #include "ui/gdiplus.h"
 #include "ui/ui.h"
@@ -103,6 +104,13 @@ AccessFacts accessFacts(HWND window, const CatalogLists* lists, const std::map<i
     facts.names.bannerTitle = gApp.bannerText;
     facts.names.bannerVerified = gApp.bannerVerified;
     facts.names.bannerIsArchive = gApp.bannerIsArchive;
+    if (tasks) {
+        auto task = tasks->find(gApp.bannerTaskId);
+        facts.names.bannerInstall = shownBannerInstall(
+            gApp.bannerInstall, task == tasks->end() ? nullptr : &task->second, gApp.bannerGeneration);
+    } else {
+        facts.names.bannerInstall = gApp.bannerInstall;
+    }
     facts.selectedCategoryId = gApp.selectedCategoryId;
     facts.viewMode = gApp.viewMode;
     if (!gApp.toastText.empty() && toastShowing(GetTickCount(), gApp.toastTick)) {
@@ -127,7 +135,9 @@ public:
 
     bool press(const FocusKey& key) override {
         KeyboardState& k = keyboard();
-        if (!k.press || findFocus(k.order, key) < 0) return false;
+        // A modal dialog (settings, the folder browser) has the window disabled: nothing
+        // behind it may be pressed, by a screen reader either.
+        if (!k.press || !IsWindowEnabled(window_) || findFocus(k.order, key) < 0) return false;
         k.press(window_, key.kind, key.id);
         return true;
     }
@@ -214,6 +224,7 @@ bool onKeyboardKey(HWND window, WPARAM virtualKey) {
     const KeyCommand command = keyCommand(static_cast<UINT>(virtualKey), GetKeyState(VK_SHIFT) < 0,
                                           GetKeyState(VK_CONTROL) < 0, GetKeyState(VK_MENU) < 0);
     KeyboardState& k = keyboard();
+    if (command != KeyCommand::None && !IsWindowEnabled(window)) return true;  // behind a modal dialog
     switch (command) {
     case KeyCommand::None:
         return false;

@@ -10,7 +10,7 @@
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     SetProcessDPIAware();
     SetUnhandledExceptionFilter(crashFilter);
-    Config loaded = loadConfig();
+    Config loaded = loadConfig(&gApp.configUnreadable);
     gApp.config.server = std::move(loaded.server);
     gApp.config.channel = std::move(loaded.channel);
     gApp.config.downloadDir = std::move(loaded.downloadDir);

@@ -586,6 +586,10 @@ std::wstring sidebarKey(int h, const SidebarGeometry& g, const PaintFrame& frame
 
 void paintMainViewFrame(HDC hdc, const RECT& clientRect, const PaintFrame& frame) {
     gApp.hitRects.clear();
+    // A bar is there only while its view draws it: the loading and error states and the
+    // other view leave nothing for a press to grab.
+    gApp.gridScrollbar = ScrollbarGeom();
+    gApp.panelScrollbar = ScrollbarGeom();
     const int w = clientRect.right - clientRect.left;
     const int h = clientRect.bottom - clientRect.top;
     if (w <= 0 || h <= 0 || !frame.lists) return;

@@ -13,6 +13,7 @@
 #include "app/window_rules.h"
 #include "download/format.h"
 #include "download/manager.h"
+#include "install/install.h"
 
 namespace {
 
@@ -68,6 +69,8 @@ LRESULT onCreate(HWND window) {
     gApp.catalog.notifyWindow = window;
     DownloadManager::instance().window = window;
     if (!gApp.config.downloadDir.empty()) setDownloadDirectory(gApp.config.downloadDir);
+    // Found and made on a worker: the panel paints the text, never waits for the folder.
+    refreshDownloadDirectory(window, WM_DOWNLOAD_CHANGED);
     SetTimer(window, kTimerId, kTimerPeriodMs, nullptr);
     startCatalogLoad();
     return 0;
@@ -453,7 +456,13 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             requestRepaint();
             return 0;
         case WM_DOWNLOAD_FINISHED:
-            onDownloadFinished(static_cast<int>(wParam));
+            onDownloadFinished(static_cast<int>(wParam), static_cast<uint64_t>(lParam));
+            return 0;
+        case kMsgInstallerStarted:
+            onInstallerStarted(static_cast<int>(wParam), static_cast<uint64_t>(lParam));
+            return 0;
+        case kMsgInstallerNotStarted:
+            onInstallerNotStarted(static_cast<int>(wParam), static_cast<uint64_t>(lParam));
             return 0;
         case kMsgCatalogLoaded:
             return onCatalogLoaded(wParam);

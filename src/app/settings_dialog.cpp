@@ -2,7 +2,10 @@
 
 #include <shlobj.h>
 
+#include <atomic>
 #include <cwchar>
+#include <memory>
+#include <new>
 #include <vector>
 
 #include "app/app_state.h"
@@ -16,8 +19,43 @@ namespace {
 constexpr wchar_t kHeading[] = L"下载设置";
 constexpr COLORREF kCreditColour = RGB(150, 153, 160);
 
+constexpr UINT kMsgFolderPrepared = WM_APP + 10;
+
 // The dialog's three fonts, made anew on each open and released when it is gone.
 ScopedGdiObject bodyFont, headingFont, creditFont;
+
+// A save whose folder a worker is checking and making. The worker fills `problem`, then
+// sets `done` and tells the dialog; the dialog drops its reference when it closes, so a
+// report that comes too late finds no dialog and does nothing.
+struct FolderCheck {
+    std::wstring folder;
+    std::wstring problem;
+    std::atomic<bool> done{false};
+};
+std::shared_ptr<FolderCheck> pendingCheck;
+
+struct FolderCheckJob {
+    std::shared_ptr<FolderCheck> check;
+    HWND dialog;
+};
+
+DWORD WINAPI folderCheckThread(void* param) {
+    std::unique_ptr<FolderCheckJob> job(static_cast<FolderCheckJob*>(param));
+    try {
+        job->check->problem = prepareDownloadDir(job->check->folder);
+    } catch (...) {
+        job->check->problem = L"无法创建该目录，请检查路径和权限";
+    }
+    job->check->done = true;
+    PostMessageW(job->dialog, kMsgFolderPrepared, 0, 0);
+    return 0;
+}
+
+void enableSaving(HWND dialog, bool enable) {
+    EnableWindow(GetDlgItem(dialog, kIdSave), enable);
+    EnableWindow(GetDlgItem(dialog, kIdBrowse), enable);
+    SendMessageW(gApp.settingsEdit, EM_SETREADONLY, enable ? FALSE : TRUE, 0);
+}
 
 std::wstring windowText(HWND window) {
     const int length = GetWindowTextLengthW(window);
@@ -95,24 +133,60 @@ void onBrowse(HWND dialog) {
     if (ok && path[0]) SetWindowTextW(gApp.settingsEdit, path);
 }
 
-void onSave(HWND dialog) {
-    const std::wstring folder = trimDownloadDir(windowText(gApp.settingsEdit));
-    if (!folder.empty()) {
-        // A folder that cannot take downloads is not saved: the dialog stays open with
-        // the typed text, and the user is told why.
-        const std::wstring problem = prepareDownloadDir(folder);
-        if (!problem.empty()) {
-            showToast(problem, 2);
-            SetFocus(gApp.settingsEdit);
-            return;
-        }
-    }
+// The folder is usable (or the default was chosen): it takes effect for new downloads and
+// is written to config.json.
+void finishSave(HWND dialog, const std::wstring& folder) {
     gApp.config.downloadDir = folder;
     setDownloadDirectory(folder);
-    const bool written = saveConfig(gApp.config);
+    if (folder.empty()) refreshDownloadDirectory(gApp.mainWindow, WM_APP + 1);
+    // A config.json that did not parse is kept aside first: the user's own text is not lost.
+    bool kept = false;
+    if (gApp.configUnreadable) {
+        kept = keepUnreadableConfig();
+        gApp.configUnreadable = !kept;
+    }
+    const bool written = !gApp.configUnreadable && saveConfig(gApp.config);
     DestroyWindow(dialog);
-    showToast(savedText(folder, written), savedKind(written));
+    if (kept && written)
+        showToast(unreadableConfigKeptText(), 2);
+    else
+        showToast(savedText(folder, written), savedKind(written));
     requestRepaint();
+}
+
+void onSave(HWND dialog) {
+    if (pendingCheck) return;
+    const std::wstring folder = trimDownloadDir(windowText(gApp.settingsEdit));
+    if (folder.empty()) {
+        finishSave(dialog, folder);
+        return;
+    }
+    auto check = std::make_shared<FolderCheck>();
+    check->folder = folder;
+    auto* job = new (std::nothrow) FolderCheckJob{check, dialog};
+    ScopedHandle thread(job ? CreateThread(nullptr, 0, folderCheckThread, job, 0, nullptr) : nullptr);
+    if (!thread) {
+        delete job;
+        showToast(L"无法创建该目录，请检查路径和权限", 2);
+        return;
+    }
+    pendingCheck = check;
+    enableSaving(dialog, false);
+}
+
+void onFolderPrepared(HWND dialog) {
+    if (!pendingCheck || !pendingCheck->done) return;
+    const std::shared_ptr<FolderCheck> check = std::move(pendingCheck);
+    pendingCheck.reset();
+    enableSaving(dialog, true);
+    // A folder that cannot take downloads is not saved: the dialog stays open with the
+    // typed text, and the user is told why.
+    if (!check->problem.empty()) {
+        showToast(check->problem, 2);
+        SetFocus(gApp.settingsEdit);
+        return;
+    }
+    finishSave(dialog, check->folder);
 }
 
 void onSettingsCommand(HWND dialog, WPARAM wParam) {
@@ -142,6 +216,7 @@ LRESULT onSettingsCtlColorStatic(HWND dialog, WPARAM wParam, LPARAM lParam) {
 }
 
 void onSettingsDestroy() {
+    pendingCheck.reset();
     gApp.settingsWindow = nullptr;
     gApp.settingsEdit = nullptr;
     gApp.settingsCredit = nullptr;
@@ -173,6 +248,9 @@ LRESULT CALLBACK settingsWindowProc(HWND dialog, UINT message, WPARAM wParam, LP
         return 0;
     case DM_GETDEFID:
         return MAKELRESULT(kIdSave, DC_HASDEFID);
+    case kMsgFolderPrepared:
+        onFolderPrepared(dialog);
+        return 0;
     case WM_DESTROY:
         onSettingsDestroy();
         return 0;
@@ -244,6 +322,8 @@ bool settingsDialogMessage(MSG& msg) {
     }
     return IsDialogMessageW(gApp.settingsWindow, &msg) != FALSE;
 }
+
+bool settingsSavePending() { return pendingCheck != nullptr; }
 
 std::wstring trimDownloadDir(const std::wstring& text) {
     size_t begin = 0, end = text.size();

@@ -19,6 +19,9 @@ void openSettingsDialog();
 // Routes a message of the loop to the open dialog: Esc cancels, Enter saves (or presses
 // the focused button), Tab moves between the controls. True when it was handled.
 bool settingsDialogMessage(MSG& msg);
+// A save is making its folder on a worker (a slow share must not freeze the window); the
+// dialog finishes the save when the worker reports back.
+bool settingsSavePending();
 
 // The decisions, over plain data.
 // Trailing '\' and '/' removed; 3 characters or fewer left means empty (the default).

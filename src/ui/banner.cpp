@@ -14,7 +14,10 @@ void drawCompletionBanner(Gdiplus::Graphics& graphics, HDC hdc, int W, int H, co
 
     const UINT line = DT_END_ELLIPSIS | DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX;  // "&" is a character
     drawText(hdc, gApp.bannerText, RECT{W - 286, H - 91, W - 34, H - 67}, gApp.fontName, TextPrimary, line);
-    const BannerMessage message = bannerMessage(gApp.bannerVerified, gApp.bannerIsArchive);
+    auto task = frame.tasks.find(gApp.bannerTaskId);
+    const BannerInstall install = shownBannerInstall(
+        gApp.bannerInstall, task == frame.tasks.end() ? nullptr : &task->second, gApp.bannerGeneration);
+    const BannerMessage message = bannerMessage(gApp.bannerVerified, gApp.bannerIsArchive, install);
     drawText(hdc, message.text, RECT{W - 286, H - 61, W - 34, H - 37}, gApp.fontBody, message.colour, line);
 
     gApp.hitRects.push_back(HitRect{banner, HitBanner, 0});

@@ -234,7 +234,9 @@ RowLook panelRowLook(const TaskInfo& task, int width) {
             look.status = task.isArchive ? L"下载成功 · 压缩包已保存" : L"下载完成";
             look.statusColour = TextSuccess;
         } else {
-            look.status = L"安装已取消，可点击右侧按钮重新安装";
+            // An installer that could not be started says why; one that ran and was
+            // cancelled says so.
+            look.status = task.errorText.empty() ? L"安装已取消，可点击右侧按钮重新安装" : task.errorText;
             look.statusColour = TextDanger;
         }
         if (task.isArchive) {
@@ -252,7 +254,10 @@ RowLook panelRowLook(const TaskInfo& task, int width) {
         break;
     case 5:
     case 6:
-        look.status = task.state == 5 ? L"安装完成" : L"正在安装，请稍候...";
+        if (task.state == 5)
+            look.status = L"安装完成";
+        else
+            look.status = task.installWaiting ? L"等待其他安装完成" : L"正在安装，请稍候...";
         look.statusColour = TextSuccess;
         look.buttons = {folderWide};
         break;
@@ -271,8 +276,26 @@ RECT bannerRect(int width, int height) {
     return RECT{width - 356, height - 104, width - 20, height - 20};
 }
 
-BannerMessage bannerMessage(bool verified, bool isArchive) {
+BannerMessage bannerMessage(bool verified, bool isArchive, BannerInstall install) {
     const COLORREF colour = verified ? TextTertiary : TextWarning;
     if (isArchive) return {L"下载成功，压缩包已保存", colour};
-    return {verified ? L"下载完成，已打开安装向导" : L"下载完成，校验不一致，请谨慎安装", colour};
+    if (!verified) return {L"下载完成，校验不一致，请谨慎安装", colour};
+    switch (install) {
+    case BannerInstall::Opening:
+        return {L"下载完成，正在打开安装向导", colour};
+    case BannerInstall::Waiting:
+        return {L"下载完成，等待其他安装完成", colour};
+    case BannerInstall::NotStarted:
+        return {L"下载完成，安装程序未能启动", TextWarning};
+    case BannerInstall::Started:
+        break;
+    }
+    return {L"下载完成，已打开安装向导", colour};
+}
+
+BannerInstall shownBannerInstall(BannerInstall stored, const TaskInfo* task, uint64_t generation) {
+    if (stored == BannerInstall::Opening && task && task->generation == generation && task->installWaiting &&
+        task->state == static_cast<int32_t>(TaskState::Installing))
+        return BannerInstall::Waiting;
+    return stored;
 }

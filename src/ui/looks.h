@@ -87,4 +87,7 @@ struct BannerMessage {
     std::wstring text;
     COLORREF colour = 0;
 };
-BannerMessage bannerMessage(bool verified, bool isArchive);
+BannerMessage bannerMessage(bool verified, bool isArchive, BannerInstall install = BannerInstall::Started);
+// The banner's install state as shown: an installer being opened that the queue holds
+// behind another one is waiting.
+BannerInstall shownBannerInstall(BannerInstall stored, const TaskInfo* task, uint64_t generation);

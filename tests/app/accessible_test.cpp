@@ -299,6 +299,18 @@ TEST_F(ClientObject, HitTestNavigationActionsAndFocus) {
     object->Release();
 }
 
+TEST_F(ClientObject, NothingIsPressedWhileAModalDialogDisablesTheWindow) {
+    IAccessible* object = createClientAccessible(host);
+    ASSERT_NE(object, nullptr);
+    EnableWindow(window, FALSE);
+    EXPECT_EQ(object->accDoDefaultAction(child(2)), E_FAIL);
+    EXPECT_TRUE(host->pressed.empty());
+    EnableWindow(window, TRUE);
+    EXPECT_EQ(object->accDoDefaultAction(child(2)), S_OK);
+    EXPECT_EQ(host->pressed.size(), 1u);
+    object->Release();
+}
+
 TEST_F(ClientObject, BadChildIdsAreRefused) {
     IAccessible* object = createClientAccessible(host);
     ASSERT_NE(object, nullptr);

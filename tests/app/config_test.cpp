@@ -194,6 +194,44 @@ TEST_F(ConfigFile, LoadFallsBackToTheExecutablesFolderOnlyWhenTheUserFileIsMissi
     EXPECT_EQ(loadConfig().channel, L"default");
 }
 
+TEST_F(ConfigFile, AnUnreadableUserFileIsToldApartAndKeptAsideBeforeASave) {
+    const std::string handEdited = "{\n  \"server\": \"https://mine.example\",\n  \"channel\": \"x\",\n}\n";
+    const struct {
+        const char* what;
+        std::string bytes;
+        bool unreadable;
+    } cases[] = {
+        {"trailing comma", handEdited, true},
+        {"random text", "not json at all", true},
+        {"valid", R"({"channel":"c"})", false},
+        {"empty", "", false},
+        {"an array: JSON without the members", "[1,2]", false},
+    };
+    for (const auto& c : cases) {
+        configFilePath();
+        ASSERT_TRUE(writeBytes(userFile, c.bytes));
+        bool unreadable = !c.unreadable;
+        loadConfig(&unreadable);
+        EXPECT_EQ(unreadable, c.unreadable) << c.what;
+    }
+    // Only the user's own file counts: the one beside the executable is never rewritten.
+    DeleteFileW(userFile.c_str());
+    ASSERT_TRUE(writeBytes(exeFile, "{,"));
+    bool unreadable = true;
+    loadConfig(&unreadable);
+    EXPECT_FALSE(unreadable);
+
+    // Kept aside as config.json.bad, replacing an older copy; then the save writes anew.
+    ASSERT_TRUE(writeBytes(userFile + L".bad", "older copy"));
+    ASSERT_TRUE(writeBytes(userFile, handEdited));
+    ASSERT_TRUE(keepUnreadableConfig());
+    EXPECT_EQ(readBytes(userFile + L".bad"), handEdited);
+    EXPECT_FALSE(fileExists(userFile));
+    ASSERT_TRUE(saveConfig(Config()));
+    EXPECT_EQ(readBytes(userFile + L".bad"), handEdited);
+    EXPECT_EQ(unreadableConfigKeptText(), L"配置文件无法读取，已另存为 config.json.bad");
+}
+
 TEST_F(ConfigFile, LoadWithoutAnyFileGivesTheDefaults) {
     Config config = loadConfig();
     EXPECT_EQ(config.server, kDefaultServer);

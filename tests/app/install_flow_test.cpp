@@ -168,6 +168,49 @@ TEST_F(InstallFlow, ACardPressStartsADownloadWithTheEncodedChannelOrShowsTheRunn
     click(350, 350);
 }
 
+TEST_F(InstallFlow, ALateFinishedMessageOfAnotherJobOrOfACancelledOneDoesNothing) {
+    addFinished(kWithPackage, L"有包", true, false);
+    std::shared_ptr<Task> task;
+    {
+        DownloadManager& m = DownloadManager::instance();
+        std::lock_guard<std::mutex> lock(m.tasksLock);
+        task = m.tasks[kWithPackage];
+    }
+    task->generation = 12;
+    // The job that finished was replaced by a new download (generation 12) before its
+    // message was read.
+    SendMessageW(window, WM_DOWNLOAD_FINISHED, kWithPackage, 11);
+    // The job now shown was cancelled while the runner finished.
+    task->state = TaskState::Cancelled;
+    SendMessageW(window, WM_DOWNLOAD_FINISHED, kWithPackage, 12);
+    EXPECT_TRUE(gApp.bannerText.empty());
+    EXPECT_TRUE(gApp.toastText.empty());
+    pumpFor(500);
+    EXPECT_EQ(state(kWithPackage), TaskState::Cancelled) << "nothing was run";
+    EXPECT_EQ(reports(), 0u);
+}
+
+TEST_F(InstallFlow, AnInstallerThatCannotStartShowsNoSuccessAndIsNotReported) {
+    addFinished(kWithPackage, L"有包", true, false);
+    std::shared_ptr<Task> task;
+    {
+        DownloadManager& m = DownloadManager::instance();
+        std::lock_guard<std::mutex> lock(m.tasksLock);
+        task = m.tasks[kWithPackage];
+    }
+    task->generation = 3;
+    ASSERT_TRUE(DeleteFileW(task->getFilePath().c_str()));
+    SendMessageW(window, WM_DOWNLOAD_FINISHED, kWithPackage, 3);
+    EXPECT_EQ(gApp.bannerGeneration, 3u);
+    ASSERT_TRUE(pumpUntil([&] { return state(kWithPackage) == TaskState::InstallFailed; }));
+    ASSERT_TRUE(pumpUntil([&] { return gApp.bannerInstall == BannerInstall::NotStarted; }));
+    EXPECT_EQ(gApp.toastText, L"安装程序未能启动：有包");
+    EXPECT_EQ(gApp.toastKind, 2);
+    EXPECT_EQ(DownloadManager::instance().snapshot()[kWithPackage].errorText, L"安装文件已不存在，请重新下载");
+    pumpFor(500);
+    EXPECT_EQ(reports(), 0u);
+}
+
 TEST_F(InstallFlow, MessagesAndPressesForUnknownJobsDoNothing) {
     SendMessageW(window, WM_DOWNLOAD_FINISHED, 777, 0);
     EXPECT_TRUE(gApp.bannerText.empty());

@@ -2,6 +2,9 @@
 // memory DC read back by pixel, bad input, and objects left behind by paints.
 #include "app/main_view.h"
 #include "app/object_census.h"
+#include "app/window_rules.h"
+#include "download/format.h"
+#include "scratch_folder.h"
 #include "ui/paint_support.h"
 #include "ui/palette.h"
 
@@ -591,6 +594,40 @@ TEST_F(MainViewPaint, LongNameStartsAt39ShortNameIsCentred) {
     EXPECT_LE(glyphStart, shift + 16);
     EXPECT_GT(ink(RECT{shift + 39, 136, shift + 39 + shortWidth, 172}, kSidebarBg), 20) << "name beside the glyph";
     EXPECT_EQ(ink(RECT{shift + 39 + shortWidth + 3, 136, 188, 172}, kSidebarBg, 4), 0);
+}
+
+TEST_F(MainViewPaint, AScrollbarThatIsNotDrawnTakesNoPress) {
+    std::vector<AppFixture> apps;
+    for (int i = 1; i <= 40; ++i) apps.push_back({i, L"应用" + std::to_wstring(i), {L"1"}});
+    auto lists = makeLists({{L"1", L"办公"}}, apps);
+    gApp.selectedCategoryId = L"1";
+    const int w = 1180, h = 780;
+    paint(w, h, lists);
+    ASSERT_TRUE(gApp.gridScrollbar.visible) << "40 cards need a bar";
+    const ScrollbarGeom drawn = gApp.gridScrollbar;
+
+    // The loading and error states draw no grid, and so no bar where it was.
+    for (bool loading : {true, false}) {
+        gApp.catalogLoading = loading;
+        gApp.catalogLoadFailed = !loading;
+        paint(w, h, lists);
+        EXPECT_FALSE(gApp.gridScrollbar.visible) << loading;
+        EXPECT_FALSE(thumbPress(gApp.gridScrollbar, drawn.thumbLeft + 1, drawn.thumbTop + 1, 0).drag) << loading;
+    }
+    gApp.catalogLoading = gApp.catalogLoadFailed = false;
+    gApp.viewMode = 1;
+    paint(w, h, lists);
+    EXPECT_FALSE(gApp.gridScrollbar.visible) << "the download view";
+}
+
+TEST_F(MainViewPaint, ThePanelPaintsTheFolderTextWithoutMakingTheFolder) {
+    ScratchFolder scratch(L"nodisk");
+    const std::wstring missing = scratch / L"没有的目录";
+    setDownloadDirectory(missing);
+    gApp.viewMode = 1;
+    paint(1180, 780, currentFrame());
+    EXPECT_EQ(GetFileAttributesW(missing.c_str()), INVALID_FILE_ATTRIBUTES);
+    setDownloadDirectory(std::wstring());
 }
 
 TEST_F(MainViewPaint, DownloadViewHitsAndActiveTool) {

@@ -38,6 +38,7 @@ protected:
         PostMessageW(GetFocus(), WM_KEYDOWN, vk, 1);
         PostMessageW(GetFocus(), WM_KEYUP, vk, 0xC0000001);
         pumpFor(100);
+        ASSERT_TRUE(pumpUntil([] { return !settingsSavePending(); }, 20000)) << "the save never finished";
     }
 
     void typeAndSave(const std::wstring& text) {
@@ -46,6 +47,8 @@ protected:
         SetWindowTextW(gApp.settingsEdit, text.c_str());
         SendMessageW(gApp.settingsWindow, WM_COMMAND, MAKEWPARAM(kIdSave, BN_CLICKED),
                      reinterpret_cast<LPARAM>(control(kIdSave)));
+        // The folder is checked and made on a worker; the dialog finishes when it reports.
+        ASSERT_TRUE(pumpUntil([] { return !settingsSavePending(); }, 20000)) << "the save never finished";
     }
 };
 
@@ -252,6 +255,26 @@ TEST_F(SettingsDialog, RefusesFoldersThatCannotTakeDownloadsAndKeepsTheText) {
         EXPECT_FALSE(fileExists(configFile));
         SendMessageW(gApp.settingsWindow, WM_CLOSE, 0, 0);
     }
+}
+
+TEST_F(SettingsDialog, AHandEditedConfigThatDoesNotParseSurvivesTheFirstSave) {
+    const std::string handEdited = "{\"server\": \"https://mine.example\", \"channel\": \"x\",}";
+    ASSERT_TRUE(writeBytes(configFile, handEdited));
+    gApp.configUnreadable = true;
+    const std::wstring target = folder / L"after-bad";
+    typeAndSave(target);
+    EXPECT_EQ(gApp.settingsWindow, nullptr);
+    EXPECT_EQ(readBytes(configFile + L".bad"), handEdited);
+    EXPECT_EQ(parseConfig(readBytes(configFile)).downloadDir, target);
+    EXPECT_EQ(gApp.toastText, L"配置文件无法读取，已另存为 config.json.bad");
+    EXPECT_EQ(gApp.toastKind, 2);
+    EXPECT_FALSE(gApp.configUnreadable);
+
+    // The next save is an ordinary one, and the copy stays.
+    typeAndSave(target);
+    EXPECT_EQ(gApp.toastText, L"下载目录已保存");
+    EXPECT_EQ(readBytes(configFile + L".bad"), handEdited);
+    DeleteFileW((configFile + L".bad").c_str());
 }
 
 TEST_F(SettingsDialog, AReadOnlyConfigKeepsTheFolderForThisRunAndSaysTheFileFailed) {

@@ -310,12 +310,17 @@ TEST(PanelRowLook, EveryStateHasItsStatusBarAndButtons) {
         {"installed", 5, false, true, L"安装完成", TextSuccess, Success, full},
         {"installing", 6, false, true, L"正在安装，请稍候...", TextSuccess, Success, full},
         {"install failed", 7, false, true, L"安装已取消，可点击右侧按钮重新安装", TextDanger, Success, full},
+        {"installer not started", 7, false, true, L"安装程序未能启动，可点击右侧按钮重试", TextDanger, Success, full},
+        {"waiting for another installer", 6, false, true, L"等待其他安装完成", TextSuccess, Success, full},
     };
     for (const Case& c : cases) {
         TaskInfo t = task(c.state, 500, 1000);
         t.isArchive = c.archive;
         t.md5Ok = c.md5Ok;
-        t.errorText = L"HTTP 404";
+        // Only a download failure or an installer that could not start carries a message.
+        t.errorText = c.state == 7 ? L"" : L"HTTP 404";
+        if (std::string(c.what) == "installer not started") t.errorText = c.status;
+        t.installWaiting = std::string(c.what) == "waiting for another installer";
         const RowLook look = panelRowLook(t, W);
         EXPECT_EQ(look.status, c.status) << c.what;
         EXPECT_EQ(look.statusColour, c.colour) << c.what;
@@ -397,6 +402,38 @@ TEST(Banner, MessageSaysWhatBecameOfTheFile) {
         EXPECT_EQ(m.text, c.text) << c.verified << c.archive;
         EXPECT_EQ(m.colour, c.colour) << c.verified << c.archive;
     }
+}
+
+TEST(Banner, AnInstallerIsSaidToBeOpenedOnlyOnceItStarted) {
+    const struct {
+        BannerInstall install;
+        const wchar_t* text;
+        COLORREF colour;
+    } cases[] = {
+        {BannerInstall::Opening, L"下载完成，正在打开安装向导", TextTertiary},
+        {BannerInstall::Waiting, L"下载完成，等待其他安装完成", TextTertiary},
+        {BannerInstall::Started, L"下载完成，已打开安装向导", TextTertiary},
+        {BannerInstall::NotStarted, L"下载完成，安装程序未能启动", TextWarning},
+    };
+    for (const auto& c : cases) {
+        const BannerMessage m = bannerMessage(true, false, c.install);
+        EXPECT_EQ(m.text, c.text) << static_cast<int>(c.install);
+        EXPECT_EQ(m.colour, c.colour) << static_cast<int>(c.install);
+        // An archive or a failed check says the same whatever the installer did.
+        EXPECT_EQ(bannerMessage(true, true, c.install).text, L"下载成功，压缩包已保存");
+        EXPECT_EQ(bannerMessage(false, false, c.install).text, L"下载完成，校验不一致，请谨慎安装");
+    }
+
+    TaskInfo queued;
+    queued.state = static_cast<int32_t>(TaskState::Installing);
+    queued.generation = 4;
+    queued.installWaiting = true;
+    EXPECT_EQ(shownBannerInstall(BannerInstall::Opening, &queued, 4), BannerInstall::Waiting);
+    EXPECT_EQ(shownBannerInstall(BannerInstall::Opening, &queued, 5), BannerInstall::Opening) << "another job";
+    EXPECT_EQ(shownBannerInstall(BannerInstall::Started, &queued, 4), BannerInstall::Started);
+    EXPECT_EQ(shownBannerInstall(BannerInstall::Opening, nullptr, 4), BannerInstall::Opening);
+    queued.installWaiting = false;
+    EXPECT_EQ(shownBannerInstall(BannerInstall::Opening, &queued, 4), BannerInstall::Opening);
 }
 
 }  // namespace
