@@ -69,6 +69,13 @@ protected:
         return found == tasks.end() ? TaskState::Cancelled : static_cast<TaskState>(found->second.state);
     }
 
+    std::shared_ptr<Task> liveTask(int id) {
+        DownloadManager& m = DownloadManager::instance();
+        std::lock_guard<std::mutex> lock(m.tasksLock);
+        auto found = m.tasks.find(id);
+        return found == m.tasks.end() ? nullptr : found->second;
+    }
+
     size_t reports() { return testserver::requests(prefix + "/api/client/report").size(); }
 };
 
@@ -170,12 +177,8 @@ TEST_F(InstallFlow, ACardPressStartsADownloadWithTheEncodedChannelOrShowsTheRunn
 
 TEST_F(InstallFlow, ALateFinishedMessageOfAnotherJobOrOfACancelledOneDoesNothing) {
     addFinished(kWithPackage, L"有包", true, false);
-    std::shared_ptr<Task> task;
-    {
-        DownloadManager& m = DownloadManager::instance();
-        std::lock_guard<std::mutex> lock(m.tasksLock);
-        task = m.tasks[kWithPackage];
-    }
+    std::shared_ptr<Task> task = liveTask(kWithPackage);
+    ASSERT_TRUE(task);
     task->generation = 12;
     // The job that finished was replaced by a new download (generation 12) before its
     // message was read.
@@ -192,12 +195,8 @@ TEST_F(InstallFlow, ALateFinishedMessageOfAnotherJobOrOfACancelledOneDoesNothing
 
 TEST_F(InstallFlow, AnInstallerThatCannotStartShowsNoSuccessAndIsNotReported) {
     addFinished(kWithPackage, L"有包", true, false);
-    std::shared_ptr<Task> task;
-    {
-        DownloadManager& m = DownloadManager::instance();
-        std::lock_guard<std::mutex> lock(m.tasksLock);
-        task = m.tasks[kWithPackage];
-    }
+    std::shared_ptr<Task> task = liveTask(kWithPackage);
+    ASSERT_TRUE(task);
     task->generation = 3;
     ASSERT_TRUE(DeleteFileW(task->getFilePath().c_str()));
     SendMessageW(window, WM_DOWNLOAD_FINISHED, kWithPackage, 3);
