@@ -4,7 +4,9 @@
 #include "window_support.h"
 
 #include <cstdlib>
+#include <functional>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -63,10 +65,17 @@ protected:
         m.tasks[id] = task;
     }
 
-    TaskState state(int id) {
+    // The job's state. No job there is a failure of its own, not a state: the flow must never
+    // lose a job, and a lost one must not pass for a cancelled one.
+    std::optional<TaskState> state(int id) {
         auto tasks = DownloadManager::instance().snapshot();
         auto found = tasks.find(id);
-        return found == tasks.end() ? TaskState::Cancelled : static_cast<TaskState>(found->second.state);
+        if (found == tasks.end()) {
+            if (!vanished) ADD_FAILURE() << "job " << id << " is gone from the download manager";
+            vanished = true;
+            return std::nullopt;
+        }
+        return static_cast<TaskState>(found->second.state);
     }
 
     std::shared_ptr<Task> liveTask(int id) {
@@ -75,6 +84,19 @@ protected:
         auto found = m.tasks.find(id);
         return found == m.tasks.end() ? nullptr : found->second;
     }
+
+    // Pumps until the job is in `want` and more() holds; ends at once when the job vanishes.
+    bool pumpUntilState(int id, TaskState want, const std::function<bool()>& more = [] { return true; }) {
+        bool reached = false;
+        pumpUntil([&] {
+            const std::optional<TaskState> s = state(id);
+            reached = s == want && more();
+            return reached || !s;
+        });
+        return reached;
+    }
+
+    bool vanished = false;
 
     size_t reports() { return testserver::requests(prefix + "/api/client/report").size(); }
 };
@@ -90,7 +112,7 @@ TEST_F(InstallFlow, AVerifiedDownloadRunsItsInstallerAndReportsWithoutWaitingFor
     EXPECT_EQ(gApp.bannerTaskId, kWithPackage);
     EXPECT_EQ(gApp.toastText, L"「有包」下载完成，正在打开安装向导");
     EXPECT_EQ(gApp.toastKind, 1);
-    ASSERT_TRUE(pumpUntil([&] { return reports() == 1 && state(kWithPackage) == TaskState::InstallFailed; }));
+    ASSERT_TRUE(pumpUntilState(kWithPackage, TaskState::InstallFailed, [&] { return reports() == 1; }));
     const auto recorded = testserver::requests(prefix + "/api/client/report");
     EXPECT_EQ(recorded[0].method, "POST");
     EXPECT_EQ(recorded[0].body, installReportBody(kWithPackage, gApp.config.channel));
@@ -101,11 +123,11 @@ TEST_F(InstallFlow, AVerifiedDownloadRunsItsInstallerAndReportsWithoutWaitingFor
     click(350, 350);
     EXPECT_LT(GetTickCount() - again, 5000u);
     EXPECT_EQ(gApp.toastText, L"正在打开安装向导：有包");
-    ASSERT_TRUE(pumpUntil([&] { return reports() == 2 && state(kWithPackage) == TaskState::InstallFailed; }));
+    ASSERT_TRUE(pumpUntilState(kWithPackage, TaskState::InstallFailed, [&] { return reports() == 2; }));
     gApp.hitRects = {{{300, 300, 400, 400}, HitPanelInstall, kWithPackage}};
     click(350, 350);
     EXPECT_EQ(gApp.toastText, L"正在打开安装向导：有包");
-    ASSERT_TRUE(pumpUntil([&] { return reports() == 3 && state(kWithPackage) == TaskState::InstallFailed; }));
+    ASSERT_TRUE(pumpUntilState(kWithPackage, TaskState::InstallFailed, [&] { return reports() == 3; }));
     pumpFor(300);
     EXPECT_EQ(reports(), 3u);
 }

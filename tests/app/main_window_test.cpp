@@ -1,6 +1,7 @@
 #include "app/startup.h"
 #include "window_support.h"
 
+#include <functional>
 #include <vector>
 
 namespace {
@@ -300,22 +301,58 @@ TEST_F(MainWindow, HoverFollowsTheLastRectangleAndClearsOnLeave) {
     EXPECT_FALSE(gApp.hoverValid);
 }
 
+// One tick of timer 1 as the window handled it: whether a toast was up when it came and
+// whether the window asked to be repainted while handling it.
+struct TimerTick {
+    bool toastShown;
+    bool repainted;
+};
+
+// Dispatches messages until done() holds or the time runs out, noting each tick of timer 1.
+// Every tick is dispatched with no paint pending, so a repaint request seen after it is the
+// tick's own.
+bool pumpNotingTicks(HWND window, std::vector<TimerTick>& ticks, const std::function<bool()>& done,
+                     DWORD timeoutMs = 20000) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) continue;
+            const bool tick = msg.message == WM_TIMER && msg.hwnd == window && msg.wParam == 1;
+            if (tick) UpdateWindow(window);
+            const bool shown = !gApp.toastText.empty();
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+            if (tick) ticks.push_back({shown, GetUpdateRect(window, nullptr, FALSE) != FALSE});
+            if (done()) return true;
+        }
+        if (done()) return true;
+        if (GetTickCount() - start > timeoutMs) return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    }
+}
+
 TEST_F(MainWindow, TimerRepaintsOnlyWhileAToastShows) {
     open();
-    pumpFor(2000);  // icons settle
-    const uintptr_t idle = paintCount(window);
-    pumpFor(1600);
-    EXPECT_EQ(paintCount(window), idle) << "repainted with nothing changing";
+    std::vector<TimerTick> idle;
+    ASSERT_TRUE(pumpNotingTicks(window, idle, [&] { return idle.size() >= 3; })) << "the timer never ticked";
+    for (const TimerTick& t : idle) EXPECT_FALSE(t.repainted) << "repainted with nothing changing";
+
     showToast(L"测试", 0);
-    pumpFor(1600);
-    const uintptr_t during = paintCount(window) - idle;
-    EXPECT_GE(during, 3u);  // the toast's own repaint and the timer's
-    EXPECT_LE(during, 6u);
-    pumpFor(1500);  // expired and cleared by a paint
-    EXPECT_TRUE(gApp.toastText.empty());
-    const uintptr_t after = paintCount(window);
-    pumpFor(1600);
-    EXPECT_EQ(paintCount(window), after);
+    EXPECT_NE(GetUpdateRect(window, nullptr, FALSE), FALSE) << "the toast did not ask for its own repaint";
+    std::vector<TimerTick> during;
+    ASSERT_TRUE(pumpNotingTicks(window, during, [] { return gApp.toastText.empty(); }, 10000))
+        << "the toast was never cleared";
+    size_t shown = 0;
+    for (const TimerTick& t : during) {
+        EXPECT_EQ(t.repainted, t.toastShown);
+        if (t.toastShown) ++shown;
+    }
+    EXPECT_GE(shown, 1u) << "no tick came while the toast was up";
+
+    std::vector<TimerTick> after;
+    ASSERT_TRUE(pumpNotingTicks(window, after, [&] { return after.size() >= 3; }));
+    for (const TimerTick& t : after) EXPECT_FALSE(t.repainted) << "repainted after the toast had gone";
 }
 
 }  // namespace

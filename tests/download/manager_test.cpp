@@ -196,33 +196,76 @@ TEST_F(Manager, ClearFinishedOnNothingStillAnnounces) {
     m.tasks.swap(saved);
 }
 
+// tick() reads the clock itself: each step below brackets that reading between two reads of
+// its own, waits for the sample's age rather than sleeping a fixed time, and judges the
+// result against the ages the bracket allows.
+struct TickBracket {
+    DWORD before, after;
+};
+
+TickBracket timedTick(DownloadManager& m) {
+    const DWORD before = GetTickCount();
+    m.tick();
+    return {before, GetTickCount()};
+}
+
+void waitUntilOlderThan(uint32_t sampleTick, DWORD ms) {
+    ASSERT_TRUE(dltest::waitFor([&] { return GetTickCount() - sampleTick >= ms; }, 5000));
+}
+
 TEST_F(Manager, TickSamplesThenComputesSpeedOfDownloadingJobsOnly) {
     auto t = put(9061, TaskState::Downloading);
     auto done = put(9062, TaskState::Completed);
     done->speed = 777;
     t->downloadedBytes = 1000;
-    m.tick();  // first sample only
+    const TickBracket first = timedTick(m);  // first sample only
     EXPECT_EQ(t->speed.load(), 0);
-    EXPECT_NE(t->sampleTick, 0u);
+    EXPECT_GE(t->sampleTick, first.before);
+    EXPECT_LE(t->sampleTick, first.after);
+    EXPECT_EQ(done->sampleTick, 0u);
     EXPECT_EQ(sink.count(WM_APP + 1), 0);
 
-    t->downloadedBytes = 2000;
-    m.tick();  // under 250 ms after the sample: nothing
-    EXPECT_EQ(t->speed.load(), 0);
-    EXPECT_EQ(sink.count(WM_APP + 1), 0);
+    // Under 250 ms after the sample: nothing. A try whose own reads lie 250 ms or more
+    // apart proves nothing and is made again with a fresh sample.
+    bool judged = false;
+    for (int attempt = 0; attempt < 20 && !judged; ++attempt) {
+        t->sampleTick = GetTickCount();
+        t->sampleBytes = t->downloadedBytes;
+        const uint32_t sampled = t->sampleTick;
+        t->downloadedBytes += 1000;
+        const TickBracket soon = timedTick(m);
+        if (soon.after - sampled >= 250) continue;
+        judged = true;
+        EXPECT_EQ(t->speed.load(), 0);
+        EXPECT_EQ(t->sampleTick, sampled);
+        EXPECT_EQ(sink.count(WM_APP + 1), 0);
+    }
+    ASSERT_TRUE(judged) << "no tick came within 250 ms of its sample";
 
-    Sleep(400);
-    t->downloadedBytes = 1000 + 400000;
-    m.tick();
-    EXPECT_GT(t->speed.load(), 400000 / 2);   // about 1 MB/s over 0.4 s
-    EXPECT_LT(t->speed.load(), 400000 * 3);
+    // Once the sample is 400 ms old: bytes over the elapsed time, whatever it turned out to be.
+    t->sampleTick = GetTickCount();
+    t->sampleBytes = t->downloadedBytes;
+    const uint32_t sampled = t->sampleTick;
+    t->downloadedBytes += 400000;
+    waitUntilOlderThan(sampled, 400);
+    const TickBracket late = timedTick(m);
+    const double slowest = 400000.0 / ((late.after - sampled) / 1000.0);
+    const double fastest = 400000.0 / ((late.before - sampled) / 1000.0);
+    EXPECT_GE(t->speed.load(), static_cast<int32_t>(slowest) - 1);
+    EXPECT_LE(t->speed.load(), static_cast<int32_t>(fastest) + 1);
+    EXPECT_GE(t->sampleTick, late.before);
+    EXPECT_LE(t->sampleTick, late.after);
+    EXPECT_EQ(t->sampleBytes, t->downloadedBytes.load());
     EXPECT_EQ(sink.count(WM_APP + 1), 1);
     EXPECT_EQ(done->speed.load(), 777);
 
-    Sleep(300);
-    t->downloadedBytes = 10;  // rolled back
+    // Rolled back below the sample: speed 0, still a new sample and an announcement.
+    waitUntilOlderThan(t->sampleTick, 250);
+    t->downloadedBytes = 10;
     m.tick();
     EXPECT_EQ(t->speed.load(), 0);
+    EXPECT_EQ(t->sampleBytes, 10);
+    EXPECT_EQ(sink.count(WM_APP + 1), 1);
 }
 
 TEST_F(Manager, SnapshotCopiesEveryFieldInIdOrder) {

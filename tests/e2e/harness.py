@@ -1,12 +1,15 @@
-"""Drives the real program: a private Xvfb, a Wine prefix, the program, xdotool for input,
-ImageMagick's import for pixels, and the window-facts helper for what another process sees.
+"""Drives the real program: a private Xvfb (with openbox on it when asked), a Wine prefix,
+the program, xdotool for input, ImageMagick's import for pixels, and the window-facts helper
+for what another process sees.
 
-Every wait polls with a deadline; Session.close() ends the program, the prefix's wineserver
-and the Xvfb on every path.
+Every wait polls with a deadline; Session.close() ends the program, the prefix's wineserver,
+the window manager and the Xvfb on every path.
 """
 import glob
 import json
 import os
+import re
+import shlex
 import shutil
 import subprocess
 import time
@@ -34,6 +37,26 @@ TOAST_SUCCESS = 0xE800B42A
 TOAST_ERROR = 0xE8F53F3F
 TOAST_NEUTRAL = 0xE81D2129
 BACKGROUND = (245, 246, 248)
+
+# The window manager's whole configuration: one desktop, no margins, no key bindings (keys
+# reach the program), a press focuses and raises. Nothing else is read from the host's
+# configuration folders.
+OPENBOX_RC = """<?xml version="1.0" encoding="UTF-8"?>
+<openbox_config xmlns="http://openbox.org/3.4/rc">
+  <resistance><strength>0</strength><screen_edge_strength>0</screen_edge_strength></resistance>
+  <focus><focusNew>yes</focusNew><followMouse>no</followMouse></focus>
+  <placement><policy>Smart</policy></placement>
+  <desktops><number>1</number><firstdesk>1</firstdesk></desktops>
+  <margins><top>0</top><bottom>0</bottom><left>0</left><right>0</right></margins>
+  <keyboard></keyboard>
+  <mouse>
+    <context name="Client">
+      <mousebind button="Left" action="Press"><action name="Focus"/><action name="Raise"/></mousebind>
+    </context>
+  </mouse>
+  <menu></menu>
+</openbox_config>
+"""
 
 HTCLIENT, HTCAPTION, HTLEFT, HTRIGHT = 1, 2, 10, 11
 HTBOTTOM, HTBOTTOMLEFT, HTBOTTOMRIGHT = 15, 16, 17
@@ -68,14 +91,16 @@ class Screen:
 
 
 class Session:
-    def __init__(self, name, build, source, log):
+    def __init__(self, name, build, source, log, window_manager=False):
         self.name = name
         self.build = build
         self.source = source
         self.work = os.path.join(build, "e2e", name)
         self.prefix = os.path.join(build, "e2e", "wineprefix")
         self.log = log
+        self.window_manager = window_manager
         self.xvfb = None
+        self.openbox = None
         self.display = None
         self.program = None
         self.program_out = None
@@ -100,6 +125,8 @@ class Session:
             while time.monotonic() < deadline:
                 if os.path.exists("/tmp/.X11-unix/X%d" % n):
                     self.display = ":%d" % n
+                    if self.window_manager:
+                        self.start_window_manager()
                     return
                 if self.xvfb.poll() is not None:
                     break
@@ -107,7 +134,47 @@ class Session:
             self.stop_display()
         raise RuntimeError("no Xvfb display could be started")
 
+    def start_window_manager(self):
+        """openbox on this display, with a configuration and home of its own; ready once it
+        has run its start-up command, which it does after taking over the screen."""
+        home = os.path.join(self.work, "openbox")
+        os.makedirs(home, exist_ok=True)
+        rc = os.path.join(home, "rc.xml")
+        with open(rc, "w", encoding="utf-8") as f:
+            f.write(OPENBOX_RC)
+        os.makedirs(os.path.join(home, "config", "openbox"), exist_ok=True)
+        with open(os.path.join(home, "config", "openbox", "menu.xml"), "w", encoding="utf-8") as f:
+            f.write('<openbox_menu xmlns="http://openbox.org/3.4/menu"></openbox_menu>\n')
+        ready = os.path.join(home, "ready")
+        if os.path.exists(ready):
+            os.remove(ready)
+        env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "DISPLAY": self.display, "HOME": home,
+               "XDG_CONFIG_HOME": os.path.join(home, "config"), "XDG_CONFIG_DIRS": os.path.join(home, "config"),
+               "XDG_CACHE_HOME": os.path.join(home, "cache"), "XDG_DATA_HOME": os.path.join(home, "data"),
+               "LANG": "C.UTF-8"}
+        with open(os.path.join(home, "openbox-output.txt"), "wb") as out:
+            self.openbox = subprocess.Popen(
+                ["openbox", "--sm-disable", "--config-file", rc, "--startup", "touch " + shlex.quote(ready)],
+                env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=out, start_new_session=True)
+        deadline = time.monotonic() + 15
+        while not os.path.exists(ready):
+            if self.openbox.poll() is not None or time.monotonic() > deadline:
+                self.stop_window_manager()
+                raise RuntimeError("openbox did not start on %s (see %s)" % (self.display, home))
+            time.sleep(0.1)
+
+    def stop_window_manager(self):
+        if self.openbox is not None:
+            self.openbox.terminate()
+            try:
+                self.openbox.wait(5)
+            except subprocess.TimeoutExpired:
+                self.openbox.kill()
+                self.openbox.wait(5)
+            self.openbox = None
+
     def stop_display(self):
+        self.stop_window_manager()
         if self.xvfb is not None:
             self.xvfb.terminate()
             try:
@@ -135,13 +202,28 @@ class Session:
 
     def prepare_prefix(self):
         os.makedirs(self.prefix, exist_ok=True)
-        self.wine(["cmd", "/c", "exit", "0"], timeout=180)
+        # Undecorated X windows: with a window manager the borderless window keeps its own
+        # frame and rectangle, as on Windows; without one the value changes nothing.
+        self.wine(["reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Decorated", "/t", "REG_SZ", "/d", "N",
+                   "/f"], timeout=180)
         users = [d for d in glob.glob(os.path.join(self.prefix, "drive_c", "users", "*", "AppData", "Roaming"))
                  if "/Public/" not in d]
         if not users:
             raise RuntimeError("the Wine prefix has no roaming folder")
         self.roaming = users[0]
         self.config_path = os.path.join(self.roaming, "KelvoManager", "config.json")
+        self.crash_log = os.path.join(self.temp_folder(), "kv_crash.log")
+
+    def temp_folder(self):
+        """The prefix's temporary folder (the user's TEMP), as a host path."""
+        with open(os.path.join(self.prefix, "user.reg"), encoding="utf-8", errors="replace") as f:
+            text = f.read()
+        at = text.find("[Environment]")
+        found = re.search(r'^"TEMP"="([A-Za-z]):((?:[^"\\]|\\\\)*)"$', text[at:], re.M) if at >= 0 else None
+        if not found:
+            raise RuntimeError("the Wine prefix names no plain TEMP folder")
+        drive, rest = found.group(1).lower(), found.group(2).replace("\\\\", "\\")
+        return os.path.join(self.prefix, "drive_" + drive, *[p for p in rest.split("\\") if p])
 
     def drive_c(self, *parts):
         return os.path.join(self.prefix, "drive_c", *parts)
@@ -158,6 +240,8 @@ class Session:
     # --- the program ----------------------------------------------------------------
 
     def start_program(self):
+        if self.program_out:
+            self.program_out.close()
         self.program_out = open(os.path.join(self.work, "program-output.txt"), "ab")
         self.program_started = time.monotonic()
         self.program = subprocess.Popen([self.wine_run, "--prefix", self.prefix, self.exe], env=self.env(),
