@@ -6,8 +6,9 @@
 // long as they use the records, so a reload can never pull a list from under them. An
 // icon fetch holds the lists of its record too: it never writes into freed memory, and
 // when the last holder lets go of discarded lists their icon bitmaps are deleted.
-// A CatalogState must outlive the load and icon threads started on it (the program's
-// one store lives until exit).
+// A CatalogState must outlive the load threads started on it and every record of its
+// lists that is still held: icon fetches reach the store through the records they hold
+// (the program's one store lives until exit).
 #pragma once
 
 #include <windows.h>
@@ -45,7 +46,9 @@ struct App {
     // the state becomes 2, so a reader that loads state 2 also sees the handle. The
     // record owns the bitmap.
     mutable std::atomic<HBITMAP> iconBitmap{nullptr};
-    mutable std::atomic<int32_t> iconState{0};  // 0 not requested, 1 loading, 2 ready, 3 failed
+    // 0 not requested, 1 loading, 2 ready, 3 failed (fetched again later while attempts
+    // remain, see requestIcon).
+    mutable std::atomic<int32_t> iconState{0};
     // The painter's copies of the icon bitmap, already scaled to the sizes it is drawn at
     // (ui/draw.cpp); user-interface thread only. Released with the record.
     mutable std::shared_ptr<void> paintCache;
@@ -106,7 +109,14 @@ constexpr size_t kMaxIconBytes = 4194304;
 bool rebuildIconFile(const std::string& body, std::string& rebuilt);
 // GDI+ must be started. Null on failure; noMemory tells an allocation failure apart.
 HBITMAP decodeIconImage(const std::string& bytes, bool& noMemory);
+// Queues the icon of a record in state 0 (with a location) for the fetch pool: at most 4
+// fetches run at once through one shared session, the newest requests first; a request
+// whose record a reload replaced is dropped. A failed fetch leaves state 3 and is tried
+// again after the retry pause, 3 attempts in all. Each fetch ends with WM_APP+3 to
+// notifyWindow when an image was received (ready or undecodable).
 void requestIcon(CatalogState& catalog, HWND notifyWindow, const AppRef& app, const std::wstring& server);
+// Pause before a failed icon is fetched again: 30000 ms; tests shorten it.
+void setIconRetryPause(unsigned milliseconds);
 
 // Install report.
 std::string installReportBody(int appId, const std::wstring& channel);

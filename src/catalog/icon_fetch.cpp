@@ -7,11 +7,14 @@ using std::min;
 }  // namespace Gdiplus
 #include <gdiplus.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
-#include <new>
+#include <mutex>
 
 #include "catalog/catalog.h"
+#include "catalog/icon_queue.h"
 #include "net/http.h"
 #include "scoped.h"
 
@@ -33,33 +36,29 @@ struct GpImageTraits {
     static void close(Gdiplus::GpBitmap* b) { Gdiplus::DllExports::GdipDisposeImage(b); }
 };
 
-struct IconJob {
-    CatalogState* catalog;
-    AppRef app;
-    std::wstring url;
-};
-
 bool sameLists(const AppRef& app, const std::shared_ptr<const CatalogLists>& lists) {
     return !app.owner_before(lists) && !lists.owner_before(app);
 }
 
-void fetchIcon(IconJob& job) {
-    const App& app = *job.app;
-    if (app.iconState.load() > 1) return;
+enum class FetchOutcome {
+    Ready,
+    Failed,     // worth another attempt
+    Discarded,  // a reload replaced the record: nobody shows it any more
+};
 
+FetchOutcome fetchIcon(const HttpSession& session, CatalogState& catalog, const AppRef& ref, const std::wstring& url) {
+    const App& app = *ref;
     HttpResponse response;
     std::wstring error;
     const HttpResult result =
-        httpRequest(job.url, {}, nullptr, L"GET", HttpDataSink(), response, error, nullptr);
+        httpRequest(session, url, {}, nullptr, L"GET", HttpDataSink(), response, error, nullptr);
+    if (!sameLists(ref, catalog.lists())) {
+        app.iconState.store(3);
+        return FetchOutcome::Discarded;
+    }
     if (result != HttpResult::Ok || response.body.empty() || response.body.size() > kMaxIconBytes) {
         app.iconState.store(3);
-        return;
-    }
-    // A reload replaced the record while it was downloading: nobody shows it any more,
-    // so no bitmap is made for it.
-    if (!sameLists(job.app, job.catalog->lists())) {
-        app.iconState.store(3);
-        return;
+        return FetchOutcome::Failed;
     }
 
     std::string rebuilt;
@@ -68,7 +67,7 @@ void fetchIcon(IconJob& job) {
     HBITMAP bitmap = decodeIconImage(bytes, noMemory);
     if (noMemory) {
         app.iconState.store(3);
-        return;
+        return FetchOutcome::Failed;
     }
     if (bitmap) {
         app.iconBitmap.store(bitmap);
@@ -76,19 +75,123 @@ void fetchIcon(IconJob& job) {
     } else {
         app.iconState.store(3);
     }
-    PostMessageW(job.catalog->notifyWindow.load(), kMsgIconReady, static_cast<WPARAM>(static_cast<INT_PTR>(app.id)), 0);
+    PostMessageW(catalog.notifyWindow.load(), kMsgIconReady, static_cast<WPARAM>(static_cast<INT_PTR>(app.id)), 0);
+    return bitmap ? FetchOutcome::Ready : FetchOutcome::Failed;
 }
 
-DWORD WINAPI iconThread(void* param) {
-    std::unique_ptr<IconJob> job(static_cast<IconJob*>(param));
-    try {
-        fetchIcon(*job);
-    } catch (...) {
-        int32_t loading = 1;
-        job->app->iconState.compare_exchange_strong(loading, 3);
+// At most kIconFetchSlots workers, started as requests wait for them and then kept: each
+// serves the queue until the process ends. Never destroyed, because the workers are not
+// waited for at exit and use the queue, the lock and the session until then.
+class IconPool {
+public:
+    static IconPool& instance() {
+        static IconPool* pool = new IconPool;
+        return *pool;
     }
-    return 0;
-}
+
+    // False when no worker runs and none could be started: nobody would serve it.
+    bool add(IconRequest request) {
+        std::lock_guard<std::mutex> hold(lock_);
+        queue_.add(std::move(request));
+        if (queue_.waiting() > static_cast<size_t>(idle_) && workers_ < kIconFetchSlots) startWorker();
+        if (workers_ == 0) {
+            queue_.dropNewest();
+            return false;
+        }
+        wake_.notify_one();
+        return true;
+    }
+
+    std::atomic<unsigned> retryPauseMs{kIconRetryPauseMs};
+
+private:
+    IconPool() = default;
+
+    void startWorker() {
+        ScopedHandle thread(CreateThread(nullptr, 0, workerEntry, this, 0, nullptr));
+        if (thread) ++workers_;
+    }
+
+    static DWORD WINAPI workerEntry(void* param) {
+        auto* pool = static_cast<IconPool*>(param);
+        try {
+            pool->work();
+        } catch (...) {
+        }
+        // Only an exception ends a worker; the next request starts another.
+        try {
+            std::lock_guard<std::mutex> hold(pool->lock_);
+            --pool->workers_;
+        } catch (...) {
+        }
+        return 0;
+    }
+
+    void work() {
+        std::unique_lock<std::mutex> hold(lock_);
+        for (;;) {
+            IconRequest request;
+            if (queue_.take(GetTickCount64(), request)) {
+                hold.unlock();
+                serve(request);
+                hold.lock();
+                continue;
+            }
+            const int64_t untilRetry = queue_.untilNextRetry(GetTickCount64());
+            ++idle_;
+            if (untilRetry < 0) {
+                wake_.wait(hold);
+            } else {
+                wake_.wait_for(hold, std::chrono::milliseconds(untilRetry));
+            }
+            --idle_;
+        }
+    }
+
+    void serve(IconRequest& request) {
+        AppRef app = request.app.lock();
+        if (!app) return;  // its lists are gone, and the store's owner may be gone with them
+        CatalogState& catalog = *request.catalog;
+        if (!sameLists(app, catalog.lists())) {
+            app->iconState.store(3);
+            return;
+        }
+        if (request.failures > 0) {
+            int32_t failed = 3;
+            if (!app->iconState.compare_exchange_strong(failed, 1)) return;
+        } else if (app->iconState.load() > 1) {
+            return;
+        }
+        FetchOutcome outcome = FetchOutcome::Failed;
+        try {
+            const std::shared_ptr<const HttpSession> shared = session();
+            outcome = fetchIcon(*shared, catalog, app, request.url);
+        } catch (...) {
+            int32_t loading = 1;
+            app->iconState.compare_exchange_strong(loading, 3);
+        }
+        if (outcome != FetchOutcome::Failed) return;
+        app.reset();
+        std::lock_guard<std::mutex> hold(lock_);
+        queue_.retryLater(std::move(request), GetTickCount64(), retryPauseMs.load());
+    }
+
+    // Opened by the first fetch that needs it, and again after a failed opening; a fetch
+    // keeps its copy while it runs.
+    std::shared_ptr<const HttpSession> session() {
+        std::lock_guard<std::mutex> hold(sessionLock_);
+        if (!session_ || !session_->valid()) session_ = std::make_shared<const HttpSession>();
+        return session_;
+    }
+
+    std::mutex lock_;  // queue_, workers_, idle_
+    std::condition_variable wake_;
+    IconQueue queue_;
+    int workers_ = 0;
+    int idle_ = 0;  // workers waiting for a request
+    std::mutex sessionLock_;
+    std::shared_ptr<const HttpSession> session_;
+};
 
 }  // namespace
 
@@ -125,14 +228,16 @@ void requestIcon(CatalogState& catalog, HWND notifyWindow, const AppRef& app, co
     if (!app || app->icon.empty() || app->iconState.load() != 0) return;
     app->iconState.store(1);
     catalog.notifyWindow.store(notifyWindow);
-    auto* job = new (std::nothrow) IconJob{&catalog, app, server + app->icon};
-    if (!job) {
-        app->iconState.store(3);
-        return;
+    try {
+        IconRequest request;
+        request.catalog = &catalog;
+        request.app = app;
+        request.url = server + app->icon;
+        if (IconPool::instance().add(std::move(request))) return;
+    } catch (...) {
     }
-    ScopedHandle thread(CreateThread(nullptr, 0, iconThread, job, 0, nullptr));
-    if (!thread) {
-        delete job;
-        app->iconState.store(3);
-    }
+    // Not queued: the next paint asks again.
+    app->iconState.store(0);
 }
+
+void setIconRetryPause(unsigned milliseconds) { IconPool::instance().retryPauseMs.store(milliseconds); }

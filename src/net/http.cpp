@@ -31,7 +31,8 @@ const DWORD kIgnoreCertErrors = 0x3300;  // unknown CA, wrong usage, wrong name,
 
 bool cancelled(const std::atomic<bool>* flag) { return flag && flag->load(); }
 
-// One attempt's handles, closed request first, then connection, then session.
+// One attempt's handles, closed request first, then connection, then the session when
+// the attempt opened its own.
 struct Attempt {
     ScopedInternet session;
     ScopedInternet connection;
@@ -43,6 +44,18 @@ struct Attempt {
     }
     ~Attempt() { close(); }
 };
+
+HINTERNET openSession() {
+    HINTERNET session = WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                                    WINHTTP_NO_PROXY_BYPASS, 0);
+    if (!session) return nullptr;
+    WinHttpSetTimeouts(session, 10000, 10000, 30000, 30000);
+#if KV_TLS_RESTRICT_PROTOCOLS
+    DWORD protocols = kSecureProtocols;
+    WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
+#endif
+    return session;
+}
 
 // One header into the fixed 8 KiB buffer; false when absent or not fitting.
 bool queryHeader(HINTERNET request, DWORD info, std::wstring& value) {
@@ -134,11 +147,10 @@ HttpResult readBody(HINTERNET request, int64_t expected, const HttpDataSink& sin
     }
 }
 
-}  // namespace
-
-HttpResult httpRequest(const std::wstring& url, const std::vector<HttpHeader>& headers, const std::string* body,
-                       const std::wstring& verb, const HttpDataSink& sink, HttpResponse& response,
-                       std::wstring& error, const std::atomic<bool>* cancelFlag) {
+// shared: the caller's session, or null to open one per attempt.
+HttpResult requestThrough(HINTERNET shared, const std::wstring& url, const std::vector<HttpHeader>& headers,
+                          const std::string* body, const std::wstring& verb, const HttpDataSink& sink,
+                          HttpResponse& response, std::wstring& error, const std::atomic<bool>* cancelFlag) {
     std::wstring current = url;
     int allowance = httprules::kRedirectAllowance;
     for (;;) {
@@ -150,18 +162,13 @@ HttpResult httpRequest(const std::wstring& url, const std::vector<HttpHeader>& h
         }
 
         Attempt a;
-        a.session.reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                                    WINHTTP_NO_PROXY_BYPASS, 0));
-        if (!a.session) {
+        if (!shared) a.session.reset(openSession());
+        HINTERNET session = shared ? shared : a.session.get();
+        if (!session) {
             error = L"网络初始化失败";
             return HttpResult::InitFailed;
         }
-        WinHttpSetTimeouts(a.session.get(), 10000, 10000, 30000, 30000);
-#if KV_TLS_RESTRICT_PROTOCOLS
-        DWORD protocols = kSecureProtocols;
-        WinHttpSetOption(a.session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
-#endif
-        a.connection.reset(WinHttpConnect(a.session.get(), parts.host.c_str(), parts.port, 0));
+        a.connection.reset(WinHttpConnect(session, parts.host.c_str(), parts.port, 0));
         if (!a.connection) {
             error = L"创建请求失败";
             return HttpResult::InitFailed;
@@ -256,6 +263,26 @@ HttpResult httpRequest(const std::wstring& url, const std::vector<HttpHeader>& h
         }
         return HttpResult::Ok;
     }
+}
+
+}  // namespace
+
+HttpSession::HttpSession() : handle_(openSession()) {}
+
+HttpResult httpRequest(const std::wstring& url, const std::vector<HttpHeader>& headers, const std::string* body,
+                       const std::wstring& verb, const HttpDataSink& sink, HttpResponse& response,
+                       std::wstring& error, const std::atomic<bool>* cancelFlag) {
+    return requestThrough(nullptr, url, headers, body, verb, sink, response, error, cancelFlag);
+}
+
+HttpResult httpRequest(const HttpSession& session, const std::wstring& url, const std::vector<HttpHeader>& headers,
+                       const std::string* body, const std::wstring& verb, const HttpDataSink& sink,
+                       HttpResponse& response, std::wstring& error, const std::atomic<bool>* cancelFlag) {
+    if (!session.valid()) {
+        error = L"网络初始化失败";
+        return HttpResult::InitFailed;
+    }
+    return requestThrough(session.handle(), url, headers, body, verb, sink, response, error, cancelFlag);
 }
 
 bool httpGetText(const std::wstring& url, std::string& body, std::wstring& error) {

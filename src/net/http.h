@@ -1,5 +1,6 @@
 // The one blocking HTTP request engine (WinHTTP, synchronous) and GET-as-text.
-// Each call opens its own session; redirects are followed by hand (at most 10);
+// Each call opens its own session, unless the caller passes one it holds (HttpSession);
+// redirects are followed by hand (at most 10);
 // bodies go to memory (at most 8 MiB) or piece by piece to a sink; a cancel flag set
 // by another thread ends the call; failures are a code plus a Chinese message.
 #pragma once
@@ -9,6 +10,8 @@
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "net/winhttp_handle.h"
 
 struct HttpHeader {
     std::wstring name;
@@ -45,6 +48,26 @@ enum class HttpResult : int {
 HttpResult httpRequest(const std::wstring& url, const std::vector<HttpHeader>& headers, const std::string* body,
                        const std::wstring& verb, const HttpDataSink& sink, HttpResponse& response,
                        std::wstring& error, const std::atomic<bool>* cancelFlag);
+
+// A session opened once with the engine's settings, for a caller that sends many requests:
+// they share its connections to a server, and WinHTTP lets several threads use one
+// session at once. The handle is closed when the session is destroyed.
+class HttpSession {
+public:
+    HttpSession();
+    bool valid() const { return static_cast<bool>(handle_); }
+    HINTERNET handle() const { return handle_.get(); }
+
+private:
+    ScopedInternet handle_;
+};
+
+// The same request through a session the caller holds (it must outlive the call; one that
+// failed to open gives InitFailed); only the connection and the request are opened and
+// closed here.
+HttpResult httpRequest(const HttpSession& session, const std::wstring& url, const std::vector<HttpHeader>& headers,
+                       const std::string* body, const std::wstring& verb, const HttpDataSink& sink,
+                       HttpResponse& response, std::wstring& error, const std::atomic<bool>* cancelFlag);
 
 // GET without headers; on Ok moves the body out and returns true, else sets error
 // (the engine's message, or "网络错误") and leaves body untouched.

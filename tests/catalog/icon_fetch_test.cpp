@@ -1,5 +1,7 @@
 // Icon fetches against the loopback test server: bodies of each kind, the 4 MiB bound,
-// state and message rules, and reloads while fetches run.
+// state and message rules, reloads while fetches run, and the fetch pool: at most four at
+// once, newest first, failures retried after the pause, waiting requests of replaced
+// lists dropped.
 #include <gtest/gtest.h>
 
 #include <objbase.h>
@@ -13,9 +15,12 @@ using std::min;
 #include <gdiplus.h>
 
 #include "catalog/catalog.h"
+#include "catalog/icon_queue.h"
 #include "catalog/images.h"
 #include "catalog/net_support.h"
 #include "json/encoding.h"
+#include "json/json.h"
+#include "net/http.h"
 #include "support/test_server.h"
 
 using catalogtest::MessageSink;
@@ -127,6 +132,44 @@ bool closeColours(COLORREF a, COLORREF b) {
         if (std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF)) > 8) return false;
     }
     return true;
+}
+
+
+// Lists of n records whose icons lie at iconPath(i).
+template <typename IconPath>
+std::shared_ptr<CatalogLists> listsOfIcons(int n, int firstId, IconPath iconPath) {
+    auto lists = std::make_shared<CatalogLists>();
+    for (int i = 0; i < n; ++i) {
+        App app;
+        app.id = firstId + i;
+        app.icon = json::toWide(iconPath(i));
+        lists->apps.push_back(std::move(app));
+    }
+    return lists;
+}
+
+std::vector<AppRef> refsOf(const std::shared_ptr<const CatalogLists>& lists) {
+    std::vector<AppRef> refs;
+    for (const App& app : lists->apps) refs.push_back(AppRef(lists, &app));
+    return refs;
+}
+
+bool allIn(const std::vector<AppRef>& apps, int32_t state) {
+    return std::all_of(apps.begin(), apps.end(), [&](const AppRef& a) { return a->iconState.load() == state; });
+}
+
+// The pause before a retry, shortened for one test.
+class RetryPause {
+public:
+    explicit RetryPause(unsigned ms) { setIconRetryPause(ms); }
+    ~RetryPause() { setIconRetryPause(kIconRetryPauseMs); }
+};
+
+// Requests under prefix, in the order the server received them.
+std::vector<std::string> pathsReceived(const std::string& prefix) {
+    std::vector<std::string> paths;
+    for (const testserver::RecordedRequest& r : testserver::requests(prefix)) paths.push_back(r.path);
+    return paths;
 }
 
 }  // namespace
@@ -257,8 +300,9 @@ TEST(IconFetch, ReloadsWhileFetchesRunLeakNothing) {
         for (int i = 0; i < 40; ++i) {
             App app;
             app.id = round * 100 + i;
-            // Half answer at once, half slowly: some records have bitmaps when the reload comes.
-            const int delay = i % 2 ? 1500 : 0;
+            // The second answers slowly: it still runs when the reload comes, while the
+            // others have their bitmaps.
+            const int delay = i == 1 ? 1500 : 0;
             app.icon = json::toWide(prefix + "/_gen/icon/" + std::to_string(delay) + "/" + std::to_string(app.id) + ".png");
             lists->apps.push_back(std::move(app));
         }
@@ -341,4 +385,156 @@ TEST(IconFetch, EveryDemoCatalogIconDecodes) {
     lists.reset();
     catalog.publish(nullptr);
     EXPECT_TRUE(sink.waitUntil([&] { return held.expired(); }, 30000));
+}
+
+TEST(IconPool, TwoHundredThrottledIconsAllEndDrawnWithAtMostFourInFlight) {
+    RetryPause pause(50);
+    std::string prefix;
+    catalogtest::uniqueBase(&prefix);
+    CatalogState catalog;
+    // Each icon is refused twice (429, then 503) before it is served; a request that finds
+    // more than four in flight is refused too.
+    catalog.publish(listsOfIcons(200, 1000, [&](int i) {
+        return prefix + "/_gen/throttled/2/20/" + std::to_string(i) + ".png";
+    }));
+    std::vector<AppRef> apps = refsOf(catalog.lists());
+    MessageSink sink;
+    for (const AppRef& app : apps) requestIcon(catalog, sink.window(), app, testserver::httpBase());
+    ASSERT_TRUE(sink.waitUntil([&] { return allIn(apps, 2); }, 120000))
+        << std::count_if(apps.begin(), apps.end(), [](const AppRef& a) { return a->iconState.load() == 2; })
+        << " of 200 drawn";
+
+    for (const AppRef& app : apps) EXPECT_NE(nullptr, app->iconBitmap.load()) << app->id;
+    EXPECT_EQ(600u, pathsReceived(prefix + "/_gen/throttled/").size()) << "three attempts each, none more";
+    std::string body;
+    std::wstring errorText;
+    ASSERT_TRUE(httpGetText(testserver::httpBase() + json::toWide(prefix + "/_gen/throttled/peak"), body, errorText));
+    std::shared_ptr<json::Value> peak = json::parse(body);
+    ASSERT_TRUE(peak) << body;
+    ASSERT_TRUE(peak->lookup("peak")) << body;
+    // Four at once is the bound; how close a run comes to it depends on the machine's load.
+    EXPECT_LE(peak->lookup("peak")->asInt(-1), kIconFetchSlots) << body;
+    EXPECT_GE(peak->lookup("peak")->asInt(-1), 2) << "fetches run side by side: " << body;
+    EXPECT_EQ(200, sink.count(kMsgIconReady)) << "one message per drawn icon";
+}
+
+TEST(IconPool, AFailedIconIsFetchedAgainAfterThePauseThreeAttemptsInAll) {
+    const unsigned kPauseMs = 400;
+    RetryPause pause(kPauseMs);
+    struct Case {
+        const char* what;
+        std::string refusals;  // script steps before the image would be served
+        size_t requests;       // the server sees this many, then no more
+        int32_t finalState;
+        int messages;
+    } cases[] = {
+        {"404 three times", R"({"status":404,"body":"missing","times":3})", 3, 3, 0},
+        {"refused twice, then served", R"({"status":503,"times":2})", 3, 2, 1},
+        {"refused once, then served", R"({"status":429})", 2, 2, 1},
+        {"refused three times", R"({"status":503,"times":3})", 3, 3, 0},
+        {"undecodable three times", R"({"body":"no image at all","times":3})", 3, 3, 3},
+    };
+    for (const Case& c : cases) {
+        OneIcon one;
+        const std::string image = catalogtest::bytesStep(one.path, testimages::png(4, 4, 0x00FF00));
+        ASSERT_FALSE(image.empty());
+        ASSERT_TRUE(testserver::script(one.path, "[" + c.refusals + "," + image + "]")) << c.what;
+        MessageSink sink;
+        requestIcon(one.catalog, sink.window(), one.app, testserver::httpBase());
+        ASSERT_TRUE(sink.waitUntil(
+            [&] {
+                return one.app->iconState.load() == c.finalState && testserver::requests(one.path).size() == c.requests;
+            },
+            30000))
+            << c.what << ": state " << one.app->iconState.load() << ", " << testserver::requests(one.path).size()
+            << " requests";
+        // Longer than every pause still to come: nothing more is asked.
+        sink.waitUntil([] { return false; }, 3 * kPauseMs);
+        const std::vector<testserver::RecordedRequest> seen = testserver::requests(one.path);
+        EXPECT_EQ(c.requests, seen.size()) << c.what;
+        EXPECT_EQ(c.finalState, one.app->iconState.load()) << c.what;
+        EXPECT_EQ(c.messages, sink.count(kMsgIconReady)) << c.what;
+        std::vector<double> times;
+        for (const testserver::RecordedRequest& r : seen) times.push_back(r.time);
+        for (size_t i = 1; i < times.size(); ++i)
+            EXPECT_GE(times[i] - times[i - 1], kPauseMs / 1000.0 - 0.05) << c.what << ": retry " << i << " came early";
+    }
+}
+
+TEST(IconPool, AFailedIconIsRetriedWithoutAnyRepaint) {
+    RetryPause pause(200);
+    OneIcon one;
+    const std::string image = catalogtest::bytesStep(one.path, testimages::png(4, 4, 0x0000FF));
+    ASSERT_TRUE(testserver::script(one.path, R"([{"status":503},)" + image + "]"));
+    MessageSink sink;
+    requestIcon(one.catalog, sink.window(), one.app, testserver::httpBase());
+    ASSERT_TRUE(sink.waitUntil([&] { return one.app->iconState.load() == 2; }, 30000))
+        << "the only call was the first paint's";
+    EXPECT_EQ(1, sink.count(kMsgIconReady)) << "the ready icon asks for the repaint";
+}
+
+TEST(IconPool, NewestRequestsAreServedFirst) {
+    std::string prefix;
+    catalogtest::uniqueBase(&prefix);
+    CatalogState catalog;
+    // Four slow icons hold every slot while the others are asked for; then one slot frees
+    // and serves the waiting ones one by one while the other three are still held.
+    auto lists = std::make_shared<CatalogLists>();
+    const int kWaiting = 12;
+    for (int i = 0; i < kIconFetchSlots + kWaiting; ++i) {
+        App app;
+        app.id = i;
+        const std::string delay = i == 0 ? "800" : i < kIconFetchSlots ? "5000" : "0";
+        app.icon = json::toWide(prefix + "/_gen/icon/" + delay + "/" + std::to_string(i) + ".png");
+        lists->apps.push_back(std::move(app));
+    }
+    catalog.publish(lists);
+    std::vector<AppRef> apps = refsOf(catalog.lists());
+    MessageSink sink;
+    for (int i = 0; i < kIconFetchSlots; ++i) requestIcon(catalog, sink.window(), apps[i], testserver::httpBase());
+    ASSERT_TRUE(sink.waitUntil([&] { return pathsReceived(prefix).size() == kIconFetchSlots; }, 30000));
+    // Later paints ask for the others, one card after another.
+    for (size_t i = kIconFetchSlots; i < apps.size(); ++i) requestIcon(catalog, sink.window(), apps[i], testserver::httpBase());
+    ASSERT_TRUE(sink.waitUntil([&] { return allIn(apps, 2); }, 60000));
+
+    std::vector<std::string> order = pathsReceived(prefix);
+    ASSERT_EQ(apps.size(), order.size());
+    std::vector<std::string> expected;
+    for (size_t i = apps.size(); i-- > kIconFetchSlots;) expected.push_back(json::toUtf8(apps[i]->icon));
+    EXPECT_EQ(expected, std::vector<std::string>(order.begin() + kIconFetchSlots, order.end()))
+        << "the latest request first, back to the oldest";
+}
+
+TEST(IconPool, AReloadDropsTheWaitingRequestsOfTheOldLists) {
+    std::string prefix;
+    catalogtest::uniqueBase(&prefix);
+    CatalogState catalog;
+    auto old = std::make_shared<CatalogLists>();
+    const int kWaiting = 10;
+    for (int i = 0; i < kIconFetchSlots + kWaiting; ++i) {
+        App app;
+        app.id = i;
+        const std::string delay = i < kIconFetchSlots ? "1500" : "0";
+        app.icon = json::toWide(prefix + "/_gen/icon/" + delay + "/old-" + std::to_string(i) + ".png");
+        old->apps.push_back(std::move(app));
+    }
+    catalog.publish(old);
+    std::vector<AppRef> oldApps = refsOf(catalog.lists());
+    MessageSink sink;
+    for (int i = 0; i < kIconFetchSlots; ++i) requestIcon(catalog, sink.window(), oldApps[i], testserver::httpBase());
+    ASSERT_TRUE(sink.waitUntil([&] { return pathsReceived(prefix).size() == kIconFetchSlots; }, 30000));
+    for (size_t i = kIconFetchSlots; i < oldApps.size(); ++i)
+        requestIcon(catalog, sink.window(), oldApps[i], testserver::httpBase());
+
+    catalog.publish(listsOfIcons(5, 100, [&](int i) { return prefix + "/_gen/icon/0/new-" + std::to_string(i) + ".png"; }));
+    std::vector<AppRef> newApps = refsOf(catalog.lists());
+    for (const AppRef& app : newApps) requestIcon(catalog, sink.window(), app, testserver::httpBase());
+    ASSERT_TRUE(sink.waitUntil([&] { return allIn(newApps, 2) && allIn(oldApps, 3); }, 30000));
+
+    for (const std::string& path : pathsReceived(prefix)) {
+        EXPECT_TRUE(path.find("/new-") != std::string::npos || path.find("/_gen/icon/1500/") != std::string::npos)
+            << path << ": asked for after its lists were replaced";
+    }
+    EXPECT_EQ(kIconFetchSlots + 5u, pathsReceived(prefix).size());
+    for (const AppRef& app : oldApps) EXPECT_EQ(nullptr, app->iconBitmap.load()) << app->id;
 }

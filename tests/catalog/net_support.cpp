@@ -52,10 +52,10 @@ int MessageSink::count(UINT message, WPARAM wParam) const {
     return n;
 }
 
-bool serveBytes(const std::string& path, const std::string& bytes, int delayMs) {
+std::string bytesStep(const std::string& path, const std::string& bytes, int delayMs) {
     char buf[4096];
     const DWORD n = GetEnvironmentVariableA("KV_BINARY_DIR", buf, sizeof buf);
-    if (n == 0 || n >= sizeof buf) return false;
+    if (n == 0 || n >= sizeof buf) return "";
     const std::string dir = std::string(buf, n) + "/catalog-test-files";
     CreateDirectoryW(testserver::hostPathToWindows(dir).c_str(), nullptr);
     std::string name = path;
@@ -64,13 +64,18 @@ bool serveBytes(const std::string& path, const std::string& bytes, int delayMs) 
     }
     const std::string file = dir + "/" + name;
     FILE* f = _wfopen(testserver::hostPathToWindows(file).c_str(), L"wb");
-    if (!f) return false;
+    if (!f) return "";
     const bool written = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     fclose(f);
-    if (!written) return false;
+    if (!written) return "";
     std::string step = "{\"file\":\"" + json::escape(file) + "\"";
     if (delayMs > 0) step += ",\"delay_ms\":" + std::to_string(delayMs);
-    return testserver::script(path, "[" + step + "}]");
+    return step + "}";
+}
+
+bool serveBytes(const std::string& path, const std::string& bytes, int delayMs) {
+    const std::string step = bytesStep(path, bytes, delayMs);
+    return !step.empty() && testserver::script(path, "[" + step + "]");
 }
 
 std::wstring uniqueBase(std::string* prefix) {

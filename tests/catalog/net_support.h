@@ -32,6 +32,9 @@ private:
 // Serves these bytes at the exact server path (all later requests too), from a file
 // under the build tree. Optional pause before answering.
 bool serveBytes(const std::string& path, const std::string& bytes, int delayMs = 0);
+// The script step that serves these bytes (from a file written for the path), for
+// scripts that answer otherwise first; empty when the file cannot be written.
+std::string bytesStep(const std::string& path, const std::string& bytes, int delayMs = 0);
 
 // "http://127.0.0.1:PORT/t/<pid>-<n>": a base URL of its own for one test, with nothing
 // recorded under it yet. Read requests back with prefix + "/".

@@ -128,6 +128,43 @@ TEST_F(Http, DoubleSlashLocationIsAPathOnTheSameOrigin) {
     EXPECT_EQ(c.response.finalUrl, url(target));
 }
 
+TEST_F(Http, ACallerHeldSessionServesRequestsFromSeveralThreads) {
+    HttpSession session;
+    ASSERT_TRUE(session.valid());
+    std::string p = testserver::uniquePath("shared");
+    ASSERT_TRUE(testserver::script(p + "/moved", R"([{"status":302,"location":"final"}])"));
+    ASSERT_TRUE(testserver::script(p + "/final", R"([{"body":"done"}])"));
+    ASSERT_TRUE(testserver::script(p + "/gone", R"([{"status":404,"body":"missing"}])"));
+    struct Case {
+        std::wstring url;
+        HttpResult result;
+        const char* body;
+    } cases[] = {
+        {url(p + "/moved"), HttpResult::Ok, "done"},
+        {url(p + "/final"), HttpResult::Ok, "done"},
+        {url(p + "/gone"), HttpResult::HttpError, "missing"},
+        {testserver::httpsBase() + json::toWide(p + "/final"), HttpResult::Ok, "done"},
+    };
+    const int kRounds = 5;
+    std::vector<std::thread> threads;
+    std::atomic<int> wrong{0};
+    for (const Case& c : cases) {
+        threads.emplace_back([&session, &c, &wrong] {
+            for (int i = 0; i < kRounds; ++i) {
+                HttpResponse response;
+                std::wstring error;
+                HttpResult r = httpRequest(session, c.url, {}, nullptr, L"GET", HttpDataSink(), response, error, nullptr);
+                if (r != c.result || response.body != c.body) ++wrong;
+            }
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(0, wrong.load());
+    auto reqs = testserver::requests(p);
+    EXPECT_EQ(reqs.size(), (4u + 1u) * kRounds) << "the redirect is followed through the same session";
+    for (const auto& r : reqs) EXPECT_EQ(r.header("User-Agent"), kUserAgent) << r.path;
+}
+
 TEST_F(Http, RedirectsResendVerbHeadersAndBody) {
     std::string p = testserver::uniquePath("resend");
     ASSERT_TRUE(testserver::script(p + "/1", R"([{"status":302,"location":"2"}])"));

@@ -177,6 +177,7 @@ std::vector<RecordedRequest> requests(const std::string& prefix) {
         r.path = item->lookup("path") ? item->lookup("path")->asString("") : "";
         r.body = item->lookup("bodyBase64") ? base64Decode(item->lookup("bodyBase64")->asString("")) : "";
         r.secure = item->lookup("secure") && item->lookup("secure")->asBool(false);
+        r.time = item->lookup("time") ? item->lookup("time")->asNumber(0) : 0;
         if (const json::Value* hs = item->lookup("headers")) {
             for (const auto& h : hs->array()) {
                 const json::Value* n = h->at(0);

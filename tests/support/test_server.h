@@ -30,6 +30,7 @@ struct RecordedRequest {
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;
     bool secure = false;
+    double time = 0;  // when the server received it, seconds since 1970
     // Value of the first header with this name (any case); empty when absent.
     std::string header(const std::string& name) const;
 };

@@ -6,6 +6,12 @@ POST /api/client/report      200 {"code":0}; the body is in the request record
 GET  /_gen/catalog/<n>/api/client/bootstrap   a generated bootstrap of n applications
      with long Chinese descriptions (about 730 bytes each: 10000 make about 7 MiB)
 GET  /_gen/icon/<delay_ms>/<name>.png         a 32x32 PNG sent after a pause
+GET  /t/<id>/_gen/throttled/<fails>/<delay_ms>/<name>.png
+     a throttling icon server: the first <fails> requests of each name are answered 429,
+     503, 429, ... and so is every request that arrives while more than 4 others of the
+     prefix are in flight; otherwise a 32x32 PNG after the pause
+GET  /t/<id>/_gen/throttled/peak   {"peak": most requests of the prefix in flight at once,
+     "inFlight": now}
 
 All of them also answer under a test prefix (/t/<pid>-<n>/...). The catalog folder is
 $KV_CATALOG_DIR, else tools/demo-catalog; it is read again on every request, so a
@@ -150,9 +156,50 @@ def slow_icon(req, m):
     httpkit.send_bytes(req, 200, data, content_type="image/png")
 
 
+THROTTLE_LIMIT = 4
+_throttle_lock = threading.Lock()
+_throttle = {}  # test prefix -> {"inFlight", "peak", "seen": {name: requests so far}}
+
+
+def _throttle_state(prefix):
+    return _throttle.setdefault(prefix, {"inFlight": 0, "peak": 0, "seen": {}})
+
+
+def throttled_icon(req, m):
+    prefix, fails, delay, name = m.group(1), int(m.group(2)), min(int(m.group(3)), 20000), m.group(4)
+    with _throttle_lock:
+        state = _throttle_state(prefix)
+        state["inFlight"] += 1
+        state["peak"] = max(state["peak"], state["inFlight"])
+        n = state["seen"].get(name, 0)
+        state["seen"][name] = n + 1
+        crowded = state["inFlight"] > THROTTLE_LIMIT
+    try:
+        time.sleep(delay / 1000.0)
+    finally:
+        # Out of flight before the answer is written: a client that sees the answer and
+        # sends its next request is never counted twice.
+        with _throttle_lock:
+            state["inFlight"] -= 1
+    if n < fails or crowded:
+        return httpkit.send_bytes(req, 429 if n % 2 == 0 else 503, "slow down\n")
+    seed = zlib.crc32(name.encode("utf-8"))
+    data = png_bytes(32, 32, (seed & 0xFF, (seed >> 8) & 0xFF, (seed >> 16) & 0xFF))
+    httpkit.send_bytes(req, 200, data, content_type="image/png")
+
+
+def throttle_peak(req, m):
+    with _throttle_lock:
+        state = _throttle_state(m.group(1))
+        answer = {"peak": state["peak"], "inFlight": state["inFlight"]}
+    httpkit.send_json(req, 200, answer)
+
+
 def register(router):
     router.add(r"(/t/[^/]+)?/api/client/bootstrap", bootstrap)
     router.add(r"(/t/[^/]+)?/icons/([^/]+)", icon)
     router.add(r"(/t/[^/]+)?/api/client/report", report, methods=("POST",))
     router.add(r"(/t/[^/]+)?/_gen/catalog/(\d+)/api/client/bootstrap", generated_bootstrap)
     router.add(r"(/t/[^/]+)?/_gen/icon/(\d+)/([^/]+)\.png", slow_icon)
+    router.add(r"(/t/[^/]+)/_gen/throttled/(\d+)/(\d+)/([^/]+)\.png", throttled_icon)
+    router.add(r"(/t/[^/]+)/_gen/throttled/peak", throttle_peak)
