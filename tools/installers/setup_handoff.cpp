@@ -1,5 +1,6 @@
 // Test installer: hands over to a second process and exits at once (with exitCode, 0 unless
-// set); the second process waits delayMs, then installs and registers like setup_register.
+// set); the second process waits delayMs, then installs and registers like setup_register,
+// or, with a non-zero childExitCode, behaves like a cancelled setup and exits with it.
 #include "setup_common.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR cmdLine, int) {
@@ -8,8 +9,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR cmdLine, int) {
     int rc = runUninstallCommand(cfg, args);
     if (rc >= 0) return rc;
     if (args.compare(0, 6, L"/child") == 0) {
+        if (cfg.logOrder) noteOrder(cfg, "start");
         Sleep(cfg.delayMs);
-        return installForUser(cfg) ? 0 : 2;
+        rc = cfg.childExitCode;
+        if (rc == 0 && !installForUser(cfg)) rc = 2;
+        if (cfg.logOrder) noteOrder(cfg, "end");
+        return rc;
     }
     return startSelf(selfPath(), L"/child") ? cfg.exitCode : 2;
 }
