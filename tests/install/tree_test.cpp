@@ -201,6 +201,54 @@ TEST_F(InstallerTree, StartedIsNeverCalledWhenNothingCouldBeLaunched) {
     DeleteFileW(notProgram.c_str());
 }
 
+// A file type of this user whose "open" runs a hand-over installer with the file, as .msi
+// files are run by msiexec.
+class InstallerFileType {
+public:
+    explicit InstallerFileType(const std::wstring& installer) {
+        remove();
+        ok_ = set(L"Software\\Classes\\.kvtreetest", L"KVTest.TreeFile") &&
+              set(L"Software\\Classes\\KVTest.TreeFile\\shell\\open\\command", L"\"" + installer + L"\" \"%1\"");
+    }
+    ~InstallerFileType() { remove(); }
+    InstallerFileType(const InstallerFileType&) = delete;
+    InstallerFileType& operator=(const InstallerFileType&) = delete;
+    bool ok() const { return ok_; }
+
+private:
+    // The user's classes are what Windows reads; Wine's HKEY_CLASSES_ROOT shows only the
+    // machine's, so those are written too where that is allowed.
+    static bool set(const wchar_t* key, const std::wstring& value) {
+        DWORD size = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
+        RegSetKeyValueW(HKEY_LOCAL_MACHINE, key, nullptr, REG_SZ, value.c_str(), size);
+        return RegSetKeyValueW(HKEY_CURRENT_USER, key, nullptr, REG_SZ, value.c_str(), size) == ERROR_SUCCESS;
+    }
+    static void remove() {
+        for (HKEY hive : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+            RegDeleteTreeW(hive, L"Software\\Classes\\.kvtreetest");
+            RegDeleteTreeW(hive, L"Software\\Classes\\KVTest.TreeFile");
+        }
+    }
+    bool ok_ = false;
+};
+
+TEST_F(InstallerTree, DocumentOpenedThroughTheShellIsFollowedWithTheProcessesItStarts) {
+    TestEntry entry(HKEY_CURRENT_USER, L"KVTestHandoffOpened");
+    InstallerFileType type(packagePath(L"handoff-opened.exe"));
+    ASSERT_TRUE(type.ok());
+    const std::wstring document = tempFile(L"kv-tree-package.kvtreetest");
+    dltest::writeFile(document, "package\r\n");
+    DirectRun r = runDirect(document, L"KV Handoff Opened");
+    std::printf("tree: a document opened by handoff-opened.exe judged %d after %lu ms\n", static_cast<int>(r.state),
+                static_cast<unsigned long>(r.elapsedMs));
+    EXPECT_EQ(r.state, TaskState::Installed) << "registered 9 s after the start, 8 s after the first process ended";
+    EXPECT_EQ(r.startedCalls, 1);
+    EXPECT_GE(r.elapsedMs, 9000u);
+    EXPECT_TRUE(entry.exists());
+    Sleep(200);
+    DeleteFileW(document.c_str());
+}
+
 // A refused job stands for every launch that cannot be put into one, a launch that needs
 // elevation among them: the shell starts the file and its first process decides, as before.
 TEST_F(InstallerTree, WhereNoJobCanHoldTheInstallerItsFirstProcessIsWaitedFor) {

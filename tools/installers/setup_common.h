@@ -3,7 +3,7 @@
 //
 // Settings trailer at the very end of the .exe (make-package.py writes it):
 //   UTF-8 lines "name=...", "key=...", "version=...", "publisher=...", "delayMs=...",
-//   "exitCode=...", "childExitCode=...", "runMs=...", "logOrder=..."
+//   "exitCode=...", "childExitCode=...", "handOverAfterMs=...", "runMs=...", "logOrder=..."
 //   then the text length as 4 bytes little-endian, then the 8 bytes "KVSETUP1".
 // The shell starts an installer without arguments, so the trailer is how one program file
 // becomes the package of one particular application.
@@ -23,6 +23,7 @@ struct SetupConfig {
     DWORD delayMs = 10000;  // hand-over installer: the second process waits this long
     int exitCode = 0;       // hand-over installer: what the first process returns
     int childExitCode = 0;  // hand-over installer: the second process registers only when 0
+    DWORD handOverAfterMs = 0;  // hand-over installer: the first process waits, ready for input, this long
     DWORD runMs = 60000;    // launching installer: longest run of the program it starts
     bool logOrder = false;  // hand-over installer: the second process notes its start and end
 };
@@ -86,6 +87,7 @@ inline SetupConfig readConfig() {
         else if (k == L"delayMs") cfg.delayMs = static_cast<DWORD>(_wtoi(v.c_str()));
         else if (k == L"exitCode") cfg.exitCode = _wtoi(v.c_str());
         else if (k == L"childExitCode") cfg.childExitCode = _wtoi(v.c_str());
+        else if (k == L"handOverAfterMs") cfg.handOverAfterMs = static_cast<DWORD>(_wtoi(v.c_str()));
         else if (k == L"runMs") cfg.runMs = static_cast<DWORD>(_wtoi(v.c_str()));
         else if (k == L"logOrder") cfg.logOrder = v == L"1";
     }
