@@ -17,8 +17,9 @@ std::atomic<bool> assignmentRefused{false};
 // Exit code of a process that was started suspended and ended before it ran.
 const UINT kNeverRan = 1;
 
+// Compares ASCII letters without case; `suffix` is in lower case.
 bool endsWith(const std::wstring& s, const wchar_t* suffix) {
-    size_t n = wcslen(suffix);
+    size_t n = std::wcslen(suffix);
     if (s.size() < n) return false;
     for (size_t i = 0; i < n; i++) {
         wchar_t c = s[s.size() - n + i];
