@@ -20,12 +20,12 @@ struct SetupConfig {
     std::wstring key = L"KVTestApp";
     std::wstring version = L"1.0.0";
     std::wstring publisher = L"Kelvo Test";
-    DWORD delayMs = 10000;  // hand-over installer: the second process waits this long
-    int exitCode = 0;       // hand-over installer: what the first process returns
-    int childExitCode = 0;  // hand-over installer: the second process registers only when 0
+    DWORD delayMs = 10000;      // hand-over installer: the second process waits this long
+    int exitCode = 0;           // hand-over installer: what the first process returns
+    int childExitCode = 0;      // hand-over installer: the second process registers only when 0
     DWORD handOverAfterMs = 0;  // hand-over installer: the first process waits, ready for input, this long
-    DWORD runMs = 60000;    // launching installer: longest run of the program it starts
-    bool logOrder = false;  // hand-over installer: the second process notes its start and end
+    DWORD runMs = 60000;        // launching installer: longest run of the program it starts
+    bool logOrder = false;      // hand-over installer: the second process notes its start and end
 };
 
 const wchar_t kUninstallRoot[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
