@@ -42,14 +42,19 @@ constexpr UINT kMsgInstallerNotStarted = WM_APP + 6;
 // False when the queue's thread could not be created (the task was not queued).
 bool startInstallerRunner(std::shared_ptr<Task> task, HWND notifyWindow);
 
-// Runs the task's installer through the shell on the calling thread, waits for it and
-// returns the final state judged from its exit code and the uninstall registry. `started`
-// is called once, on this thread, as soon as the installer process has started, and never
-// when it could not be started.
+// Runs the task's installer on the calling thread, as the shell would, with every process it
+// starts, and returns the final state judged from the uninstall registry while they run and
+// from the first process's exit code once they have all ended. `started` is called once, on
+// this thread, as soon as the installer has started; never when it could not be launched.
 TaskState runInstaller(const Task& task, const std::function<void()>& started = {});
 
 // The row text of an installer that could not be started: whether its file is still there.
 std::wstring installerNotStartedText(bool fileExists);
 
-// Pause before each registry re-check after the installer exits: 2000 ms; tests shorten it.
+// Pause between the registry looks while the installer's processes run and after they have
+// ended: 2000 ms; tests shorten it.
 void setInstallRecheckPause(unsigned milliseconds);
+
+// Tests: every installer's assignment to its job counts as refused, as where a process may
+// not join a second job; such an installer is followed by its first process only.
+void setInstallJobRefused(bool refused);

@@ -1,14 +1,13 @@
-// The installer runner: runs a downloaded installer through the shell, waits for it and
+// The installer runner: runs a downloaded installer with all the processes it starts, and
 // judges from the exit code and the uninstall registry whether the software is installed.
 #include "install/install.h"
 
 #include <objbase.h>
-#include <shellapi.h>
 
 #include <atomic>
 
 #include "download/task.h"
-#include "scoped.h"
+#include "install/process_tree.h"
 
 namespace {
 
@@ -27,8 +26,9 @@ private:
     bool ok_;
 };
 
-// Installers often hand over to a second process and exit early, so a registration may
-// appear after the exit: a cancelled one (non-zero) gets 2 more looks, a successful one 9.
+// Once the last process has ended a registration may still follow from a process outside
+// the tree (a service, an elevated setup): a cancelled installer (non-zero) gets 2 more
+// looks, a successful one 9.
 TaskState judgeAfterExit(const InstalledSnapshot& before, bool alreadyInstalled, DWORD exitCode) {
     if (alreadyInstalled || hasNewEntry(before)) return TaskState::Installed;
     int checks = exitCode != 0 ? 2 : 9;
@@ -52,22 +52,22 @@ TaskState runInstaller(const Task& task, const std::function<void()>& started) {
     InstalledSnapshot before = takeInstalledSnapshot();
     bool alreadyInstalled = matchesInstalled(before, task.name);
 
-    SHELLEXECUTEINFOW info = {};
-    info.cbSize = sizeof(info);
-    info.fMask = SEE_MASK_NOCLOSEPROCESS;
-    info.lpFile = file.c_str();
-    info.nShow = SW_SHOWNORMAL;
-    if (!ShellExecuteExW(&info)) return TaskState::Completed;
+    InstallerProcesses installer;
+    LaunchResult launched = installer.launch(file);
+    if (launched == LaunchResult::Failed) return TaskState::Completed;
     if (started) started();
-    // The shell handed the file to a program that was already running (DDE and the like).
-    if (!info.hProcess) return TaskState::Installed;
+    if (launched == LaunchResult::NoProcess) return TaskState::Installed;
 
-    ScopedHandle process(info.hProcess);
-    WaitForSingleObject(process.get(), INFINITE);
-    DWORD exitCode = 0;
-    if (!GetExitCodeProcess(process.get(), &exitCode)) exitCode = 0;
-    process.reset();
-    return judgeAfterExit(before, alreadyInstalled, exitCode);
+    // The real setup often runs in a later process of the tree, and the last one may be the
+    // installed program itself: a registration while the tree runs decides at once.
+    if (installer.followsTree()) {
+        while (!installer.waitForEnd(recheckPauseMs.load())) {
+            if (hasNewEntry(before)) return TaskState::Installed;
+        }
+    } else {
+        installer.waitForEnd(INFINITE);
+    }
+    return judgeAfterExit(before, alreadyInstalled, installer.firstExitCode());
 }
 
 void setInstallRecheckPause(unsigned milliseconds) { recheckPauseMs = milliseconds; }

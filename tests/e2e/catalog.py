@@ -1,6 +1,7 @@
 """The catalog the end-to-end cases run against: 17 categories; the first holds one
 application per behaviour under test (real packages from make-package.py, an archive, a
-failing and a slow download, a stalled report), the second starts with one without package.
+failing and a slow download, a stalled report, a setup that hands over), the second starts
+with one without package.
 Everything is served through scripts under the run's own prefix of the test server."""
 import hashlib
 import io
@@ -15,7 +16,8 @@ CATEGORY_NAMES = ["装机必备", "安全杀毒", "聊天社交", "浏览器", "
                   "设计绘图"]
 
 # First category, in order: id -> (name, kind). Kinds: installer, mismatch, archive, failing,
-# slow, stalled (installer whose report stalls), nopackage, filler.
+# slow, stalled (installer whose report stalls), nopackage, handoff (a setup that hands over
+# to a second process, which registers HANDOFF_DELAY_MS later), filler.
 FIRST = [
     (1, "星舟测试一号", "installer"),
     (2, "校验不符工具", "mismatch"),
@@ -24,11 +26,14 @@ FIRST = [
     (5, "慢速下载器", "slow"),
     (6, "报告卡住的应用", "stalled"),
     (7, "尚未上架", "nopackage"),
-    (8, "填充应用八", "filler"),
+    (8, "交接安装器", "handoff"),
     (9, "填充应用九", "filler"),
     (10, "填充应用十", "filler"),
 ]
 SECOND = [(11, "第二类未上架", "nopackage"), (12, "第二类应用", "filler")]
+
+# Longer than the 18 s of looks after the first process's exit.
+HANDOFF_DELAY_MS = 22000
 
 ICONS = ["app-1002.png", "app-1005.png", "app-1001.ico", "app-1006.png", "app-1008.png"]
 
@@ -51,13 +56,13 @@ class Catalog:
         self.apps = {}
         self.bootstrap_path = os.path.join(self.folder, "bootstrap.json")
 
-    def make_package(self, app_id, name):
-        base = os.path.join(self.session.build, "installers", "kv_setup_register.exe")
+    def make_package(self, app_id, name, kind="register", extra=()):
+        base = os.path.join(self.session.build, "installers", "kv_setup_%s.exe" % kind)
         out = os.path.join(self.folder, file_name(app_id, "installer"))
         info = out + ".json"
         subprocess.run([sys.executable, os.path.join(self.session.source, "tools", "installers", "make-package.py"),
                         base, out, "--name", name, "--key", uninstall_key(self.session.name, app_id),
-                        "--version", "1.0.%d" % app_id, "--publisher", "星舟端到端测试", "--info", info],
+                        "--version", "1.0.%d" % app_id, "--publisher", "星舟端到端测试", "--info", info] + list(extra),
                        check=True, stdout=subprocess.DEVNULL, timeout=60)
         with open(info) as f:
             figures = json.load(f)
@@ -80,8 +85,12 @@ class Catalog:
                        "description": "端到端测试：%s" % kind, "icon": "/icons/" + ICONS[app_id % len(ICONS)],
                        "packageSize": 0, "md5": "", "hasPackage": kind != "nopackage",
                        "downloads": 1000 + app_id, "updatedAt": 1732780800000}
-                if kind in ("installer", "mismatch", "failing", "slow", "stalled"):
-                    path, md5, size = self.make_package(app_id, name)
+                if kind in ("installer", "mismatch", "failing", "slow", "stalled", "handoff"):
+                    if kind == "handoff":
+                        path, md5, size = self.make_package(app_id, name, "handoff",
+                                                            ["--delay-ms", str(HANDOFF_DELAY_MS)])
+                    else:
+                        path, md5, size = self.make_package(app_id, name)
                     app["md5"] = md5 if kind != "mismatch" else "0" * 32
                     app["packageSize"] = size
                     self.files[app_id] = (path, md5, size)

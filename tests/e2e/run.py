@@ -19,7 +19,7 @@ import traceback
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import harness as h  # noqa: E402
-from catalog import ICONS, Catalog, uninstall_key  # noqa: E402
+from catalog import HANDOFF_DELAY_MS, ICONS, Catalog, uninstall_key  # noqa: E402
 
 CHANNEL = "e2e 频道"
 CHANNEL_ENCODED = "e2e%20%E9%A2%91%E9%81%93"
@@ -446,6 +446,46 @@ def stalled_report_keeps_the_window_answering(r):
     r.check("within the stall", time.monotonic() - started < 30, "took %.0f s" % (time.monotonic() - started))
 
 
+def button_block(screen, r, i):
+    """The pixels of card i's button label area, to compare two cards' labels."""
+    left, _ = card_button(i)
+    x0, y0 = r.screen_point(left[0] - 7 + 10, left[1] - 204 + 192)
+    return [screen.pixel(x, y) for y in range(y0, y0 + 24) for x in range(x0, x0 + 80)]
+
+
+def handed_over_setup_is_installed_when_its_second_process_registers(r):
+    """A setup that starts the real one and exits at once: the card stays 安装中 while the
+    second process works, past the 18 s of looks after the first one's exit, and shows
+    已安装 once it registers. Card 0 shows 已安装 since the first case."""
+    open_catalog(r)
+    left, centre = card_button(7)
+    key = uninstall_key("install", 8)
+    r.click_client(*centre)
+    if not r.wait_pixel("hand-over card 安装中", left[0], left[1], h.SUCCESS_WASH, tolerance=6, timeout=30):
+        return
+    started = time.monotonic()
+    deadline = started + HANDOFF_DELAY_MS / 1000 + 30
+    registered = None
+    while time.monotonic() < deadline:
+        seen = r.pixel_now(*left)
+        if seen is not None and h.close_to(seen, h.rgb(h.ACCENT), 8):
+            r.check("card never offers 立即安装 while the setup runs", False,
+                    "after %.1f s" % (time.monotonic() - started))
+            return
+        if key in r.uninstall_entries():
+            registered = time.monotonic()
+            break
+        time.sleep(0.5)
+    if not r.check("second process registered", registered is not None, "no entry %s" % key):
+        return
+    r.log("hand-over registered %.1f s after the card showed 安装中" % (registered - started))
+    shown = r.wait_for("card shows 已安装 like card 0",
+                       lambda: (lambda s: button_block(s, r, 7) == button_block(s, r, 0))(r.session.capture()),
+                       timeout=10)
+    if shown:
+        r.log("card showed 已安装 %.1f s after the registration" % (time.monotonic() - registered))
+
+
 def clear_finished(r):
     open_downloads(r)
     r.wait_pixel("rows before clearing", 225, panel_row_top(0) + 43, h.SURFACE, tolerance=3)
@@ -457,7 +497,8 @@ def clear_finished(r):
 
 
 INSTALL = [card_press_installs, mismatch_is_never_run, archive_is_kept, failed_download_and_retry,
-           cancel_mid_download, stalled_report_keeps_the_window_answering, clear_finished]
+           cancel_mid_download, stalled_report_keeps_the_window_answering,
+           handed_over_setup_is_installed_when_its_second_process_registers, clear_finished]
 
 
 # --- group "settings": the settings dialog ---------------------------------------------

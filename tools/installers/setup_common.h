@@ -3,7 +3,7 @@
 //
 // Settings trailer at the very end of the .exe (make-package.py writes it):
 //   UTF-8 lines "name=...", "key=...", "version=...", "publisher=...", "delayMs=...",
-//   "exitCode=..."
+//   "exitCode=...", "childExitCode=...", "handOverAfterMs=...", "runMs=...", "logOrder=..."
 //   then the text length as 4 bytes little-endian, then the 8 bytes "KVSETUP1".
 // The shell starts an installer without arguments, so the trailer is how one program file
 // becomes the package of one particular application.
@@ -20,8 +20,12 @@ struct SetupConfig {
     std::wstring key = L"KVTestApp";
     std::wstring version = L"1.0.0";
     std::wstring publisher = L"Kelvo Test";
-    DWORD delayMs = 10000;  // hand-over installer: the second process waits this long
-    int exitCode = 0;       // hand-over installer: what the first process returns
+    DWORD delayMs = 10000;      // hand-over installer: the second process waits this long
+    int exitCode = 0;           // hand-over installer: what the first process returns
+    int childExitCode = 0;      // hand-over installer: the second process registers only when 0
+    DWORD handOverAfterMs = 0;  // hand-over installer: the first process waits, ready for input, this long
+    DWORD runMs = 60000;        // launching installer: longest run of the program it starts
+    bool logOrder = false;      // hand-over installer: the second process notes its start and end
 };
 
 const wchar_t kUninstallRoot[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
@@ -82,8 +86,35 @@ inline SetupConfig readConfig() {
         else if (k == L"publisher") cfg.publisher = v;
         else if (k == L"delayMs") cfg.delayMs = static_cast<DWORD>(_wtoi(v.c_str()));
         else if (k == L"exitCode") cfg.exitCode = _wtoi(v.c_str());
+        else if (k == L"childExitCode") cfg.childExitCode = _wtoi(v.c_str());
+        else if (k == L"handOverAfterMs") cfg.handOverAfterMs = static_cast<DWORD>(_wtoi(v.c_str()));
+        else if (k == L"runMs") cfg.runMs = static_cast<DWORD>(_wtoi(v.c_str()));
+        else if (k == L"logOrder") cfg.logOrder = v == L"1";
     }
     return cfg;
+}
+
+// "%TEMP%\kv-install-order.log": one line "<key> start|end <GetTickCount64>" per event, which
+// the install-queue tests read to see which installers ran and whether two ran at once.
+inline void noteOrder(const SetupConfig& cfg, const char* event) {
+    wchar_t temp[MAX_PATH];
+    DWORD n = GetTempPathW(MAX_PATH, temp);
+    std::wstring path = std::wstring(temp, n) + L"kv-install-order.log";
+    std::string line;
+    for (wchar_t c : cfg.key) line.push_back(c < 128 ? static_cast<char>(c) : '?');
+    line += std::string(" ") + event + " " + std::to_string(GetTickCount64()) + "\n";
+    // Appending opens may meet another writer's open for a moment.
+    for (int attempt = 0; attempt < 50; attempt++) {
+        HANDLE f = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_ALWAYS, 0, nullptr);
+        if (f != INVALID_HANDLE_VALUE) {
+            DWORD written = 0;
+            WriteFile(f, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+            CloseHandle(f);
+            return;
+        }
+        Sleep(20);
+    }
 }
 
 inline bool setString(HKEY key, const wchar_t* name, const std::wstring& value) {
