@@ -1,10 +1,19 @@
 // Parses a generated catalog-like JSON text of about 8 MiB several times and prints
-// the throughput. Runs natively and under Wine.
+// the throughput, beside RapidJSON's on the same text in the same run (rounds
+// interleaved, so both see the same machine load). Runs natively and under Wine.
+//   bench_json [ROUNDS]      default 15
 #include "json/json.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <vector>
+
+#if KV_BENCH_RAPIDJSON
+#include <rapidjson/document.h>
+#endif
 
 namespace {
 
@@ -31,29 +40,74 @@ std::string makeCatalog(size_t targetBytes) {
     return s;
 }
 
+struct Figures {
+    double first = 0, best = 0, median = 0;  // MB/s
+};
+
+Figures figures(std::vector<double> seconds, double mb) {
+    Figures f;
+    f.first = mb / seconds.front();
+    std::sort(seconds.begin(), seconds.end());
+    f.best = mb / seconds.front();
+    const size_t n = seconds.size();
+    f.median = mb / (n % 2 ? seconds[n / 2] : (seconds[n / 2 - 1] + seconds[n / 2]) / 2);
+    return f;
+}
+
+double since(std::chrono::steady_clock::time_point t0) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+constexpr double kTargetRatio = 0.5;
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     const std::string text = makeCatalog(8u << 20);
-    const int rounds = 10;
-    size_t apps = 0;
-    double best = 1e9, total = 0, first = 0;
-    for (int i = 0; i < rounds; ++i) {
-        const auto t0 = std::chrono::steady_clock::now();
-        auto root = json::parse(text);
-        const auto t1 = std::chrono::steady_clock::now();
-        const double sec = std::chrono::duration<double>(t1 - t0).count();
-        if (i == 0) first = sec;
-        best = sec < best ? sec : best;
-        total += sec;
-        if (!root) {
-            std::printf("parse failed\n");
-            return 1;
-        }
-        apps = root->lookup("data")->lookup("apps")->array().size();
-    }
+    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 15;
     const double mb = static_cast<double>(text.size()) / (1024.0 * 1024.0);
-    std::printf("json parse: %.2f MiB, %zu apps, %d rounds: first %.1f MB/s, best %.1f MB/s, mean %.1f MB/s\n", mb,
-                apps, rounds, mb / first, mb / best, mb * rounds / total);
+    size_t apps = 0;
+    std::vector<double> ours;
+#if KV_BENCH_RAPIDJSON
+    std::vector<double> yardstick;
+    size_t yardstickApps = 0;
+#endif
+    for (int i = 0; i < rounds; ++i) {
+        {
+            const auto t0 = std::chrono::steady_clock::now();
+            auto root = json::parse(text);
+            ours.push_back(since(t0));
+            if (!root) {
+                std::printf("parse failed\n");
+                return 1;
+            }
+            apps = root->lookup("data")->lookup("apps")->array().size();
+        }
+#if KV_BENCH_RAPIDJSON
+        {
+            const auto t0 = std::chrono::steady_clock::now();
+            rapidjson::Document doc;
+            doc.Parse(text.data(), text.size());
+            yardstick.push_back(since(t0));
+            if (doc.HasParseError()) {
+                std::printf("rapidjson parse failed\n");
+                return 1;
+            }
+            yardstickApps = doc["data"]["apps"].Size();
+        }
+#endif
+    }
+    const Figures o = figures(ours, mb);
+    std::printf("json parse: %.2f MiB, %zu apps, %d rounds\n", mb, apps, rounds);
+    std::printf("  json::parse  first %6.1f MB/s, best %6.1f MB/s, median %6.1f MB/s\n", o.first, o.best, o.median);
+#if KV_BENCH_RAPIDJSON
+    const Figures r = figures(yardstick, mb);
+    std::printf("  RapidJSON    first %6.1f MB/s, best %6.1f MB/s, median %6.1f MB/s  (%zu apps)\n", r.first, r.best,
+                r.median, yardstickApps);
+    std::printf("  ratio to RapidJSON: best %.2fx (target >= %.2fx), median %.2fx (target >= %.2fx)\n", o.best / r.best,
+                kTargetRatio, o.median / r.median, kTargetRatio);
+#else
+    std::printf("  RapidJSON not built in (install rapidjson-dev): no ratio\n");
+#endif
     return 0;
 }

@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
-# Builds the JSON benchmark for Windows (run under Wine) and natively, and prints both figures.
+# Builds the JSON benchmark for Windows (run under Wine) and natively, and prints both
+# figures beside RapidJSON's, with the load average of the shared machine.
+#   bench/json/run.sh [ROUNDS]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
+rounds="${1:-15}"
 cmake --preset mingw -S "$root" >/dev/null
 cmake --build "$root/build/mingw" -j2 --target bench_json >/dev/null
-cmake -S "$root" -B "$root/build/native" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
-      -DCMAKE_BUILD_TYPE=Release -DKV_BUILD_TESTS=OFF >/dev/null
+(cd "$root" && cmake --preset native >/dev/null)
 cmake --build "$root/build/native" -j2 --target bench_json >/dev/null
-echo -n "Wine:   "; "$root/tools/wine-run.sh" --prefix "$root/build/mingw/wineprefix" "$root/build/mingw/bench/json/bench_json.exe"
-echo -n "native: "; "$root/build/native/bench/json/bench_json"
+echo "load average: $(cat /proc/loadavg)"
+echo -n "Wine:   "; "$root/tools/wine-run.sh" --prefix "$root/build/mingw/wineprefix" "$root/build/mingw/bench/json/bench_json.exe" "$rounds"
+echo "load average: $(cat /proc/loadavg)"
+echo -n "native: "; "$root/build/native/bench/json/bench_json" "$rounds"
+echo "load average: $(cat /proc/loadavg)"

@@ -1,6 +1,7 @@
 #include <memory>
 #include <new>
 #include <utility>
+#include <vector>
 
 #include "catalog/catalog.h"
 #include "json/encoding.h"
@@ -37,32 +38,32 @@ DWORD WINAPI catalogLoadThread(void* param) {
 
 }  // namespace
 
-bool parseBootstrap(std::string& body, CatalogLists& lists) {
-    std::shared_ptr<json::Value> root = json::parse(body);
-    // The text is no longer needed once the tree exists; give its memory back before
-    // the records are built.
+bool parseBootstrap(std::string& body, CatalogLists& lists, size_t expectedApps) {
+    // Each category and application becomes its record as soon as its element has been
+    // read, and the element is freed at once: the tree of the whole answer never
+    // exists beside the text and the records. They go into lists only once the whole
+    // text has been accepted.
+    CatalogLists built;
+    // Sized for the list it is likely to replace: growing by doubling would hold two
+    // arrays of records at once near the end, when the memory in use is highest.
+    built.apps.reserve(expectedApps);
+    const std::vector<json::ElementStream> streams = {
+        {{"data", "categories"},
+         [&built](const json::Value& element) {
+             Category category;
+             if (element.kind == json::Object) {
+                 category.id = wideString(element.lookup("id"));
+                 category.name = wideString(element.lookup("name"));
+             }
+             built.categories.push_back(std::move(category));
+         }},
+        {{"data", "apps"}, [&built](const json::Value& element) { built.apps.push_back(parseApp(element)); }},
+    };
+    std::shared_ptr<json::Value> root = json::parse(body, streams);
     std::string().swap(body);
-    if (!root) return false;
-    const json::Value* data = root->lookup("data");
-    if (!data) return false;
-
-    lists.categories.clear();
-    lists.apps.clear();
-    if (const json::Value* categories = data->lookup("categories")) {
-        lists.categories.reserve(categories->array().size());
-        for (const auto& element : categories->array()) {
-            Category category;
-            if (element && element->kind == json::Object) {
-                category.id = wideString(element->lookup("id"));
-                category.name = wideString(element->lookup("name"));
-            }
-            lists.categories.push_back(std::move(category));
-        }
-    }
-    if (const json::Value* apps = data->lookup("apps")) {
-        lists.apps.reserve(apps->array().size());
-        for (const auto& element : apps->array()) lists.apps.push_back(element ? parseApp(*element) : App());
-    }
+    if (!root || !root->lookup("data")) return false;
+    lists.categories = std::move(built.categories);
+    lists.apps = std::move(built.apps);
     return true;
 }
 
@@ -75,7 +76,7 @@ bool loadCatalog(CatalogState& catalog, const std::wstring& server) {
             return false;
         }
         auto lists = std::make_shared<CatalogLists>();
-        if (!parseBootstrap(body, *lists)) {
+        if (!parseBootstrap(body, *lists, catalog.lists()->apps.size())) {
             catalog.setLastError(L"数据格式错误");
             return false;
         }

@@ -30,6 +30,20 @@ void walk(const json::Value& v, int depth) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
-    if (auto root = json::parse(text)) walk(*root, 0);
+    auto root = json::parse(text);
+    if (root) walk(*root, 0);
+    // Streaming the arrays away must not change what is accepted, nor what they hold.
+    size_t visited = 0;
+    auto streamed = json::parse(text, {{{"data", "apps"}, [&visited](const json::Value& e) {
+                                            walk(e, 3);
+                                            ++visited;
+                                        }}});
+    if ((root == nullptr) != (streamed == nullptr)) std::abort();
+    if (root) {
+        const json::Value* data = root->lookup("data");
+        const json::Value* apps = data ? data->lookup("apps") : nullptr;
+        if ((apps ? apps->array().size() : 0) != visited) std::abort();
+        walk(*streamed, 0);
+    }
     return 0;
 }

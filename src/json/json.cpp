@@ -113,11 +113,46 @@ private:
     std::vector<std::unique_ptr<char[]>> free_;
 };
 
+// The arena counts the nodes that live in it and goes with the last one. While the
+// parser fills it, no other thread can reach its nodes, so the count is kept in a
+// plain integer then and published once when filling ends: an atomic operation for
+// every node made would cost about as much as making it.
 class NodeArena {
 public:
+    NodeArena(const NodeArena&) = delete;
+    NodeArena& operator=(const NodeArena&) = delete;
+
+    static NodeArena* create() { return new NodeArena; }
+
+    void* allocateNode(size_t size, size_t align) {
+        void* p = allocate(size, align);
+        ++filled_;
+        return p;
+    }
+    void releaseNode() {
+        if (filling_) {
+            --filled_;
+            return;
+        }
+        if (live_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
+    }
+    // From here on any thread may free the nodes; the arena is gone at once when
+    // none is left.
+    void finishFilling() {
+        filling_ = false;
+        if (filled_ == 0) {
+            delete this;
+            return;
+        }
+        live_.store(filled_, std::memory_order_release);
+    }
+
+private:
+    NodeArena() {}
     ~NodeArena() {
         for (auto& chunk : chunks_) ChunkCache::instance().give(std::move(chunk));
     }
+
     void* allocate(size_t size, size_t align) {
         size_t offset = (align - (reinterpret_cast<uintptr_t>(cur_) & (align - 1))) & (align - 1);
         if (cur_ == nullptr || offset + size > left_) {
@@ -136,34 +171,40 @@ public:
         left_ -= offset + size;
         return p;
     }
-    void addRef() { refs_.fetch_add(1, std::memory_order_relaxed); }
-    void release() {
-        if (refs_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
-    }
 
-private:
-    std::atomic<long> refs_{0};
+    bool filling_ = true;
+    long filled_ = 0;
+    std::atomic<long> live_{0};
     std::vector<std::unique_ptr<char[]>> chunks_;
     std::vector<std::unique_ptr<char[]>> oversized_;
     char* cur_ = nullptr;
     size_t left_ = 0;
 };
 
+// An arena being filled; filling ends with the scope, also when a parse is abandoned.
+class FillingArena {
+public:
+    FillingArena() : arena_(NodeArena::create()) {}
+    ~FillingArena() { arena_->finishFilling(); }
+    FillingArena(const FillingArena&) = delete;
+    FillingArena& operator=(const FillingArena&) = delete;
+    NodeArena* get() const { return arena_; }
+
+private:
+    NodeArena* arena_;
+};
+
+// Copies are plain pointer copies: the arena is kept alive by the nodes themselves.
 template <typename T>
 class ArenaAllocator {
 public:
     using value_type = T;
-    explicit ArenaAllocator(NodeArena* arena) : arena_(arena) { arena_->addRef(); }
-    ArenaAllocator(const ArenaAllocator& o) : arena_(o.arena_) { arena_->addRef(); }
+    explicit ArenaAllocator(NodeArena* arena) : arena_(arena) {}
     template <typename U>
-    ArenaAllocator(const ArenaAllocator<U>& o) : arena_(o.arena()) {  // NOLINT: rebinding must be implicit
-        arena_->addRef();
-    }
-    ArenaAllocator& operator=(const ArenaAllocator&) = delete;
-    ~ArenaAllocator() { arena_->release(); }
+    ArenaAllocator(const ArenaAllocator<U>& o) : arena_(o.arena()) {}  // NOLINT: rebinding must be implicit
 
-    T* allocate(size_t n) { return static_cast<T*>(arena_->allocate(n * sizeof(T), alignof(T))); }
-    void deallocate(T*, size_t) {}
+    T* allocate(size_t n) { return static_cast<T*>(arena_->allocateNode(n * sizeof(T), alignof(T))); }
+    void deallocate(T*, size_t) { arena_->releaseNode(); }
     NodeArena* arena() const { return arena_; }
 
     template <typename U>
@@ -209,6 +250,12 @@ struct Scratch {
     std::vector<std::vector<std::pair<std::string, std::shared_ptr<Value>>>> members =
         std::vector<std::vector<std::pair<std::string, std::shared_ptr<Value>>>>(kMaxDepth + 1);
 
+    // An abandoned parse leaves nodes behind; they go while their arena is still
+    // being filled.
+    void clear() {
+        for (auto& list : elements) list.clear();
+        for (auto& list : members) list.clear();
+    }
     // Keeps warm lists of ordinary size, but does not hold on to the memory of an
     // exceptionally long array for the rest of the thread's life.
     void trim() {
@@ -251,13 +298,66 @@ private:
     std::vector<std::unique_ptr<Scratch>> free_;
 };
 
+// The member paths whose arrays are streamed, as a tree of keys from the root.
+struct Route {
+    std::string key;
+    std::vector<Route> next;
+    const ElementVisitor* visit = nullptr;
+};
+
+Route routeOf(const std::vector<ElementStream>& streams) {
+    Route root;
+    for (const auto& stream : streams) {
+        Route* at = &root;
+        for (const auto& key : stream.path) {
+            auto it = std::find_if(at->next.begin(), at->next.end(), [&](const Route& r) { return r.key == key; });
+            if (it == at->next.end()) {
+                at->next.push_back(Route());
+                at->next.back().key = key;
+                it = at->next.end() - 1;
+            }
+            at = &*it;
+        }
+        at->visit = &stream.visit;
+    }
+    return root;
+}
+
+// Powers of ten that a double holds exactly.
+const double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr int kMaxExactPower = 22;
+constexpr uint64_t kMaxExactMantissa = uint64_t(1) << 53;
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// The first quote or backslash at or after p, or end. Eight bytes at a time while
+// eight remain: most of a catalog's text is string content.
+const char* findQuoteOrBackslash(const char* p, const char* end) {
+    constexpr uint64_t ones = 0x0101010101010101ull;
+    constexpr uint64_t highs = 0x8080808080808080ull;
+    while (end - p >= 8) {
+        uint64_t word;
+        std::memcpy(&word, p, 8);
+        const uint64_t quotes = word ^ (ones * '"');
+        const uint64_t backslashes = word ^ (ones * '\\');
+        if ((((quotes - ones) & ~quotes) | ((backslashes - ones) & ~backslashes)) & highs) break;
+        p += 8;
+    }
+    while (p != end && *p != '"' && *p != '\\') ++p;
+    return p;
+}
+
 class Parser {
 public:
-    Parser(const char* begin, const char* end, Scratch& scratch)
-        : p_(begin), end_(end), alloc_(new NodeArena), elementScratch_(scratch.elements), memberScratch_(scratch.members) {}
+    Parser(const char* begin, const char* end, Scratch& scratch, const Route* route)
+        : p_(begin), end_(end), arena_(document_.get()), route_(route), scratch_(scratch) {}
+    ~Parser() { scratch_.clear(); }
+    Parser(const Parser&) = delete;
+    Parser& operator=(const Parser&) = delete;
 
     std::shared_ptr<Value> parseDocument() {
-        auto root = parseValue();
+        auto root = parseValue(route_);
         if (!root) return nullptr;
         skipWhitespace();
         if (p_ != end_) return nullptr;
@@ -268,9 +368,10 @@ private:
     const char* p_;
     const char* end_;
     int depth_ = 0;
-    ArenaAllocator<Value> alloc_;
-    std::vector<std::vector<std::shared_ptr<Value>>>& elementScratch_;
-    std::vector<std::vector<std::pair<std::string, std::shared_ptr<Value>>>>& memberScratch_;
+    FillingArena document_;
+    NodeArena* arena_;  // where new nodes go: the document's, or a streamed element's
+    const Route* route_;
+    Scratch& scratch_;
 
     template <typename T>
     static std::vector<T>& scratchAt(std::vector<std::vector<T>>& stack, int depth) {
@@ -286,7 +387,7 @@ private:
         scratch.clear();
     }
 
-    std::shared_ptr<Value> newNode() { return std::allocate_shared<Value>(alloc_); }
+    std::shared_ptr<Value> newNode() { return std::allocate_shared<Value>(ArenaAllocator<Value>(arena_)); }
 
     void skipWhitespace() {
         while (p_ != end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t')) ++p_;
@@ -296,7 +397,8 @@ private:
         return static_cast<size_t>(end_ - p_) >= len && std::memcmp(p_, word, len) == 0;
     }
 
-    std::shared_ptr<Value> parseValue() {
+    // route: where this value sits among the streamed paths, or null off them.
+    std::shared_ptr<Value> parseValue(const Route* route) {
         skipWhitespace();
         if (p_ == end_) return nullptr;
         switch (*p_) {
@@ -305,8 +407,8 @@ private:
             readString(ParserImpl::makeString(*v));
             return v;
         }
-        case '[': return parseArray();
-        case '{': return parseObject();
+        case '[': return route && route->visit ? parseStreamedArray(*route->visit) : parseArray();
+        case '{': return parseObject(route && !route->next.empty() ? route : nullptr);
         case 't':
         case 'f': {
             auto v = newNode();
@@ -329,23 +431,49 @@ private:
         }
     }
 
-    // Plain integers of up to 15 digits are exact in a double and need no strtod;
-    // everything else goes to strtod, whose syntax is the one accepted here.
+    // Decimal texts with at most 19 digits whose value below 2^53 is scaled by a power
+    // of ten of at most 22 either way are converted here: both factors are exact
+    // doubles, so the one multiplication or division rounds once, to the double that a
+    // correctly rounded strtod gives. Everything else, and whatever strtod might read
+    // further than this scan does, goes to strtod, whose syntax is the one accepted.
     std::shared_ptr<Value> parseNumber() {
+        auto v = newNode();
+        v->kind = Number;
         const char* q = p_;
         bool negative = false;
         if (q != end_ && (*q == '-' || *q == '+')) negative = (*q++ == '-');
-        const char* digits = q;
-        uint64_t acc = 0;
-        while (q != end_ && *q >= '0' && *q <= '9' && q - digits < 16) acc = acc * 10 + static_cast<unsigned>(*q++ - '0');
-        const size_t count = static_cast<size_t>(q - digits);
-        const bool plain = count > 0 && count <= 15 &&
-                           (q == end_ || !(*q == '.' || *q == 'e' || *q == 'E' || *q == 'x' || *q == 'X' ||
-                                           (*q >= '0' && *q <= '9')));
-        auto v = newNode();
-        v->kind = Number;
-        if (plain) {
-            const double d = static_cast<double>(acc);
+        uint64_t mantissa = 0;
+        int digits = 0;
+        int scale = 0;
+        while (q != end_ && isDigit(*q) && digits < 20) {
+            mantissa = mantissa * 10 + static_cast<unsigned>(*q++ - '0');
+            ++digits;
+        }
+        bool fast = digits <= 19 && (q == end_ || (*q != 'x' && *q != 'X'));
+        if (fast && q != end_ && *q == '.') {
+            ++q;
+            while (q != end_ && isDigit(*q) && digits < 20) {
+                mantissa = mantissa * 10 + static_cast<unsigned>(*q++ - '0');
+                ++digits;
+                ++scale;
+            }
+        }
+        int exponent = 0;
+        if (fast && q != end_ && (*q == 'e' || *q == 'E')) {
+            const char* e = q + 1;
+            bool negativeExponent = false;
+            if (e != end_ && (*e == '-' || *e == '+')) negativeExponent = (*e++ == '-');
+            const char* first = e;
+            while (e != end_ && isDigit(*e) && e - first < 4) exponent = exponent * 10 + (*e++ - '0');
+            if (e == first || (e != end_ && isDigit(*e))) fast = false;
+            if (negativeExponent) exponent = -exponent;
+            q = e;
+        }
+        const int power = exponent - scale;
+        if (fast && digits > 0 && digits <= 19 && (q == end_ || !isDigit(*q)) && mantissa <= kMaxExactMantissa &&
+            power >= -kMaxExactPower && power <= kMaxExactPower) {
+            double d = static_cast<double>(mantissa);
+            d = power >= 0 ? d * kExactPowersOfTen[power] : d / kExactPowersOfTen[-power];
             v->number = negative ? -d : d;
             p_ = q;
             return v;
@@ -369,9 +497,9 @@ private:
             --depth_;
             return v;
         }
-        auto& elements = scratchAt(elementScratch_, depth_);
+        auto& elements = scratchAt(scratch_.elements, depth_);
         for (;;) {
-            auto element = parseValue();
+            auto element = parseValue(nullptr);
             if (!element) return nullptr;
             elements.push_back(std::move(element));
             skipWhitespace();
@@ -390,7 +518,47 @@ private:
         }
     }
 
-    std::shared_ptr<Value> parseObject() {
+    // Like parseArray, but each element is handed over and freed as soon as it is
+    // complete; the array node stays empty. Every element fills an arena of its own, so
+    // that its memory is reused by the next one instead of adding up.
+    std::shared_ptr<Value> parseStreamedArray(const ElementVisitor& visit) {
+        ++p_;
+        if (++depth_ > kMaxDepth) return nullptr;
+        auto v = newNode();
+        ParserImpl::makeArray(*v);
+        skipWhitespace();
+        if (p_ != end_ && *p_ == ']') {
+            ++p_;
+            --depth_;
+            return v;
+        }
+        NodeArena* const outer = arena_;
+        for (;;) {
+            {
+                FillingArena own;
+                arena_ = own.get();
+                auto element = parseValue(nullptr);
+                arena_ = outer;
+                if (!element) return nullptr;
+                visit(*element);
+            }
+            skipWhitespace();
+            if (p_ == end_) return nullptr;
+            if (*p_ == ',') {
+                ++p_;
+                continue;
+            }
+            if (*p_ == ']') {
+                ++p_;
+                --depth_;
+                return v;
+            }
+            return nullptr;
+        }
+    }
+
+    // route: the streamed paths that go on through this object's members, or null.
+    std::shared_ptr<Value> parseObject(const Route* route) {
         ++p_;
         if (++depth_ > kMaxDepth) return nullptr;
         auto v = newNode();
@@ -401,7 +569,8 @@ private:
             --depth_;
             return v;
         }
-        auto& members = scratchAt(memberScratch_, depth_);
+        auto& members = scratchAt(scratch_.members, depth_);
+        uint64_t followed = 0;  // routes already taken here: only the first member of a key counts
         for (;;) {
             skipWhitespace();
             if (p_ == end_ || *p_ != '"') return nullptr;
@@ -410,7 +579,17 @@ private:
             skipWhitespace();
             if (p_ == end_ || *p_ != ':') return nullptr;
             ++p_;
-            auto member = parseValue();
+            const Route* next = nullptr;
+            if (route) {
+                for (size_t i = 0; i < route->next.size() && i < 64; ++i) {
+                    if (route->next[i].key == key) {
+                        if (!(followed & (uint64_t(1) << i))) next = &route->next[i];
+                        followed |= uint64_t(1) << i;
+                        break;
+                    }
+                }
+            }
+            auto member = parseValue(next);
             if (!member) return nullptr;
             members.emplace_back(std::move(key), std::move(member));
             skipWhitespace();
@@ -436,27 +615,27 @@ private:
         return -1;
     }
 
-    static void appendUtf8(std::string& out, uint32_t cp) {
+    static void writeUtf8(char*& out, uint32_t cp) {
         if (cp < 0x80) {
-            out += static_cast<char>(cp);
+            *out++ = static_cast<char>(cp);
         } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
+            *out++ = static_cast<char>(0xC0 | (cp >> 6));
+            *out++ = static_cast<char>(0x80 | (cp & 0x3F));
         } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
+            *out++ = static_cast<char>(0xE0 | (cp >> 12));
+            *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            *out++ = static_cast<char>(0x80 | (cp & 0x3F));
         } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
+            *out++ = static_cast<char>(0xF0 | (cp >> 18));
+            *out++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            *out++ = static_cast<char>(0x80 | (cp & 0x3F));
         }
     }
 
     // Position is after "\u". Short escapes vanish; non-hex digits count as 0 in the
     // first unit; a surrogate pair needs a fully valid second escape.
-    void readUnicodeEscape(std::string& out) {
+    void readUnicodeEscape(char*& out) {
         if (end_ - p_ < 4) return;
         uint32_t unit = 0;
         for (int i = 0; i < 4; ++i) {
@@ -474,63 +653,90 @@ private:
             }
             if (valid) {
                 p_ += 6;
-                appendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+                writeUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
                 return;
             }
         }
-        appendUtf8(out, unit);
+        writeUtf8(out, unit);
+    }
+
+    // Where the string that starts at p (after its opening quote) stops being read:
+    // after its closing quote or at the end of the text. Its bytes there are an upper
+    // bound of its value's size, since every escape is at least as long as what it
+    // stands for.
+    const char* stringStop(const char* p) const {
+        for (;;) {
+            p = findQuoteOrBackslash(p, end_);
+            if (p == end_) return p;
+            if (*p == '"') return p + 1;
+            if (++p == end_) return p;  // backslash at the end
+            if (*p == 'u' && end_ - p > 4) p += 4;
+            ++p;
+        }
     }
 
     // Position is on the opening quote. A missing closing quote ends the string at
     // the end of the text without error.
     void readString(std::string& out) {
         ++p_;
-        // Most strings hold no escape: take them in one piece, sized once.
-        const char* run = p_;
-        while (run != end_ && *run != '"' && *run != '\\') ++run;
-        if (run != end_ && *run == '"') {
+        // Most strings hold no escape: take them in one piece.
+        const char* run = findQuoteOrBackslash(p_, end_);
+        if (run == end_ || *run == '"') {
             out.assign(p_, static_cast<size_t>(run - p_));
-            p_ = run + 1;
+            p_ = run == end_ ? run : run + 1;
             return;
         }
-        while (p_ != end_) {
-            const char* run = p_;
-            while (p_ != end_ && *p_ != '"' && *p_ != '\\') ++p_;
-            out.append(run, static_cast<size_t>(p_ - run));
-            if (p_ == end_) return;
+        // Sized once for the whole string, filled run by run, then cut to what it holds.
+        out.resize(static_cast<size_t>(stringStop(run) - p_));
+        char* const base = &out[0];
+        char* o = base;
+        for (;;) {
+            std::memcpy(o, p_, static_cast<size_t>(run - p_));
+            o += run - p_;
+            p_ = run;
+            if (p_ == end_) break;
             if (*p_ == '"') {
                 ++p_;
-                return;
+                break;
             }
             ++p_;  // backslash
-            if (p_ == end_) return;
+            if (p_ == end_) break;
             const char c = *p_++;
             switch (c) {
-            case 'b': out += '\x08'; break;
-            case 'f': out += '\x0C'; break;
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            case 't': out += '\t'; break;
-            case 'u': readUnicodeEscape(out); break;
-            default: out += c; break;
+            case 'b': *o++ = '\x08'; break;
+            case 'f': *o++ = '\x0C'; break;
+            case 'n': *o++ = '\n'; break;
+            case 'r': *o++ = '\r'; break;
+            case 't': *o++ = '\t'; break;
+            case 'u': readUnicodeEscape(o); break;
+            default: *o++ = c; break;
             }
+            run = findQuoteOrBackslash(p_, end_);
         }
+        out.resize(static_cast<size_t>(o - base));
     }
 };
 
-}  // namespace
-
-std::shared_ptr<Value> parse(const std::string& text) {
+std::shared_ptr<Value> parseText(const std::string& text, const Route* route) {
     const char* begin = text.data();
     const char* end = begin + text.size();
     if (text.size() > 2 && static_cast<unsigned char>(begin[0]) == 0xEF &&
         static_cast<unsigned char>(begin[1]) == 0xBB && static_cast<unsigned char>(begin[2]) == 0xBF)
         begin += 3;
     auto scratch = ScratchPool::instance().take();
-    auto root = Parser(begin, end, *scratch).parseDocument();
+    auto root = Parser(begin, end, *scratch, route).parseDocument();
     scratch->trim();
     ScratchPool::instance().give(std::move(scratch));
     return root;
+}
+
+}  // namespace
+
+std::shared_ptr<Value> parse(const std::string& text) { return parseText(text, nullptr); }
+
+std::shared_ptr<Value> parse(const std::string& text, const std::vector<ElementStream>& streams) {
+    const Route route = routeOf(streams);
+    return parseText(text, &route);
 }
 
 std::string escape(const std::string& text) {

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -60,6 +61,19 @@ private:
 // The root of the document, or null when the text is not accepted. Numbers follow
 // strtod, strings are read leniently, at most 64 containers may be open at once.
 std::shared_ptr<Value> parse(const std::string& text);
+
+// For turning a long list into records without the whole tree ever existing: parse
+// as above, but each element of an array reached from the root through path (the
+// first member of each key, as lookup finds it) goes to visit as soon as it is
+// complete and is freed after; that array is left empty in the returned tree.
+// Elements are visited in document order. A null result still means the text is not
+// accepted, even when elements were visited before the fault was found.
+using ElementVisitor = std::function<void(const Value&)>;
+struct ElementStream {
+    std::vector<std::string> path;
+    ElementVisitor visit;
+};
+std::shared_ptr<Value> parse(const std::string& text, const std::vector<ElementStream>& streams);
 
 // The body of a JSON string literal (without quotes) for UTF-8 text.
 std::string escape(const std::string& text);

@@ -189,6 +189,50 @@ TEST(Bootstrap, CategoriesAndAppsInServerOrder) {
     EXPECT_EQ(L"b", findApp(lists.apps, 9)->name) << "duplicate ids: the first wins";
 }
 
+TEST(Bootstrap, TheFirstMemberOfEachKeyIsTheOneRead) {
+    std::string body = R"({"data":{"apps":[{"id":1}],"categories":[{"id":"a"}],"apps":[{"id":2},{"id":3}],
+        "categories":[]},"data":{"apps":[{"id":4}]}})";
+    CatalogLists lists;
+    ASSERT_TRUE(parseBootstrap(body, lists));
+    ASSERT_EQ(1u, lists.apps.size());
+    EXPECT_EQ(1, lists.apps[0].id);
+    ASSERT_EQ(1u, lists.categories.size());
+    EXPECT_EQ(L"a", lists.categories[0].id);
+}
+
+TEST(Bootstrap, AFaultAfterTheListsLeavesTheOldOnes) {
+    // The records of the answer are made while it is read; a fault found after them
+    // must still leave what was there.
+    const char* bodies[] = {
+        R"({"data":{"categories":[{"id":"n"}],"apps":[{"id":7},{"id":8}]})",
+        R"({"data":{"categories":[{"id":"n"}],"apps":[{"id":7},{"id":8}]}} trailing)",
+        R"({"data":{"apps":[{"id":7},{"id":8}],"categories":[{"id":"n"}]},"more":[1,]})",
+        R"({"apps":[{"id":7}],"categories":[{"id":"n"}]})",
+    };
+    for (const char* text : bodies) {
+        CatalogLists lists;
+        lists.categories.push_back({L"old", L"旧"});
+        lists.apps.emplace_back();
+        lists.apps.back().id = 99;
+        std::string body = text;
+        EXPECT_FALSE(parseBootstrap(body, lists, 2)) << text;
+        ASSERT_EQ(1u, lists.categories.size()) << text;
+        EXPECT_EQ(L"old", lists.categories[0].id) << text;
+        ASSERT_EQ(1u, lists.apps.size()) << text;
+        EXPECT_EQ(99, lists.apps[0].id) << text;
+    }
+}
+
+TEST(Bootstrap, TheExpectedCountOnlySizesTheList) {
+    for (size_t expected : {size_t(0), size_t(1), size_t(3), size_t(1000)}) {
+        std::string body = R"({"data":{"apps":[{"id":1},{"id":2},{"id":3}]}})";
+        CatalogLists lists;
+        ASSERT_TRUE(parseBootstrap(body, lists, expected)) << expected;
+        ASSERT_EQ(3u, lists.apps.size()) << expected;
+        EXPECT_EQ(3, lists.apps[2].id) << expected;
+    }
+}
+
 TEST(Bootstrap, HostileAnswersNeverCrash) {
     std::string deep(8 * 1024 * 1024, '[');
     std::string nestedData = "{\"data\":" + std::string(100, '[') + std::string(100, ']') + "}";

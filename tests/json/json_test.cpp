@@ -222,3 +222,74 @@ TEST(JsonParse, StrtodSpellingsBeyondJson) {
     }
     EXPECT_EQ(parse("nan"), nullptr);  // the null test sees the lower-case n first
 }
+
+TEST(JsonStrings, RunsOfEveryLengthEndAtTheirQuote) {
+    // Across the widths the reader scans at once: the closing quote and an escape at
+    // every offset, and bytes that differ from a quote or backslash only in the top bit.
+    for (size_t length = 0; length < 40; ++length) {
+        std::string value;
+        for (size_t i = 0; i < length; ++i) value += "a\xA2\xDC\x80\xFF"[i % 5];
+        auto plain = parse("[\"" + value + "\",1]");
+        ASSERT_NE(plain, nullptr) << length;
+        EXPECT_EQ(plain->at(0)->string(), value) << length;
+        EXPECT_EQ(plain->at(1)->asNumber(0), 1.0) << length;
+        for (size_t at = 0; at <= length; ++at) {
+            const std::string text = "\"" + value.substr(0, at) + "\\n" + value.substr(at) + "\"";
+            auto escaped = parse(text);
+            ASSERT_NE(escaped, nullptr) << length << " " << at;
+            EXPECT_EQ(escaped->string(), value.substr(0, at) + "\n" + value.substr(at)) << length << " " << at;
+        }
+    }
+}
+
+TEST(JsonStrings, EscapeMixturesGiveTheirValues) {
+    const StringCase pieces[] = {
+        {"ascii run", "plain text here", "plain text here"},
+        {"raw utf-8", "\xE4\xB8\xAD\xE6\x96\x87", "\xE4\xB8\xAD\xE6\x96\x87"},
+        {"newline", "\\n", "\n"},
+        {"quote", "\\\"", "\""},
+        {"backslash", "\\\\", "\\"},
+        {"three-byte escape", "\\u4e2d", "\xE4\xB8\xAD"},
+        {"two-byte escape", "\\u00e9", "\xC3\xA9"},
+        {"one-byte escape", "\\u0041", "A"},
+        {"surrogate pair", "\\ud83d\\ude00", "\xF0\x9F\x98\x80"},
+        {"unknown escape", "\\q", "q"},
+        {"escaped zero", "\\u0000", std::string("\0", 1)},
+    };
+    const size_t count = sizeof pieces / sizeof pieces[0];
+    uint32_t state = 4242;
+    for (int round = 0; round < 300; ++round) {
+        std::string text = "\"", value;
+        for (int k = 0; k < 1 + round % 40; ++k) {
+            state = state * 1103515245u + 12345u;
+            const StringCase& piece = pieces[(state >> 16) % count];
+            text += piece.text;
+            value += piece.value;
+        }
+        auto v = parse("{\"k\":" + text + "\"}");
+        ASSERT_NE(v, nullptr) << text;
+        EXPECT_EQ(v->lookup("k")->string(), value) << text;
+    }
+}
+
+TEST(JsonStrings, UnterminatedStringsWithEscapesKeepWhatWasRead) {
+    const StringCase cases[] = {
+        {"escape then end", "\"ab\\n", "ab\n"},
+        {"short unicode escape at the end", "\"ab\\u12", "ab12"},
+        {"backslash at the end after an escape", "\"a\\nb\\", "a\nb"},
+        {"unicode escape swallows the quote", "\"\\u0\"x\"", std::string("\0", 1)},
+        {"pair at the very end", "\"\\ud83d\\ude00", "\xF0\x9F\x98\x80"},
+    };
+    for (const auto& c : cases) {
+        auto v = parse(c.text);
+        ASSERT_NE(v, nullptr) << c.name;
+        EXPECT_EQ(v->string(), c.value) << c.name;
+    }
+}
+
+TEST(JsonStrings, KeysResolveEscapesLikeValues) {
+    auto v = parse("{\"d\\u0061ta\":1,\"long key with \\\"quotes\\\" and more\":2}");
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(v->lookup("data")->asNumber(0), 1.0);
+    EXPECT_EQ(v->lookup("long key with \"quotes\" and more")->asNumber(0), 2.0);
+}
