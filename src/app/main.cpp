@@ -2,12 +2,14 @@
 #include "app/config.h"
 #include "app/crash_log.h"
 #include "app/startup.h"
+#include "startup_marks.h"
 
 #include <windows.h>
 
 #include <utility>
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    markStartup(StartupMark::EntryReached);
     SetProcessDPIAware();
     SetUnhandledExceptionFilter(crashFilter);
     Config loaded = loadConfig(&gApp.configUnreadable);

@@ -14,6 +14,7 @@
 #include "download/format.h"
 #include "download/manager.h"
 #include "install/install.h"
+#include "startup_marks.h"
 
 namespace {
 
@@ -22,19 +23,6 @@ constexpr int kMinTrackHeight = 660;
 
 uintptr_t paintCount = 0;
 bool catalogFrameSeen = false;
-
-// Milliseconds since this process was created, as the system counts it.
-uintptr_t msSinceProcessStart() {
-    FILETIME created, exited, kernel, user, now;
-    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
-    GetSystemTimeAsFileTime(&now);
-    ULARGE_INTEGER a, b;
-    a.LowPart = created.dwLowDateTime;
-    a.HighPart = created.dwHighDateTime;
-    b.LowPart = now.dwLowDateTime;
-    b.HighPart = now.dwHighDateTime;
-    return b.QuadPart > a.QuadPart ? static_cast<uintptr_t>((b.QuadPart - a.QuadPart) / 10000) : 0;
-}
 
 POINT clientPoint(LPARAM lParam) { return POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)}; }
 
@@ -84,6 +72,7 @@ LRESULT onDestroy(HWND window) {
     KillTimer(window, kTimerId);
     RemovePropW(window, kPaintCountProp);
     RemovePropW(window, kCatalogFrameProp);
+    removeStartupMarks(window);
     PostQuitMessage(0);
     return 0;
 }
@@ -117,13 +106,14 @@ LRESULT onPaint(HWND window) {
     if (dc) paintMainView(dc, client);
     EndPaint(window, &ps);
     announceAfterPaint(window);
+    markStartup(StartupMark::FirstPaint);
 
     SetPropW(window, kPaintCountProp, reinterpret_cast<HANDLE>(++paintCount));
     if (!catalogFrameSeen && !gApp.catalogLoading && !gApp.catalogLoadFailed && gApp.viewMode == 0 &&
         !gApp.catalog.lists()->apps.empty()) {
         catalogFrameSeen = true;
-        const uintptr_t ms = msSinceProcessStart();
-        SetPropW(window, kCatalogFrameProp, reinterpret_cast<HANDLE>(ms ? ms : 1));
+        SetPropW(window, kCatalogFrameProp, reinterpret_cast<HANDLE>(msSinceProcessStart()));
+        showStartupMarks(window);
     }
     return 0;
 }

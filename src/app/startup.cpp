@@ -7,6 +7,7 @@
 #include "app/settings_dialog.h"
 #include "app/shadow.h"
 #include "app/window_rules.h"
+#include "startup_marks.h"
 #include "ui/gdiplus.h"
 
 namespace {
@@ -40,10 +41,14 @@ bool initWindows(HINSTANCE instance) {
     Gdiplus::GdiplusStartupInput input;
     ULONG_PTR token = 0;
     if (Gdiplus::GdiplusStartup(&token, &input, nullptr) != Gdiplus::Ok) return false;
+    markStartup(StartupMark::GdiplusStarted);
     createFonts(gApp);
+    markStartup(StartupMark::FontsCreated);
     OleInitialize(nullptr);
+    markStartup(StartupMark::OleStarted);
     if (!registerMainWindowClass(instance)) return false;
     registerSettingsClass(instance);
+    markStartup(StartupMark::ClassesRegistered);
 
     // The shadow's window is made, and given its layered picture, before the main window so
     // that it starts out beneath it in the display server's stacking too: Wine's X11 driver
@@ -53,13 +58,16 @@ bool initWindows(HINSTANCE instance) {
     const WindowRect r = mainWindowRect(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
     const bool shadow = registerShadowClass(instance) && createShadowWindow(instance, nullptr);
     if (shadow) prerenderShadow(r.width, r.height);
+    markStartup(StartupMark::ShadowPrerendered);
     HWND window = CreateWindowExW(WS_EX_APPWINDOW, kMainWindowClass, kMainWindowTitle, WS_POPUP | WS_OVERLAPPEDWINDOW,
                                   r.x, r.y, r.width, r.height, nullptr, nullptr, instance, nullptr);
     if (!window) return false;
+    markStartup(StartupMark::WindowCreated);
     ShowWindow(window, SW_SHOW);
     UpdateWindow(window);
 
     if (shadow) updateShadow(window);
+    markStartup(StartupMark::WindowShown);
     return true;
 }
 

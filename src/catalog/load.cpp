@@ -8,6 +8,7 @@
 #include "json/json.h"
 #include "net/http.h"
 #include "scoped.h"
+#include "startup_marks.h"
 
 namespace {
 
@@ -68,6 +69,7 @@ bool parseBootstrap(std::string& body, CatalogLists& lists, size_t expectedApps)
 }
 
 bool loadCatalog(CatalogState& catalog, const std::wstring& server) {
+    markStartup(StartupMark::CatalogRequestStarted);
     try {
         std::string body;
         std::wstring error;
@@ -75,12 +77,14 @@ bool loadCatalog(CatalogState& catalog, const std::wstring& server) {
             catalog.setLastError(error.empty() ? std::wstring(L"网络错误") : error);
             return false;
         }
+        markStartup(StartupMark::CatalogAnswerReceived);
         auto lists = std::make_shared<CatalogLists>();
         if (!parseBootstrap(body, *lists, catalog.lists()->apps.size())) {
             catalog.setLastError(L"数据格式错误");
             return false;
         }
         catalog.publish(std::move(lists));
+        markStartup(StartupMark::CatalogPublished);
         catalog.setLastError(std::wstring());
         return true;
     } catch (const std::bad_alloc&) {

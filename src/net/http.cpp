@@ -9,6 +9,7 @@
 #include "net/http_rules.h"
 #include "net/url.h"
 #include "net/winhttp_handle.h"
+#include "startup_marks.h"
 
 #ifndef KV_TLS_RESTRICT_PROTOCOLS
 #define KV_TLS_RESTRICT_PROTOCOLS 1
@@ -49,6 +50,7 @@ HINTERNET openSession() {
     HINTERNET session = WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                                     WINHTTP_NO_PROXY_BYPASS, 0);
     if (!session) return nullptr;
+    markStartup(StartupMark::HttpSessionOpened);
     WinHttpSetTimeouts(session, 10000, 10000, 30000, 30000);
 #if KV_TLS_RESTRICT_PROTOCOLS
     DWORD protocols = kSecureProtocols;

@@ -10,7 +10,9 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -21,6 +23,14 @@ struct RegionTraits {
     static void close(HRGN h) { DeleteObject(h); }
 };
 using ScopedRegion = Scoped<HRGN, RegionTraits>;
+
+BOOL CALLBACK collectMark(HWND, LPWSTR name, HANDLE value, ULONG_PTR param) {
+    // Atom-named properties come with a name that is no pointer.
+    if (IS_INTRESOURCE(name) || wcsncmp(name, L"KVMark", 6) != 0) return TRUE;
+    reinterpret_cast<std::vector<std::pair<std::wstring, UINT_PTR>>*>(param)->emplace_back(
+        name, reinterpret_cast<UINT_PTR>(value));
+    return TRUE;
+}
 
 std::string utf8(const std::wstring& text) {
     if (text.empty()) return "";
@@ -128,6 +138,11 @@ std::string windowJson(HWND window) {
         HANDLE value = GetPropW(window, name);
         out += ", " + quoted(name) + ": " + std::to_string(static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(value)));
     }
+    // Start-up marks: however many the program sets, each "KVMark…" property as it stands.
+    std::vector<std::pair<std::wstring, UINT_PTR>> marks;
+    EnumPropsExW(window, collectMark, reinterpret_cast<LPARAM>(&marks));
+    for (const auto& mark : marks)
+        out += ", " + quoted(mark.first.c_str()) + ": " + std::to_string(static_cast<unsigned long long>(mark.second));
 
     GUITHREADINFO gui = {};
     gui.cbSize = sizeof gui;
