@@ -15,21 +15,23 @@ enum class StartupMark {
     FontsCreated,
     OleStarted,
     ClassesRegistered,
+    ShadowDrawn,
+    ShadowWindowCreated,
     ShadowPrerendered,
     HttpSessionOpened,
     CatalogAnswerReceived,
     CatalogPublished,
     WindowCreated,
-    FirstPaint,
     WindowShown,
+    FirstPaint,
     Count
 };
 
 // The property names, in the order of StartupMark.
 inline const wchar_t* const kStartupMarkProps[] = {
     L"KVMarkEntryMs",          L"KVMarkCatalogRequestMs", L"KVMarkGdiplusMs",       L"KVMarkFontsMs",           L"KVMarkOleMs",
-    L"KVMarkClassesMs",        L"KVMarkShadowMs",        L"KVMarkHttpSessionMs",     L"KVMarkCatalogAnswerMs",
-    L"KVMarkCatalogPublishedMs", L"KVMarkWindowCreatedMs", L"KVMarkFirstPaintMs",    L"KVMarkWindowShownMs",
+    L"KVMarkClassesMs",        L"KVMarkShadowDrawnMs",   L"KVMarkShadowWindowMs",  L"KVMarkShadowMs",        L"KVMarkHttpSessionMs",     L"KVMarkCatalogAnswerMs",
+    L"KVMarkCatalogPublishedMs", L"KVMarkWindowCreatedMs", L"KVMarkWindowShownMs", L"KVMarkFirstPaintMs",
 };
 static_assert(sizeof kStartupMarkProps / sizeof kStartupMarkProps[0] == size_t(StartupMark::Count),
               "one property name per mark");

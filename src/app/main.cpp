@@ -1,6 +1,7 @@
 #include "app/app_state.h"
 #include "app/config.h"
 #include "app/crash_log.h"
+#include "app/early_load.h"
 #include "app/startup.h"
 #include "startup_marks.h"
 
@@ -16,6 +17,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     gApp.config.server = std::move(loaded.server);
     gApp.config.channel = std::move(loaded.channel);
     gApp.config.downloadDir = std::move(loaded.downloadDir);
+    startEarlyCatalogLoad(gApp.catalog, gApp.config.server);
     if (!initWindows(instance)) return 1;
     return runMessageLoop();
 }

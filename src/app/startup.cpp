@@ -3,6 +3,7 @@
 #include <ole2.h>
 
 #include "app/app_state.h"
+#include "app/early_load.h"
 #include "app/main_window.h"
 #include "app/settings_dialog.h"
 #include "app/shadow.h"
@@ -21,6 +22,15 @@ void startCatalogLoad() {
     gApp.catalogLoading = true;
     gApp.catalogLoadFailed = false;
     requestRepaint();
+    const EarlyLoad early = adoptEarlyCatalogLoad(gApp.mainWindow);
+    if (early != EarlyLoad::None) {
+        loadsRunning++;
+        // Answered before the window existed: taken in now, so that the first paint
+        // already shows the catalog.
+        if (early != EarlyLoad::Running)
+            SendMessageW(gApp.mainWindow, kMsgCatalogLoaded, early == EarlyLoad::Succeeded ? 1 : 0, 0);
+        return;
+    }
     if (startCatalogLoadThread(gApp.catalog, gApp.mainWindow, gApp.config.server)) {
         loadsRunning++;
     } else if (loadsRunning == 0) {
@@ -42,6 +52,8 @@ bool initWindows(HINSTANCE instance) {
     ULONG_PTR token = 0;
     if (Gdiplus::GdiplusStartup(&token, &input, nullptr) != Gdiplus::Ok) return false;
     markStartup(StartupMark::GdiplusStarted);
+    const WindowRect r = mainWindowRect(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+    startShadowDrawing(r.width, r.height);
     createFonts(gApp);
     markStartup(StartupMark::FontsCreated);
     OleInitialize(nullptr);
@@ -55,8 +67,8 @@ bool initWindows(HINSTANCE instance) {
     // only ever raises windows there (and makes a layered window's X window anew at its first
     // picture), so a shadow made later stays above the main window and is moved back above it
     // in the window order whenever it is exposed.
-    const WindowRect r = mainWindowRect(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
     const bool shadow = registerShadowClass(instance) && createShadowWindow(instance, nullptr);
+    markStartup(StartupMark::ShadowWindowCreated);
     if (shadow) prerenderShadow(r.width, r.height);
     markStartup(StartupMark::ShadowPrerendered);
     HWND window = CreateWindowExW(WS_EX_APPWINDOW, kMainWindowClass, kMainWindowTitle, WS_POPUP | WS_OVERLAPPEDWINDOW,
@@ -64,10 +76,10 @@ bool initWindows(HINSTANCE instance) {
     if (!window) return false;
     markStartup(StartupMark::WindowCreated);
     ShowWindow(window, SW_SHOW);
+    markStartup(StartupMark::WindowShown);
     UpdateWindow(window);
 
     if (shadow) updateShadow(window);
-    markStartup(StartupMark::WindowShown);
     return true;
 }
 

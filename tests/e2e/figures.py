@@ -35,13 +35,15 @@ MARKS = [
     ("KVMarkFontsMs", "fonts created"),
     ("KVMarkOleMs", "OLE initialised"),
     ("KVMarkClassesMs", "window classes registered"),
-    ("KVMarkShadowMs", "shadow created and prerendered"),
+    ("KVMarkShadowDrawnMs", "shadow pixels drawn (worker)"),
+    ("KVMarkShadowWindowMs", "shadow window created"),
+    ("KVMarkShadowMs", "shadow picture given to its window"),
     ("KVMarkHttpSessionMs", "first WinHTTP session open"),
     ("KVMarkCatalogAnswerMs", "catalog answer received"),
     ("KVMarkCatalogPublishedMs", "catalog parsed and published"),
     ("KVMarkWindowCreatedMs", "main window created"),
+    ("KVMarkWindowShownMs", "main window shown"),
     ("KVMarkFirstPaintMs", "first paint done"),
-    ("KVMarkWindowShownMs", "window shown (first paint, shadow placed)"),
     ("KVCatalogFrameMs", "first catalog frame"),
 ]
 

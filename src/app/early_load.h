@@ -1,0 +1,21 @@
+// The first catalog load, started as soon as the configuration is known, before GDI+, the
+// fonts and the windows, so that the request runs beside them; the main window takes it
+// over at its creation instead of starting a load of its own.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+struct CatalogState;
+
+enum class EarlyLoad { None, Running, Succeeded, Failed };
+
+// Starts the load on its own thread; false when the thread cannot be made (the window
+// then starts an ordinary load). At most once per process.
+bool startEarlyCatalogLoad(CatalogState& catalog, const std::wstring& server);
+
+// Hands the early load to window, once: Running when its load-finished message will be
+// posted there, Succeeded or Failed when the load already ended and posted nothing, None
+// when there is no early load to take (none started, or already taken).
+EarlyLoad adoptEarlyCatalogLoad(HWND window);
