@@ -1,3 +1,4 @@
+#include "app/early_load.h"
 #include "app/startup.h"
 #include "window_support.h"
 
@@ -164,6 +165,29 @@ TEST_F(MainWindow, OverlappingLoadsShowLoadingUntilTheLastAndTheLastDecides) {
         ASSERT_EQ(lists->categories.size(), 1u);
         EXPECT_EQ(lists->categories[0].id, L"only");
     }
+}
+
+TEST_F(MainWindow, AStartUpLoadStillRunningWhenTheWindowIsMadeIsTakenOverAndReportedOnce) {
+    // The one start-up load of this process: its answer comes only after the window exists.
+    const std::string prefix = testserver::uniquePath("early");
+    ASSERT_TRUE(testserver::script(prefix + "/api/client/bootstrap",
+                                   R"([{"delay_ms":1500,"content_type":"application/json",)"
+                                   R"("body":"{\"data\":{\"categories\":[{\"id\":\"early\",)"
+                                   R"(\"name\":\"x\"}],\"apps\":[]}}"}])"));
+    const std::wstring base = server + std::wstring(prefix.begin(), prefix.end());
+    ASSERT_TRUE(startEarlyCatalogLoad(gApp.catalog, base));
+    EXPECT_FALSE(startEarlyCatalogLoad(gApp.catalog, base));
+    ASSERT_TRUE(pumpUntil([&] { return testserver::requests(prefix).size() == 1; }, 10000));
+
+    gApp.config.server = base;
+    open();  // returns once the window's loading state has ended
+    EXPECT_FALSE(gApp.catalogLoadFailed);
+    const auto lists = gApp.catalog.lists();
+    ASSERT_EQ(lists->categories.size(), 1u);
+    EXPECT_EQ(gApp.selectedCategoryId, L"early");
+    pumpFor(300);
+    EXPECT_EQ(testserver::requests(prefix).size(), 1u) << "the window started a load of its own";
+    EXPECT_EQ(adoptEarlyCatalogLoad(window), EarlyLoad::None);
 }
 
 TEST_F(MainWindow, WheelScrollsTheSidebarTheGridOrTheDownloadPanel) {
