@@ -1,6 +1,7 @@
 #include "app/app_state.h"
 #include "app/config.h"
 #include "app/crash_log.h"
+#include "app/dpi.h"
 #include "app/startup.h"
 
 #include <windows.h>
@@ -8,7 +9,7 @@
 #include <utility>
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-    SetProcessDPIAware();
+    makeProcessDpiAware();
     SetUnhandledExceptionFilter(crashFilter);
     Config loaded = loadConfig(&gApp.configUnreadable);
     gApp.config.server = std::move(loaded.server);

@@ -3,11 +3,13 @@
 #include <ole2.h>
 
 #include "app/app_state.h"
+#include "app/dpi.h"
 #include "app/main_window.h"
 #include "app/settings_dialog.h"
 #include "app/shadow.h"
 #include "app/window_rules.h"
 #include "ui/gdiplus.h"
+#include "ui/scale.h"
 
 namespace {
 
@@ -40,7 +42,9 @@ bool initWindows(HINSTANCE instance) {
     Gdiplus::GdiplusStartupInput input;
     ULONG_PTR token = 0;
     if (Gdiplus::GdiplusStartup(&token, &input, nullptr) != Gdiplus::Ok) return false;
-    createFonts(gApp);
+    // The primary display's scale until the window knows its own.
+    setUiDpi(systemDpi());
+    createFonts(gApp, uiDpi());
     OleInitialize(nullptr);
     if (!registerMainWindowClass(instance)) return false;
     registerSettingsClass(instance);
@@ -50,7 +54,7 @@ bool initWindows(HINSTANCE instance) {
     // only ever raises windows there (and makes a layered window's X window anew at its first
     // picture), so a shadow made later stays above the main window and is moved back above it
     // in the window order whenever it is exposed.
-    const WindowRect r = mainWindowRect(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+    const WindowRect r = mainWindowRect(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), uiDpi());
     const bool shadow = registerShadowClass(instance) && createShadowWindow(instance, nullptr);
     if (shadow) prerenderShadow(r.width, r.height);
     HWND window = CreateWindowExW(WS_EX_APPWINDOW, kMainWindowClass, kMainWindowTitle, WS_POPUP | WS_OVERLAPPEDWINDOW,
