@@ -4,7 +4,7 @@
 #include <atomic>
 #include <new>
 
-#include "app/main_view.h"
+#include "ui/layout.h"
 #include "ui/looks.h"
 
 const IID kIidAccessible = {0x618736E0, 0x3C3D, 0x11CF, {0x81, 0x0C, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};

@@ -1,5 +1,9 @@
 #include "app/app_state.h"
 
+#include <utility>
+
+#include "scoped.h"
+
 // Never destroyed: load, icon and download threads may still reach the catalog store and
 // the window handles while the process runs its exit handlers.
 AppState& gApp = *new AppState;
@@ -9,7 +13,7 @@ HFONT createUiFont(int height, int weight) {
                        CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Microsoft YaHei");
 }
 
-bool createFonts(AppState& state) {
+bool createFonts(AppState& state, int dpi) {
     struct FontRecipe {
         HFONT AppState::*field;
         int height;
@@ -22,10 +26,19 @@ bool createFonts(AppState& state) {
         {&AppState::fontRow, 14, 400},      {&AppState::fontToast, 14, 400},  {&AppState::fontInitial, 32, 700},
         {&AppState::fontTool, 15, 400},
     };
+    constexpr size_t kCount = sizeof(recipes) / sizeof(recipes[0]);
+    // The set of the current scale replaces the old one only once it is made whole.
+    std::vector<ScopedGdiObject> made(kCount);
     bool all = true;
-    for (const FontRecipe& recipe : recipes) {
-        state.*recipe.field = createUiFont(recipe.height, recipe.weight);
-        all = all && state.*recipe.field != nullptr;
+    for (size_t i = 0; i < kCount; ++i) {
+        made[i].reset(createUiFont(MulDiv(recipes[i].height, dpi, 96), recipes[i].weight));
+        all = all && made[i];
     }
+    if (!all && state.fontHeadline) return false;  // keep the working set of the old scale
+    for (size_t i = 0; i < kCount; ++i) {
+        state.*recipes[i].field = static_cast<HFONT>(made[i].get());
+    }
+    state.fontHandles = std::move(made);
+    state.fontDpi = dpi;
     return all;
 }

@@ -14,6 +14,7 @@
 
 #include "app/config.h"
 #include "catalog/catalog.h"
+#include "scoped.h"
 
 // A clickable area recorded by a paint; later entries win where rectangles overlap.
 struct HitRect {
@@ -105,7 +106,10 @@ struct AppState {
     HWND settingsEdit = nullptr;
     HWND settingsCredit = nullptr;
 
-    // The 13 shared fonts, created once at start-up (createFonts) and kept until exit.
+    // The 13 shared fonts at the window's display scale (createFonts): made at start-up and
+    // made anew when the window moves to a display of another scale.
+    int fontDpi = 96;
+    std::vector<ScopedGdiObject> fontHandles;  // owns the 13 below
     HFONT fontHeadline = nullptr;
     HFONT fontTitle = nullptr;
     HFONT fontSmall = nullptr;
@@ -126,5 +130,7 @@ extern AppState& gApp;
 // "Microsoft YaHei" at the given character height and weight, as every font of the
 // program is made.
 HFONT createUiFont(int height, int weight);
-// Creates the 13 shared fonts in their fixed order; false when any could not be made.
-bool createFonts(AppState& state);
+// Creates the 13 shared fonts in their fixed order at the display scale dpi, replacing
+// (and deleting) the set of the previous scale; false when any could not be made, and
+// then a set that already exists stays.
+bool createFonts(AppState& state, int dpi = 96);

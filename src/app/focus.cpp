@@ -5,20 +5,11 @@
 #include <map>
 #include <utility>
 
-#include "app/main_view.h"
+#include "ui/layout.h"
 #include "ui/looks.h"
+#include "ui/scale.h"
 
 namespace {
-
-constexpr int kSidebarTop = 78;
-constexpr int kSidebarBottomGap = 14;
-constexpr int kSidebarRowPitch = 54;
-constexpr int kSidebarRowHeight = 46;
-constexpr int kGridLeft = 212;
-constexpr int kGridRightGap = 12;
-constexpr int kCardHeight = 234;
-constexpr int kRowButtonTop = 28;  // below the panel row's top
-constexpr int kPanelRowHeight = 86;
 
 const HitRect* firstHit(const std::vector<HitRect>& hits, int kind) {
     for (const HitRect& hit : hits) {
@@ -44,18 +35,18 @@ void placeInBand(FocusItem& item, const RECT& rect, const RECT& band) {
     item.rect = item.onScreen ? cut : rect;
 }
 
-RECT gridArea(const FocusInput& in) { return RECT{kGridLeft, kSidebarTop, in.width - kGridRightGap, in.height}; }
+RECT gridArea(const FocusInput& in) { return ::gridArea(in.width, in.height); }
 
 void addSidebar(const FocusInput& in, std::vector<FocusItem>& out) {
     const SidebarGeometry g = sidebarGeometry(in.height, in.categoryCount, in.sidebarScroll);
-    const RECT band{0, kSidebarTop, 200, in.height - kSidebarBottomGap};
+    const RECT band{0, sidebarRowsTop(), sidebarWidth(), sidebarRowsBottom(in.height)};
     for (int i = 0; i < in.categoryCount; ++i) {
         const int top = sidebarRowTop(g, i);
         FocusItem item;
         item.key = FocusKey{HitSidebarRow, i, 0};
         item.region = FocusRegion::Sidebar;
         item.line = i;
-        placeInBand(item, RECT{12, top, 188, top + kSidebarRowHeight}, band);
+        placeInBand(item, RECT{sidebarRowLeft(), top, sidebarRowRight(), top + sidebarRowHeight()}, band);
         out.push_back(item);
     }
 }
@@ -89,7 +80,8 @@ void addPanel(const FocusInput& in, std::vector<FocusItem>& out) {
     }
     const int count = static_cast<int>(std::min<size_t>(in.tasks.size(), 0x7FFFFFFF));
     const PanelGeometry g = panelGeometry(in.height, count, in.panelScroll);
-    const RECT band{kGridLeft, g.viewTop, in.width - kGridRightGap, g.viewBottom};
+    const RECT content = ::gridArea(in.width, in.height);
+    const RECT band{content.left, g.viewTop, content.right, g.viewBottom};
     for (int i = 0; i < count; ++i) {
         const TaskInfo& task = in.tasks[static_cast<size_t>(i)];
         const RECT row = panelRowRect(g, in.width, i);
@@ -98,7 +90,8 @@ void addPanel(const FocusInput& in, std::vector<FocusItem>& out) {
             item.key = FocusKey{b.kind, task.appId, 0};
             item.region = FocusRegion::Content;
             item.line = 2 + i;
-            placeInBand(item, RECT{b.left, row.top + kRowButtonTop, b.right, row.top + kRowButtonTop + 30}, band);
+            const int top = row.top + panelButtonTop();
+            placeInBand(item, RECT{b.left, top, b.right, top + panelButtonHeight()}, band);
             out.push_back(item);
         }
     }
@@ -268,27 +261,27 @@ ScrollOffsets scrollIntoView(const FocusItem& item, const FocusInput& in, Scroll
     if (item.region == FocusRegion::Sidebar) {
         const SidebarGeometry g = sidebarGeometry(in.height, in.categoryCount, offsets.sidebar);
         const int top = sidebarRowTop(g, item.line);
-        offsets.sidebar = revealOffset(g.scroll, top, top + kSidebarRowHeight, kSidebarTop,
-                                       in.height - kSidebarBottomGap, g.maxScroll);
+        offsets.sidebar = revealOffset(g.scroll, top, top + sidebarRowHeight(), sidebarRowsTop(),
+                                       sidebarRowsBottom(in.height), g.maxScroll);
     } else if (item.key.kind == HitCardButton) {
         const RECT area = gridArea(in);
         const int count = static_cast<int>(std::min<size_t>(in.cardIds.size(), 0x7FFFFFFF));
         const GridGeometry g = gridGeometry(area, true, count, offsets.grid);
         const int index = item.line * g.cols + item.column;
         const RECT card = gridCardRect(g, area, index);
-        offsets.grid = revealOffset(g.scroll, card.top, card.top + kCardHeight, g.gridTop, area.bottom, g.maxScroll);
+        offsets.grid = revealOffset(g.scroll, card.top, card.bottom, g.gridTop, area.bottom, g.maxScroll);
     } else if (panelRow) {
         const int count = static_cast<int>(std::min<size_t>(in.tasks.size(), 0x7FFFFFFF));
         const PanelGeometry g = panelGeometry(in.height, count, offsets.panel);
         const RECT row = panelRowRect(g, in.width, item.line - 2);
-        offsets.panel = revealOffset(g.scroll, row.top, row.top + kPanelRowHeight, g.viewTop, g.viewBottom,
+        offsets.panel = revealOffset(g.scroll, row.top, row.bottom, g.viewTop, g.viewBottom,
                                      g.maxScroll);
     }
     return offsets;
 }
 
 int pageScroll(PageKey key, int offset, int viewHeight, int maxScroll) {
-    const int page = std::max(48, viewHeight - 48);  // a page keeps a strip of the last one in view
+    const int page = std::max(px(48), viewHeight - px(48));  // a page keeps a strip of the last one in view
     switch (key) {
     case PageKey::Home:
         return 0;
@@ -339,24 +332,24 @@ KeyCommand keyCommand(UINT vk, bool shift, bool control, bool alt) {
 int areaCornerRadius(int kind) {
     switch (kind) {
     case HitSidebarRow:
-        return 8;
+        return px(8);
     case HitDownloadsTool:
     case HitSettingsTool:
-        return 17;
+        return px(17);
     case HitCardButton:
-        return 14;
+        return px(14);
     case HitPanelClear:
     case HitPanelChangeDir:
     case HitPanelOpenDir:
-        return 13;
+        return px(13);
     case HitPanelCancel:
     case HitPanelInstall:
     case HitPanelFolder:
     case HitPanelRetry:
     case HitReload:
-        return 15;
+        return px(15);
     case HitBanner:
-        return 10;
+        return px(10);
     default:
         return 0;
     }
@@ -366,11 +359,11 @@ RingShape focusRingShape(const RECT& area, int kind) {
     RingShape ring;
     ring.rect = area;
     if (kind == HitMinimize || kind == HitMaximize || kind == HitClose) {
-        InflateRect(&ring.rect, -4, -4);
-        ring.radius = 4;
+        InflateRect(&ring.rect, -px(4), -px(4));
+        ring.radius = px(4);
     } else {
-        InflateRect(&ring.rect, 2, 2);
-        ring.radius = areaCornerRadius(kind) + 2;
+        InflateRect(&ring.rect, px(2), px(2));
+        ring.radius = areaCornerRadius(kind) + px(2);
     }
     return ring;
 }

@@ -7,8 +7,9 @@
 
 #include "app/accessible.h"
 #include "app/app_state.h"
-#include "app/main_view.h"
+#include "ui/layout.h"
 #include "ui/looks.h"
+#include "ui/scale.h"
 #include "download/manager.h"
 #include "ui/gdiplus.h"
 #include "ui/ui.h"
@@ -16,7 +17,6 @@
 namespace {
 
 constexpr uint32_t kRingOnHeader = 0xFFFFFFFF;  // the accent would vanish into the header's gradient
-constexpr int kHeaderBottom = 64;
 
 class WindowHost;
 
@@ -60,7 +60,7 @@ FocusInput focusInput(int width, int height, const CatalogLists& lists, const st
     in.loading = gApp.catalogLoading;
     in.failed = gApp.catalogLoadFailed;
     in.viewMode = gApp.viewMode;
-    in.categoryCount = static_cast<int>(std::min<size_t>(lists.categories.size(), 0x7FFFFFFF / 54));
+    in.categoryCount = static_cast<int>(std::min<size_t>(lists.categories.size(), 0x7FFFFFFF / sidebarRowPitch()));
     in.sidebarScroll = gApp.sidebarScroll;
     in.gridScroll = gApp.gridScroll;
     in.panelScroll = gApp.panelScroll;
@@ -116,7 +116,7 @@ AccessFacts accessFacts(HWND window, const CatalogLists* lists, const std::map<i
     if (!gApp.toastText.empty() && toastShowing(GetTickCount(), gApp.toastTick)) {
         const int w = clientSize(window).cx;
         facts.toastText = gApp.toastText;
-        facts.toastRect = RECT{(w - 360) / 2, 80, (w + 360) / 2, 122};
+        facts.toastRect = toastRect(w);
     }
     return facts;
 }
@@ -208,9 +208,9 @@ void pageView(HWND window, KeyCommand command) {
     const int height = clientSize(window).cy;
     if (gApp.catalogLoading || gApp.catalogLoadFailed) return;
     if (gApp.viewMode == 0) {
-        gApp.gridScroll = pageScroll(key, gApp.gridScroll, height - 126, gApp.gridScrollbar.maxScroll);
+        gApp.gridScroll = pageScroll(key, gApp.gridScroll, gridPageHeight(height), gApp.gridScrollbar.maxScroll);
     } else if (gApp.viewMode == 1) {
-        gApp.panelScroll = pageScroll(key, gApp.panelScroll, height - 158, gApp.panelScrollbar.maxScroll);
+        gApp.panelScroll = pageScroll(key, gApp.panelScroll, panelPageHeight(height), gApp.panelScrollbar.maxScroll);
     }
     gApp.hoverValid = false;
     InvalidateRect(window, nullptr, FALSE);
@@ -333,8 +333,8 @@ void paintFocusRing(Gdiplus::Graphics& graphics, const PaintFrame& frame, int wi
     const RingShape ring = focusRingShape(item.rect, item.key.kind);
     Gdiplus::GraphicsPath path;
     addRoundRectPath(path, ring.rect, ring.radius);
-    Gdiplus::Pen pen(Gdiplus::Color(static_cast<Gdiplus::ARGB>(item.rect.bottom <= kHeaderBottom ? kRingOnHeader : Accent)),
-                     2.0f);
+    Gdiplus::Pen pen(Gdiplus::Color(static_cast<Gdiplus::ARGB>(item.rect.bottom <= headerHeight() ? kRingOnHeader : Accent)),
+                     pxf(2.0f));
     graphics.DrawPath(&pen, &path);
 }
 

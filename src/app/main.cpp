@@ -1,6 +1,7 @@
 #include "app/app_state.h"
 #include "app/config.h"
 #include "app/crash_log.h"
+#include "app/dpi.h"
 #include "app/early_load.h"
 #include "app/startup.h"
 #include "startup_marks.h"
@@ -11,7 +12,7 @@
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     markStartup(StartupMark::EntryReached);
-    SetProcessDPIAware();
+    makeProcessDpiAware();
     SetUnhandledExceptionFilter(crashFilter);
     Config loaded = loadConfig(&gApp.configUnreadable);
     gApp.config.server = std::move(loaded.server);

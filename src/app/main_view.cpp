@@ -13,16 +13,10 @@
 #include "ui/gdiplus.h"
 #include "ui/looks.h"
 #include "ui/palette.h"
+#include "ui/scale.h"
 
 namespace {
 
-constexpr int kHeaderH = 64;
-constexpr int kSidebarW = 200;
-constexpr int kRowsTop = 78;
-constexpr int kRowH = 46;
-constexpr int kRowPitch = 54;
-constexpr int kRowsBottomGap = 14;
-constexpr int kMinThumb = 30;
 
 constexpr COLORREF kWhite = RGB(255, 255, 255);
 constexpr uint32_t kHeaderLeft = 0xFF4F46E5;
@@ -63,6 +57,9 @@ const KeywordGroup kKeywordGroups[] = {
 };
 
 RECT rectOf(int left, int top, int right, int bottom) { return RECT{left, top, right, bottom}; }
+
+// The logo box (22, 9)-(68, 55) at 96 DPI.
+RECT logoBox() { return RECT{px(22), px(9), px(68), px(55)}; }
 
 void addHit(const RECT& rect, int kind, int id) {
     HitRect hit;
@@ -157,16 +154,16 @@ struct StreamRelease {
     void operator()(IStream* stream) const { stream->Release(); }
 };
 
-const RECT kLogoBox{22, 9, 68, 55};
 
-// The decoded logo scaled once to its box, so a paint copies 46 × 46 pixels instead of
+// The decoded logo scaled once to its box, so a paint copies 46 × 46 pixels (at 96 DPI) instead of
 // resampling the 256-pixel original.
 Gdiplus::Bitmap* scaledLogo(const std::shared_ptr<Gdiplus::Bitmap>& source) {
     PaintCaches& c = caches();
-    if (c.logo && c.logoSource == source) return c.logo.get();
+    const RECT box = logoBox();
+    const int w = box.right - box.left, h = box.bottom - box.top;
+    if (c.logo && c.logoSource == source && int(c.logo->GetWidth()) == w) return c.logo.get();
     c.logo.reset();
     c.logoSource = source;
-    const int w = kLogoBox.right - kLogoBox.left, h = kLogoBox.bottom - kLogoBox.top;
     auto scaled = std::make_unique<Gdiplus::Bitmap>(w, h, PixelFormat32bppPARGB);
     if (scaled->GetLastStatus() != Gdiplus::Ok) return nullptr;
     {
@@ -185,6 +182,7 @@ void paintLogo(Gdiplus::Graphics& graphics, HDC dc) {
         gApp.logoImage = loadLogoImage(GetModuleHandleW(nullptr));
         gApp.logoState = gApp.logoImage ? LogoState::Loaded : LogoState::Unavailable;
     }
+    const RECT kLogoBox = logoBox();
     const int w = kLogoBox.right - kLogoBox.left, h = kLogoBox.bottom - kLogoBox.top;
     if (gApp.logoState == LogoState::Loaded && gApp.logoImage) {
         Gdiplus::Bitmap* scaled = caches().enabled ? scaledLogo(gApp.logoImage) : nullptr;
@@ -195,43 +193,43 @@ void paintLogo(Gdiplus::Graphics& graphics, HDC dc) {
         }
         return;
     }
-    fillRoundRect(graphics, kLogoBox, 10, 0x46FFFFFF);
+    fillRoundRect(graphics, kLogoBox, px(10), 0x46FFFFFF);
     drawText(dc, L"星", kLogoBox, gApp.fontTitle, kWhite, DT_SINGLELINE | DT_VCENTER | DT_CENTER);
 }
 
 void paintCaptionButtons(Gdiplus::Graphics* canvas, int w, bool maximized) {
     if (canvas) {
     Gdiplus::Graphics& graphics = *canvas;
-    if (hovered(HitClose)) fillRectArgb(graphics, rectOf(w - 46, 0, w, kHeaderH), kCloseHover);
-    if (hovered(HitMinimize)) fillRectArgb(graphics, rectOf(w - 138, 0, w - 92, kHeaderH), kCaptionHover);
-    if (hovered(HitMaximize)) fillRectArgb(graphics, rectOf(w - 92, 0, w - 46, kHeaderH), kCaptionHover);
+    if (hovered(HitClose)) fillRectArgb(graphics, rectOf(w - px(46), 0, w, headerHeight()), kCloseHover);
+    if (hovered(HitMinimize)) fillRectArgb(graphics, rectOf(w - px(138), 0, w - px(92), headerHeight()), kCaptionHover);
+    if (hovered(HitMaximize)) fillRectArgb(graphics, rectOf(w - px(92), 0, w - px(46), headerHeight()), kCaptionHover);
 
-    Gdiplus::Pen pen(argbColour(0xFFFFFFFF), 1.6f);
-    graphics.DrawLine(&pen, w - 122, 39, w - 108, 39);
+    Gdiplus::Pen pen(argbColour(0xFFFFFFFF), pxf(1.6f));
+    graphics.DrawLine(&pen, w - px(122), px(39), w - px(108), px(39));
     if (!maximized) {
-        graphics.DrawRectangle(&pen, w - 76, 25, 14, 14);
+        graphics.DrawRectangle(&pen, w - px(76), px(25), px(14), px(14));
     } else {
-        graphics.DrawRectangle(&pen, w - 77, 28, 10, 10);
-        Gdiplus::Pen back(argbColour(0xFFFFFFFF), 1.6f);
-        graphics.DrawLine(&back, w - 74, 25, w - 64, 25);
-        graphics.DrawLine(&back, w - 64, 25, w - 64, 35);
-        graphics.DrawLine(&back, w - 64, 35, w - 67, 35);
+        graphics.DrawRectangle(&pen, w - px(77), px(28), px(10), px(10));
+        Gdiplus::Pen back(argbColour(0xFFFFFFFF), pxf(1.6f));
+        graphics.DrawLine(&back, w - px(74), px(25), w - px(64), px(25));
+        graphics.DrawLine(&back, w - px(64), px(25), w - px(64), px(35));
+        graphics.DrawLine(&back, w - px(64), px(35), w - px(67), px(35));
     }
-    graphics.DrawLine(&pen, w - 31, 24, w - 15, 40);
-    graphics.DrawLine(&pen, w - 31, 40, w - 15, 24);
+    graphics.DrawLine(&pen, w - px(31), px(24), w - px(15), px(40));
+    graphics.DrawLine(&pen, w - px(31), px(40), w - px(15), px(24));
     }
 
-    addHit(rectOf(w - 138, 0, w - 92, kHeaderH), HitMinimize, 0);
-    addHit(rectOf(w - 92, 0, w - 46, kHeaderH), HitMaximize, 0);
-    addHit(rectOf(w - 46, 0, w, kHeaderH), HitClose, 0);
+    addHit(rectOf(w - px(138), 0, w - px(92), headerHeight()), HitMinimize, 0);
+    addHit(rectOf(w - px(92), 0, w - px(46), headerHeight()), HitMaximize, 0);
+    addHit(rectOf(w - px(46), 0, w, headerHeight()), HitClose, 0);
 }
 
 void paintBadge(Gdiplus::Graphics& graphics, HDC dc, int w, const PaintFrame& frame) {
     const int count = activeDownloadCount(frame.tasks);
     if (count <= 0) return;
-    const RECT badge = rectOf(w - 282, 10, w - 258, 34);
-    fillRoundRect(graphics, badge, 12, kBadgeFill);
-    strokeRoundRect(graphics, badge, 12, 0xFFFFFFFF);
+    const RECT badge = rectOf(w - px(282), px(10), w - px(258), px(34));
+    fillRoundRect(graphics, badge, px(12), kBadgeFill);
+    strokeRoundRect(graphics, badge, px(12), 0xFFFFFFFF);
     wchar_t text[16];
     std::swprintf(text, 16, L"%d", count);
     drawText(dc, text, badge, gApp.fontMeta, kWhite, DT_SINGLELINE | DT_VCENTER | DT_CENTER);
@@ -239,8 +237,8 @@ void paintBadge(Gdiplus::Graphics& graphics, HDC dc, int w, const PaintFrame& fr
 
 // Draws the header when canvas is set; always records its hit rectangles.
 void paintHeader(Gdiplus::Graphics* canvas, HDC dc, int w, const PaintFrame& frame) {
-    const RECT downloads = rectOf(w - 370, 14, w - 266, 50);
-    const RECT settings = rectOf(w - 256, 14, w - 152, 50);
+    const RECT downloads = rectOf(w - px(370), px(14), w - px(266), px(50));
+    const RECT settings = rectOf(w - px(256), px(14), w - px(152), px(50));
     if (!canvas) {
         paintCaptionButtons(nullptr, w, frame.maximized);
         addHit(downloads, HitDownloadsTool, 0);
@@ -249,14 +247,14 @@ void paintHeader(Gdiplus::Graphics* canvas, HDC dc, int w, const PaintFrame& fra
     }
     Gdiplus::Graphics& graphics = *canvas;
     {
-        Gdiplus::LinearGradientBrush gradient(Gdiplus::Rect(0, 0, std::max(w, 1), kHeaderH), argbColour(kHeaderLeft),
+        Gdiplus::LinearGradientBrush gradient(Gdiplus::Rect(0, 0, std::max(w, 1), headerHeight()), argbColour(kHeaderLeft),
                                               argbColour(kHeaderRight), Gdiplus::LinearGradientModeHorizontal);
-        graphics.FillRectangle(&gradient, 0, 0, w, kHeaderH);
+        graphics.FillRectangle(&gradient, 0, 0, w, headerHeight());
     }
     paintLogo(graphics, dc);
-    drawText(dc, L"星舟软件管家", rectOf(82, 0, 282, kHeaderH), gApp.fontHeadline, kWhite, DT_SINGLELINE | DT_VCENTER);
-    fillRectArgb(graphics, rectOf(230, 22, 231, 42), 0x6EFFFFFF);
-    drawText(dc, L"高速下载 · 免费安装", rectOf(244, 0, 464, kHeaderH), gApp.fontSmall, RGB(226, 224, 255),
+    drawText(dc, L"星舟软件管家", rectOf(px(82), 0, px(282), headerHeight()), gApp.fontHeadline, kWhite, DT_SINGLELINE | DT_VCENTER);
+    fillRectArgb(graphics, rectOf(px(230), px(22), px(230) + std::max(1, px(1)), px(42)), 0x6EFFFFFF);
+    drawText(dc, L"高速下载 · 免费安装", rectOf(px(244), 0, px(464), headerHeight()), gApp.fontSmall, RGB(226, 224, 255),
              DT_SINGLELINE | DT_VCENTER);
 
     paintCaptionButtons(canvas, w, frame.maximized);
@@ -270,60 +268,60 @@ void paintHeader(Gdiplus::Graphics* canvas, HDC dc, int w, const PaintFrame& fra
 }
 
 int sidebarRowCount(const PaintFrame& frame) {
-    return static_cast<int>(std::min<size_t>(frame.lists->categories.size(), 0x7FFFFFFF / kRowPitch));
+    return static_cast<int>(std::min<size_t>(frame.lists->categories.size(), 0x7FFFFFFF / sidebarRowPitch()));
 }
 
 void recordSidebar(const SidebarGeometry& g, int h, int n) {
-    const int clipBottom = h - kRowsBottomGap;
-    for (int i = g.scroll / kRowPitch; i < n && clipBottom > kRowsTop; ++i) {
+    const int clipBottom = sidebarRowsBottom(h);
+    for (int i = g.scroll / sidebarRowPitch(); i < n && clipBottom > sidebarRowsTop(); ++i) {
         const int top = sidebarRowTop(g, i);
         if (top >= clipBottom) break;
-        if (top + kRowH <= kRowsTop) continue;
-        addHit(rectOf(12, std::max(top, kRowsTop), 188, std::min(top + kRowH, clipBottom)), HitSidebarRow, i);
+        if (top + sidebarRowHeight() <= sidebarRowsTop()) continue;
+        addHit(rectOf(sidebarRowLeft(), std::max(top, sidebarRowsTop()), sidebarRowRight(), std::min(top + sidebarRowHeight(), clipBottom)), HitSidebarRow, i);
     }
     gApp.sidebarScrollbar = sidebarScrollbarGeom(g, h);
 }
 
 // Draws the sidebar of the recorded geometry.
 void drawSidebar(Gdiplus::Graphics& graphics, HDC dc, int h, const SidebarGeometry& g, const PaintFrame& frame) {
-    fillRectArgb(graphics, rectOf(0, kHeaderH, kSidebarW, h), kSidebarFill);
+    fillRectArgb(graphics, rectOf(0, headerHeight(), sidebarWidth(), h), kSidebarFill);
     {
         Gdiplus::Pen divider(argbColour(kSidebarDivider), 1.0f);
-        graphics.DrawLine(&divider, kSidebarW, kHeaderH, kSidebarW, h);
+        graphics.DrawLine(&divider, sidebarWidth(), headerHeight(), sidebarWidth(), h);
     }
 
     const std::vector<Category>& categories = frame.lists->categories;
     const int n = sidebarRowCount(frame);
-    const int clipBottom = h - kRowsBottomGap;
+    const int clipBottom = sidebarRowsBottom(h);
 
-    if (n > 0 && clipBottom > kRowsTop) {
+    if (n > 0 && clipBottom > sidebarRowsTop()) {
         SavedDcState saved(dc);
-        ScopedGdiObject region(CreateRectRgn(0, kRowsTop, kSidebarW, clipBottom));
+        ScopedGdiObject region(CreateRectRgn(0, sidebarRowsTop(), sidebarWidth(), clipBottom));
         SelectClipRgn(dc, static_cast<HRGN>(region.get()));
-        graphics.SetClip(Gdiplus::Rect(0, kRowsTop, kSidebarW, clipBottom - kRowsTop), Gdiplus::CombineModeReplace);
+        graphics.SetClip(Gdiplus::Rect(0, sidebarRowsTop(), sidebarWidth(), clipBottom - sidebarRowsTop()), Gdiplus::CombineModeReplace);
 
         // Rows before scroll / pitch end above the band; stop at the first one below it.
-        for (int i = g.scroll / kRowPitch; i < n; ++i) {
+        for (int i = g.scroll / sidebarRowPitch(); i < n; ++i) {
             const int top = sidebarRowTop(g, i);
-            const int bottom = top + kRowH;
+            const int bottom = top + sidebarRowHeight();
             if (top >= clipBottom) break;
-            if (bottom <= kRowsTop) continue;
+            if (bottom <= sidebarRowsTop()) continue;
             const Category& category = categories[i];
-            const RECT row = rectOf(12, top, 188, bottom);
+            const RECT row = rectOf(sidebarRowLeft(), top, sidebarRowRight(), bottom);
             const bool selected = gApp.viewMode == 0 && category.id == gApp.selectedCategoryId;
             const bool hot = !selected && hovered(HitSidebarRow, i);
             if (selected) {
-                fillRoundRect(graphics, row, 8, kSelectedRow);
-                fillRectArgb(graphics, rectOf(12, top + 10, 15, top + 36), Accent);
+                fillRoundRect(graphics, row, px(8), kSelectedRow);
+                fillRectArgb(graphics, rectOf(px(12), top + px(10), px(15), top + px(36)), Accent);
             } else if (hot) {
-                fillRoundRect(graphics, row, 8, Neutral);
+                fillRoundRect(graphics, row, px(8), Neutral);
             }
 
             const int shift = sidebarNameShift(textWidth(dc, category.name, gApp.fontSidebar));
             const GlyphChoice glyph = glyphForCategoryName(category.name);
             const COLORREF colour = selected || hot ? highlightedGlyphColour(glyph.colour) : glyph.colour;
-            drawGlyphIcon(graphics, glyph.kind, rectOf(shift + 12, top + 13, shift + 32, top + 33), colour);
-            drawText(dc, category.name, rectOf(shift + 39, top, 184, bottom), gApp.fontSidebar, TextPrimary,
+            drawGlyphIcon(graphics, glyph.kind, rectOf(shift + px(12), top + px(13), shift + px(32), top + px(33)), colour);
+            drawText(dc, category.name, rectOf(shift + px(39), top, px(184), bottom), gApp.fontSidebar, TextPrimary,
                      DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX);
         }
         graphics.ResetClip();
@@ -331,35 +329,35 @@ void drawSidebar(Gdiplus::Graphics& graphics, HDC dc, int h, const SidebarGeomet
 
     const ScrollbarGeom& bar = gApp.sidebarScrollbar;
     if (bar.visible) {
-        fillRoundRect(graphics, rectOf(bar.trackLeft, bar.trackTop, bar.trackRight, bar.trackBottom), 2, ScrollTrack);
-        fillRoundRect(graphics, rectOf(bar.thumbLeft, bar.thumbTop, bar.thumbRight, bar.thumbBottom), 2, ScrollThumb);
+        fillRoundRect(graphics, rectOf(bar.trackLeft, bar.trackTop, bar.trackRight, bar.trackBottom), px(2), ScrollTrack);
+        fillRoundRect(graphics, rectOf(bar.thumbLeft, bar.thumbTop, bar.thumbRight, bar.thumbBottom), px(2), ScrollThumb);
     }
 }
 
 void paintCentredStatus(HDC dc, const std::wstring& text, int w, int top, int bottom, HFONT font, COLORREF colour) {
-    drawText(dc, text, rectOf(kSidebarW, top, w, bottom), font, colour,
+    drawText(dc, text, rectOf(sidebarWidth(), top, w, bottom), font, colour,
              DT_SINGLELINE | DT_VCENTER | DT_CENTER | DT_NOPREFIX);
 }
 
 void paintConnectionError(Gdiplus::Graphics& graphics, HDC dc, int w) {
-    paintCentredStatus(dc, connectionErrorTitle(gApp.config.server), w, 184, 214, gApp.fontName, TextPrimary);
-    paintCentredStatus(dc, L"请检查网络连接后点击「重新加载」", w, 220, 244, gApp.fontBody, TextSecondary);
-    const int cx = (w + kSidebarW) / 2;
-    const RECT button = rectOf(cx - 60, 294, cx + 60, 326);
-    fillRoundRect(graphics, button, 15, Accent);
+    paintCentredStatus(dc, connectionErrorTitle(gApp.config.server), w, px(184), px(214), gApp.fontName, TextPrimary);
+    paintCentredStatus(dc, L"请检查网络连接后点击「重新加载」", w, px(220), px(244), gApp.fontBody, TextSecondary);
+    const int cx = (w + sidebarWidth()) / 2;
+    const RECT button = rectOf(cx - px(60), px(294), cx - px(60) + px(120), px(326));
+    fillRoundRect(graphics, button, px(15), Accent);
     drawText(dc, L"重新加载", button, gApp.fontButton, TextOnAccent, DT_SINGLELINE | DT_VCENTER | DT_CENTER);
     addHit(button, HitReload, 0);
 }
 
 void paintContent(Gdiplus::Graphics& graphics, HDC dc, int w, int h, const PaintFrame& frame) {
     if (gApp.catalogLoading) {
-        paintCentredStatus(dc, L"正在加载应用列表...", w, 184, 224, gApp.fontBody, TextSecondary);
+        paintCentredStatus(dc, L"正在加载应用列表...", w, px(184), px(224), gApp.fontBody, TextSecondary);
     } else if (gApp.catalogLoadFailed) {
         paintConnectionError(graphics, dc, w);
     } else if (gApp.viewMode == 0) {
         const CatalogSection section = catalogSection(*frame.lists, gApp.selectedCategoryId);
-        drawAppGrid(graphics, dc, rectOf(212, kRowsTop, w - 12, h), section.apps, &section.title, frame);
-        if (!section.emptyText.empty()) paintCentredStatus(dc, section.emptyText, w, 184, 214, gApp.fontBody, TextSecondary);
+        drawAppGrid(graphics, dc, gridArea(w, h), section.apps, &section.title, frame);
+        if (!section.emptyText.empty()) paintCentredStatus(dc, section.emptyText, w, px(184), px(214), gApp.fontBody, TextSecondary);
     } else if (gApp.viewMode == 1) {
         drawDownloadPanel(graphics, dc, w, h, frame);
     }
@@ -371,11 +369,11 @@ void paintToast(Gdiplus::Graphics& graphics, HDC dc, int w, const PaintFrame& fr
         gApp.toastText.clear();
         return;
     }
-    const RECT toast = rectOf((w - 360) / 2, 80, (w + 360) / 2, 122);
-    fillRoundRect(graphics, toast, 20, toastFill(gApp.toastKind));
+    const RECT toast = toastRect(w);
+    fillRoundRect(graphics, toast, px(20), toastFill(gApp.toastKind));
     // The text keeps clear of the pill's rounded ends, so a long message's first character
     // and its ellipsis stay on the fill.
-    const RECT text = rectOf(toast.left + 16, toast.top, toast.right - 16, toast.bottom);
+    const RECT text = rectOf(toast.left + px(16), toast.top, toast.right - px(16), toast.bottom);
     drawText(dc, gApp.toastText, text, gApp.fontToast, kWhite,
              DT_SINGLELINE | DT_VCENTER | DT_CENTER | DT_END_ELLIPSIS | DT_NOPREFIX);
 }
@@ -406,44 +404,6 @@ COLORREF highlightedGlyphColour(COLORREF colour) {
     return RGB(GetRValue(colour) * 4 / 5, GetGValue(colour) * 4 / 5, GetBValue(colour) * 4 / 5);
 }
 
-SidebarGeometry sidebarGeometry(int clientHeight, int rowCount, int scroll) {
-    SidebarGeometry g;
-    const int64_t content = rowCount > 0 ? int64_t(rowCount - 1) * kRowPitch + kRowH : 0;
-    g.contentH = static_cast<int>(std::min<int64_t>(content, 0x7FFFFFFF));
-    // A window lower than the header and margins has no room for rows at all.
-    g.viewport = std::max(0, clientHeight - 92);
-    g.maxScroll = std::max(0, g.contentH - g.viewport);
-    g.scroll = std::min(std::max(scroll, 0), g.maxScroll);
-    return g;
-}
-
-int sidebarRowTop(const SidebarGeometry& g, int index) { return kRowsTop + kRowPitch * index - g.scroll; }
-
-ScrollbarGeom sidebarScrollbarGeom(const SidebarGeometry& g, int clientHeight) {
-    ScrollbarGeom bar;
-    // A band shorter than the shortest thumb leaves nothing to drag.
-    if (g.maxScroll <= 0 || g.viewport < kMinThumb) return bar;
-    const int thumbH = std::max<int>(kMinThumb, static_cast<int>(int64_t(g.viewport) * g.viewport / g.contentH));
-    const int thumbTop = kRowsTop + static_cast<int>(int64_t(g.viewport - thumbH) * g.scroll / g.maxScroll);
-    bar.visible = true;
-    bar.trackLeft = 193;
-    bar.trackTop = kRowsTop;
-    bar.trackRight = 197;
-    bar.trackBottom = clientHeight - kRowsBottomGap;
-    bar.thumbLeft = 193;
-    bar.thumbTop = thumbTop;
-    bar.thumbRight = 197;
-    bar.thumbBottom = thumbTop + thumbH;
-    bar.maxScroll = g.maxScroll;
-    return bar;
-}
-
-int sidebarNameShift(int nameWidth) { return nameWidth < 148 ? (149 - std::max(nameWidth, 0)) / 2 : 0; }
-
-bool toastShowing(uint32_t now, uint32_t toastTick) { return uint32_t(now - toastTick) <= 2199; }
-
-bool bannerShowing(uint32_t now, uint32_t bannerTick) { return uint32_t(now - bannerTick) < 5000; }
-
 uint32_t toastFill(int kind) {
     switch (kind) {
         case 1: return 0xE800B42A;
@@ -452,32 +412,7 @@ uint32_t toastFill(int kind) {
     }
 }
 
-int activeDownloadCount(const std::map<int32_t, TaskInfo>& tasks) {
-    int count = 0;
-    for (const auto& entry : tasks) {
-        if (entry.second.state == static_cast<int32_t>(TaskState::Downloading)) ++count;
-    }
-    return count;
-}
-
 std::wstring connectionErrorTitle(const std::wstring& server) { return L"无法连接服务器（" + server + L"）"; }
-
-CatalogSection catalogSection(const CatalogLists& lists, const std::wstring& selectedId) {
-    CatalogSection section;
-    std::wstring name;
-    for (const Category& category : lists.categories) {
-        if (category.id == selectedId) name = category.name;  // the last of repeated ids
-    }
-    for (const App& app : lists.apps) {
-        if (std::find(app.categoryIds.begin(), app.categoryIds.end(), selectedId) != app.categoryIds.end()) {
-            section.apps.push_back(&app);
-        }
-    }
-    const bool noCategories = lists.categories.empty();
-    section.title = sectionTitle(noCategories, name, section.apps.size());
-    if (section.apps.empty()) section.emptyText = noCategories ? L"暂无分类，请在管理后台添加" : L"该分类暂无应用";
-    return section;
-}
 
 std::shared_ptr<Gdiplus::Bitmap> loadLogoImage(HMODULE module) {
     HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(2), MAKEINTRESOURCEW(10));  // RT_RCDATA
@@ -568,7 +503,7 @@ std::wstring headerKey(int w, const PaintFrame& frame) {
                           ? gApp.hoverKind
                           : 0;
     wchar_t key[96];
-    std::swprintf(key, 96, L"%d|%d|%d|%d|%d|%d|%p", w, frame.maximized ? 1 : 0, hover, gApp.viewMode == 1 ? 1 : 0,
+    std::swprintf(key, 96, L"%d|%d|%d|%d|%d|%d|%d|%p", uiDpi(), w, frame.maximized ? 1 : 0, hover, gApp.viewMode == 1 ? 1 : 0,
                   activeDownloadCount(frame.tasks), static_cast<int>(gApp.logoState),
                   static_cast<const void*>(gApp.logoImage.get()));
     return key;
@@ -577,7 +512,7 @@ std::wstring headerKey(int w, const PaintFrame& frame) {
 std::wstring sidebarKey(int h, const SidebarGeometry& g, const PaintFrame& frame) {
     const int hover = gApp.hoverValid && gApp.hoverKind == HitSidebarRow ? gApp.hoverId : -1;
     wchar_t key[96];
-    std::swprintf(key, 96, L"%p|%d|%d|%d|%d|", static_cast<const void*>(frame.lists.get()), h, g.scroll, hover,
+    std::swprintf(key, 96, L"%p|%d|%d|%d|%d|%d|", static_cast<const void*>(frame.lists.get()), uiDpi(), h, g.scroll, hover,
                   gApp.viewMode == 0 ? 1 : 0);
     return key + gApp.selectedCategoryId;
 }
@@ -620,10 +555,10 @@ void paintMainViewFrame(HDC hdc, const RECT& clientRect, const PaintFrame& frame
         setPaintModes(graphics);
         clock.lap(&PaintTimings::buffer);
 
-        const RECT headerArea = rectOf(0, 0, w, std::min(h, kHeaderH));
+        const RECT headerArea = rectOf(0, 0, w, std::min(h, headerHeight()));
         const auto drawHeader = [&](Gdiplus::Graphics& g, HDC target) { paintHeader(&g, target, w, frame); };
         const size_t mark = gApp.hitRects.size();
-        if (c.enabled && copyLayer(c.header, hdc, dc, headerArea, w, kHeaderH, headerKey(w, frame), drawHeader)) {
+        if (c.enabled && copyLayer(c.header, hdc, dc, headerArea, w, headerHeight(), headerKey(w, frame), drawHeader)) {
             gApp.hitRects.resize(mark);  // a redrawn layer recorded them already
             paintHeader(nullptr, dc, w, frame);
         } else {
@@ -635,12 +570,12 @@ void paintMainViewFrame(HDC hdc, const RECT& clientRect, const PaintFrame& frame
         gApp.sidebarScroll = geometry.scroll;
         recordSidebar(geometry, h, sidebarRowCount(frame));
         const auto drawSide = [&](Gdiplus::Graphics& g, HDC target) { drawSidebar(g, target, h, geometry, frame); };
-        const RECT sidebarArea = rectOf(0, std::min(h, kHeaderH), kSidebarW + 1, h);
+        const RECT sidebarArea = rectOf(0, std::min(h, headerHeight()), sidebarWidth() + 1, h);
         if (c.sidebar.lists.lock() != frame.lists) {
             c.sidebar.key.clear();
             c.sidebar.lists = frame.lists;
         }
-        if (!c.enabled || !copyLayer(c.sidebar, hdc, dc, sidebarArea, kSidebarW + 1, h,
+        if (!c.enabled || !copyLayer(c.sidebar, hdc, dc, sidebarArea, sidebarWidth() + 1, h,
                                      sidebarKey(h, geometry, frame), drawSide)) {
             drawSide(graphics, dc);
         }

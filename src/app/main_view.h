@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "ui/layout.h"
 #include "ui/ui.h"
 
 // The real paint: takes the frame (lists, one task snapshot, the time) and paints.
@@ -28,31 +29,8 @@ struct GlyphChoice {
 GlyphChoice glyphForCategoryName(const std::wstring& name);
 COLORREF highlightedGlyphColour(COLORREF colour);  // each channel * 4 / 5
 
-struct SidebarGeometry {
-    int contentH = 0;
-    int viewport = 0;
-    int maxScroll = 0;
-    int scroll = 0;  // clamped
-};
-SidebarGeometry sidebarGeometry(int clientHeight, int rowCount, int scroll);
-int sidebarRowTop(const SidebarGeometry& g, int index);  // before skipping invisible rows
-ScrollbarGeom sidebarScrollbarGeom(const SidebarGeometry& g, int clientHeight);
-int sidebarNameShift(int nameWidth);  // (149 - width) / 2 below 148, else 0
-
-bool toastShowing(uint32_t now, uint32_t toastTick);    // drawn while now - tick <= 2199
-bool bannerShowing(uint32_t now, uint32_t bannerTick);  // drawn while now - tick < 5000
 uint32_t toastFill(int kind);
-int activeDownloadCount(const std::map<int32_t, TaskInfo>& tasks);  // Downloading only
 std::wstring connectionErrorTitle(const std::wstring& server);
-
-// What the catalog view shows for the selected category: the section title, the
-// applications in catalog order and, when there are none, the text shown instead.
-struct CatalogSection {
-    std::wstring title;
-    std::vector<const App*> apps;
-    std::wstring emptyText;  // empty while there are applications
-};
-CatalogSection catalogSection(const CatalogLists& lists, const std::wstring& selectedId);
 
 // The header logo decoded from the module's resource data 2; null when it is missing or
 // cannot be decoded. The first paint stores the result in gApp (decoded once per run).

@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include "app/app_state.h"
+#include "app/dpi.h"
 #include "app/install_flow.h"
 #include "app/keyboard.h"
 #include "app/main_view.h"
@@ -15,11 +16,10 @@
 #include "download/manager.h"
 #include "install/install.h"
 #include "startup_marks.h"
+#include "ui/scale.h"
 
 namespace {
 
-constexpr int kMinTrackWidth = 1000;
-constexpr int kMinTrackHeight = 660;
 
 uintptr_t paintCount = 0;
 bool catalogFrameSeen = false;
@@ -52,6 +52,19 @@ int* offsetOfDrag(int drag) {
     }
 }
 
+LRESULT onSize(HWND window);
+
+// Everything drawn at the window's scale follows a new one: the fonts, the paint caches,
+// the shadow and an open settings dialog.
+void applyDisplayScale(int dpi) {
+    setUiDpi(dpi);
+    createFonts(gApp, uiDpi());
+    releasePaintCaches();
+    gApp.shadowSize = SIZE{0, 0};
+    relayoutSettingsDialog(uiDpi());
+    requestRepaint();
+}
+
 LRESULT onCreate(HWND window) {
     gApp.mainWindow = window;
     gApp.catalog.notifyWindow = window;
@@ -60,7 +73,21 @@ LRESULT onCreate(HWND window) {
     // Found and made on a worker: the panel paints the text, never waits for the folder.
     refreshDownloadDirectory(window, WM_DOWNLOAD_CHANGED);
     SetTimer(window, kTimerId, kTimerPeriodMs, nullptr);
+    // The monitor the window opened on may have another scale than the primary one.
+    const int dpi = windowDpi(window);
+    if (dpi != uiDpi()) applyDisplayScale(dpi);
     startCatalogLoad();
+    return 0;
+}
+
+LRESULT onDpiChanged(HWND window, WPARAM wParam, LPARAM lParam) {
+    applyDisplayScale(LOWORD(wParam));
+    if (const auto* suggested = reinterpret_cast<const RECT*>(lParam)) {
+        SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                     suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    onSize(window);
+    updateShadow(window);
     return 0;
 }
 
@@ -90,7 +117,8 @@ LRESULT onSize(HWND window) {
     } else {
         RECT r = {};
         GetWindowRect(window, &r);
-        HRGN region = CreateRoundRectRgn(0, 0, r.right - r.left + 1, r.bottom - r.top + 1, 14, 14);
+        HRGN region = CreateRoundRectRgn(0, 0, r.right - r.left + 1, r.bottom - r.top + 1, windowCornerDiameter(),
+                                         windowCornerDiameter());
         // The system owns the region once it is set.
         if (region && !SetWindowRgn(window, region, gApp.inSizeMove ? FALSE : TRUE)) DeleteObject(region);
     }
@@ -131,10 +159,15 @@ LRESULT onSetCursor(HWND window, WPARAM wParam, LPARAM lParam) {
     return DefWindowProcW(window, WM_SETCURSOR, wParam, lParam);
 }
 
-LRESULT onGetMinMaxInfo(LPARAM lParam) {
+LRESULT onGetMinMaxInfo(HWND window, LPARAM lParam) {
     auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
-    info->ptMinTrackSize.x = kMinTrackWidth;
-    info->ptMinTrackSize.y = kMinTrackHeight;
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof(monitor);
+    RECT work{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    if (GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor)) work = monitor.rcWork;
+    const SIZE minimum = minimumWindowSize(work.right - work.left, work.bottom - work.top, uiDpi());
+    info->ptMinTrackSize.x = minimum.cx;
+    info->ptMinTrackSize.y = minimum.cy;
     return 0;
 }
 
@@ -410,7 +443,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         case WM_SETCURSOR:
             return onSetCursor(window, wParam, lParam);
         case WM_GETMINMAXINFO:
-            return onGetMinMaxInfo(lParam);
+            return onGetMinMaxInfo(window, lParam);
         case WM_WINDOWPOSCHANGED:
             return onWindowPosChanged(window, wParam, lParam);
         case WM_NCCALCSIZE:
@@ -456,6 +489,8 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             return 0;
         case kMsgCatalogLoaded:
             return onCatalogLoaded(wParam);
+        case WM_DPICHANGED:
+            return onDpiChanged(window, wParam, lParam);
         case WM_KEYDOWN:
             return onKeyboardKey(window, wParam) ? 0 : DefWindowProcW(window, message, wParam, lParam);
         case WM_GETOBJECT:

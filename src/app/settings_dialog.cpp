@@ -13,6 +13,7 @@
 #include "app/main_window.h"
 #include "download/format.h"
 #include "scoped.h"
+#include "ui/scale.h"
 
 namespace {
 
@@ -89,24 +90,46 @@ std::wstring ownPath() {
     return std::wstring(path, length < 260 ? length : 0);
 }
 
-void onSettingsCreate(HWND dialog) {
-    addControl(dialog, L"STATIC", kHeading, 30, 20, 200, 22, 0, 0);
-    addControl(dialog, L"STATIC", L"安装包保存目录", 30, 52, 300, 20, 0, 0);
-    gApp.settingsEdit = addControl(dialog, L"EDIT", downloadDirectory().c_str(), 30, 76, 330, 30, kIdDirectory,
-                                   WS_BORDER | ES_AUTOHSCROLL | WS_TABSTOP);
-    addControl(dialog, L"BUTTON", L"浏览...", 368, 76, 80, 30, kIdBrowse, WS_TABSTOP);
-    addControl(dialog, L"STATIC", L"修改后对新的下载任务生效", 30, 116, 300, 20, 0, 0);
-    addControl(dialog, L"BUTTON", L"取消", 248, 156, 84, 34, kIdCancel, WS_TABSTOP);
-    addControl(dialog, L"BUTTON", L"保存", 342, 156, 84, 34, kIdSave, WS_TABSTOP | BS_DEFPUSHBUTTON);
-    gApp.settingsCredit =
-        addControl(dialog, L"STATIC", creditLine(productVersionOf(ownPath())).c_str(), 30, 204, 380, 18, 0, 0);
+// The controls in creation order, as the layout places them.
+HWND settingsControls[kSettingsControlCount] = {};
 
-    bodyFont.reset(createUiFont(14, 400));
-    headingFont.reset(createUiFont(15, 700));
-    creditFont.reset(createUiFont(12, 400));
+void makeDialogFonts(HWND dialog, int dpi) {
+    bodyFont.reset(createUiFont(scalePx(14, dpi), 400));
+    headingFont.reset(createUiFont(scalePx(15, dpi), 700));
+    creditFont.reset(createUiFont(scalePx(12, dpi), 400));
     EnumChildWindows(dialog, setBodyFont, reinterpret_cast<LPARAM>(bodyFont.get()));
     EnumChildWindows(dialog, setHeadingFont, reinterpret_cast<LPARAM>(headingFont.get()));
     SendMessageW(gApp.settingsCredit, WM_SETFONT, reinterpret_cast<WPARAM>(creditFont.get()), TRUE);
+}
+
+void onSettingsCreate(HWND dialog) {
+    const int dpi = uiDpi();
+    const std::wstring directory = downloadDirectory();
+    const std::wstring credit = creditLine(productVersionOf(ownPath()));
+    struct Made {
+        const wchar_t* cls;
+        const wchar_t* text;
+        int id;
+        DWORD extra;
+    };
+    const Made made[kSettingsControlCount] = {
+        {L"STATIC", kHeading, 0, 0},
+        {L"STATIC", L"安装包保存目录", 0, 0},
+        {L"EDIT", directory.c_str(), kIdDirectory, WS_BORDER | ES_AUTOHSCROLL | WS_TABSTOP},
+        {L"BUTTON", L"浏览...", kIdBrowse, WS_TABSTOP},
+        {L"STATIC", L"修改后对新的下载任务生效", 0, 0},
+        {L"BUTTON", L"取消", kIdCancel, WS_TABSTOP},
+        {L"BUTTON", L"保存", kIdSave, WS_TABSTOP | BS_DEFPUSHBUTTON},
+        {L"STATIC", credit.c_str(), 0, 0},
+    };
+    for (int i = 0; i < kSettingsControlCount; ++i) {
+        const RECT r = settingsControlRect(i, dpi);
+        settingsControls[i] = addControl(dialog, made[i].cls, made[i].text, r.left, r.top, r.right - r.left,
+                                         r.bottom - r.top, made[i].id, made[i].extra);
+    }
+    gApp.settingsEdit = settingsControls[2];
+    gApp.settingsCredit = settingsControls[7];
+    makeDialogFonts(dialog, dpi);
 }
 
 int CALLBACK browseCallback(HWND browser, UINT message, LPARAM, LPARAM data) {
@@ -228,6 +251,7 @@ void onSettingsDestroy() {
 
 void onSettingsNcDestroy() {
     // The controls are gone by now, so their fonts can go too.
+    for (HWND& control : settingsControls) control = nullptr;
     bodyFont.reset();
     headingFont.reset();
     creditFont.reset();
@@ -288,10 +312,11 @@ void openSettingsDialog() {
     }
     RECT main = {};
     GetWindowRect(gApp.mainWindow, &main);
-    const int x = main.left + (main.right - main.left - kSettingsWidth) / 2;
-    const int y = main.top + (main.bottom - main.top - kSettingsHeight) / 2;
+    const SIZE size = settingsWindowSize(uiDpi());
+    const int x = main.left + (main.right - main.left - size.cx) / 2;
+    const int y = main.top + (main.bottom - main.top - size.cy) / 2;
     gApp.settingsWindow = CreateWindowExW(WS_EX_DLGMODALFRAME, kSettingsClass, L"下载设置",
-                                          WS_POPUP | WS_CAPTION | WS_SYSMENU, x, y, kSettingsWidth, kSettingsHeight,
+                                          WS_POPUP | WS_CAPTION | WS_SYSMENU, x, y, size.cx, size.cy,
                                           gApp.mainWindow, nullptr, GetModuleHandleW(nullptr), nullptr);
     if (!gApp.settingsWindow) return;
     ShowWindow(gApp.settingsWindow, SW_SHOW);
@@ -400,3 +425,33 @@ std::wstring savedText(const std::wstring& folder, bool configWritten) {
 }
 
 int savedKind(bool configWritten) { return configWritten ? 1 : 2; }
+
+SIZE settingsWindowSize(int dpi) { return SIZE{scalePx(kSettingsWidth, dpi), scalePx(kSettingsHeight, dpi)}; }
+
+RECT settingsControlRect(int index, int dpi) {
+    // x, y, width, height at 96 DPI, in creation order.
+    static const int places[kSettingsControlCount][4] = {
+        {30, 20, 200, 22},  {30, 52, 300, 20},   {30, 76, 330, 30},   {368, 76, 80, 30},
+        {30, 116, 300, 20}, {248, 156, 84, 34},  {342, 156, 84, 34},  {30, 204, 380, 18},
+    };
+    if (index < 0 || index >= kSettingsControlCount) return RECT{0, 0, 0, 0};
+    const int* p = places[index];
+    const int left = scalePx(p[0], dpi), top = scalePx(p[1], dpi);
+    return RECT{left, top, scalePx(p[0] + p[2], dpi), scalePx(p[1] + p[3], dpi)};
+}
+
+void relayoutSettingsDialog(int dpi) {
+    HWND dialog = gApp.settingsWindow;
+    if (!dialog) return;
+    RECT frame = {};
+    GetWindowRect(dialog, &frame);
+    const SIZE size = settingsWindowSize(dpi);
+    SetWindowPos(dialog, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    for (int i = 0; i < kSettingsControlCount; ++i) {
+        if (!settingsControls[i]) continue;
+        const RECT r = settingsControlRect(i, dpi);
+        SetWindowPos(settingsControls[i], nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    makeDialogFonts(dialog, dpi);
+}

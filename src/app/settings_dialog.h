@@ -13,6 +13,14 @@ constexpr int kIdCancel = 1;  // "取消"
 constexpr int kIdSave = 2;    // "保存"
 constexpr int kIdBrowse = 3;  // "浏览..."
 constexpr int kIdDirectory = 103;
+constexpr int kSettingsControlCount = 8;
+
+// The dialog's size and its controls' rectangles (heading, label, directory box, browse,
+// hint, cancel, save, credit) at a display scale; 478 x 272 and the 96-DPI places at 96.
+SIZE settingsWindowSize(int dpi);
+RECT settingsControlRect(int index, int dpi);
+// Re-lays an open dialog and makes its fonts anew after the display scale changed.
+void relayoutSettingsDialog(int dpi);
 
 bool registerSettingsClass(HINSTANCE instance);
 void openSettingsDialog();

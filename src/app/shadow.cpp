@@ -3,11 +3,13 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "app/app_state.h"
 #include "scoped.h"
 #include "startup_marks.h"
 #include "ui/gdiplus.h"
+#include "ui/scale.h"
 
 namespace {
 
@@ -37,8 +39,10 @@ void addRingPath(Gdiplus::GraphicsPath& path, float left, float top, float right
 
 }  // namespace
 
-int shadowRingAlpha(int ring) {
-    const double fade = 1.0 - ring / 18.0;
+int shadowMargin() { return px(18); }
+
+int shadowRingAlpha(int ring, int rings) {
+    const double fade = 1.0 - ring / double(rings > 0 ? rings : 18);
     return static_cast<int>(64.0 * fade * fade);
 }
 
@@ -55,8 +59,8 @@ void premultiplyPixels(uint32_t* pixels, size_t count) {
 }
 
 bool renderShadowPixels(int windowWidth, int windowHeight, uint32_t* pixels) {
-    const int width = windowWidth + 2 * kShadowMargin;
-    const int height = windowHeight + 2 * kShadowMargin;
+    const int width = windowWidth + 2 * shadowMargin();
+    const int height = windowHeight + 2 * shadowMargin();
     const size_t count = size_t(width) * size_t(height);
     for (size_t i = 0; i < count; i++) pixels[i] = 0;
     {
@@ -67,13 +71,15 @@ bool renderShadowPixels(int windowWidth, int windowHeight, uint32_t* pixels) {
         Gdiplus::Graphics graphics(&bitmap);
         if (graphics.GetLastStatus() != Gdiplus::Ok) return false;
         graphics.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
-        for (int i = 0; i < kShadowRings; i++) {
-            const int alpha = shadowRingAlpha(i);
+        const int rings = shadowMargin();  // one ring per pixel of the margin
+        for (int i = 0; i < rings; i++) {
+            const int alpha = shadowRingAlpha(i, rings);
             if (alpha == 0) continue;
             Gdiplus::Pen pen(Gdiplus::Color(static_cast<Gdiplus::ARGB>(uint32_t(alpha) << 24 | 0x1E2230)), 2.0f);
             Gdiplus::GraphicsPath path;
-            addRingPath(path, float(17 - i), float(17 - i), float(windowWidth + 19 + i), float(windowHeight + 19 + i),
-                        float(15 + i));
+            const int m = rings;
+            addRingPath(path, float(m - 1 - i), float(m - 1 - i), float(windowWidth + m + 1 + i),
+                        float(windowHeight + m + 1 + i), float(px(15) + i));
             graphics.DrawPath(&pen, &path);
         }
         graphics.Flush(Gdiplus::FlushIntentionSync);
@@ -95,8 +101,8 @@ HWND createShadowWindow(HINSTANCE instance, HWND mainWindow) {
     RECT r = {};
     if (mainWindow) GetWindowRect(mainWindow, &r);
     gApp.shadowWindow = CreateWindowExW(WS_EX_NOACTIVATE | WS_EX_LAYERED | WS_EX_TOOLWINDOW | WS_EX_TRANSPARENT,
-                                        kShadowClass, L"", WS_POPUP, r.left - kShadowMargin, r.top - kShadowMargin,
-                                        r.right - r.left + 2 * kShadowMargin, r.bottom - r.top + 2 * kShadowMargin,
+                                        kShadowClass, L"", WS_POPUP, r.left - shadowMargin(), r.top - shadowMargin(),
+                                        r.right - r.left + 2 * shadowMargin(), r.bottom - r.top + 2 * shadowMargin(),
                                         nullptr, nullptr, instance, nullptr);
     return gApp.shadowWindow;
 }
@@ -120,8 +126,8 @@ DWORD WINAPI shadowDrawingThread(void* param) {
     std::unique_ptr<std::shared_ptr<ShadowDrawing>> job(static_cast<std::shared_ptr<ShadowDrawing>*>(param));
     ShadowDrawing& drawing = **job;
     try {
-        drawing.pixels.resize(size_t(drawing.windowWidth + 2 * kShadowMargin) *
-                              size_t(drawing.windowHeight + 2 * kShadowMargin));
+        drawing.pixels.resize(size_t(drawing.windowWidth + 2 * shadowMargin()) *
+                              size_t(drawing.windowHeight + 2 * shadowMargin()));
         drawing.ok = renderShadowPixels(drawing.windowWidth, drawing.windowHeight, drawing.pixels.data());
     } catch (...) {
         drawing.ok = false;
@@ -135,8 +141,8 @@ DWORD WINAPI shadowDrawingThread(void* param) {
 // and hands it to the layered window; false leaves the old picture (and gApp.shadowSize)
 // as they were.
 bool renderShadow(int windowWidth, int windowHeight, const uint32_t* drawn = nullptr) {
-    const int width = windowWidth + 2 * kShadowMargin;
-    const int height = windowHeight + 2 * kShadowMargin;
+    const int width = windowWidth + 2 * shadowMargin();
+    const int height = windowHeight + 2 * shadowMargin();
     HDC screen = GetDC(nullptr);
     ScopedMemoryDc dc(CreateCompatibleDC(screen));
     ReleaseDC(nullptr, screen);
@@ -192,7 +198,7 @@ void prerenderShadow(int windowWidth, int windowHeight) {
         WaitForSingleObject(drawing->done.get(), 10000) == WAIT_OBJECT_0 && drawing->ok)
         drawn = drawing->pixels.data();
     if (gApp.shadowWindow && renderShadow(windowWidth, windowHeight, drawn))
-        gApp.shadowSize = SIZE{windowWidth + 2 * kShadowMargin, windowHeight + 2 * kShadowMargin};
+        gApp.shadowSize = SIZE{windowWidth + 2 * shadowMargin(), windowHeight + 2 * shadowMargin()};
 }
 
 void updateShadow(HWND window) {
@@ -207,9 +213,9 @@ void updateShadow(HWND window) {
     GetWindowRect(window, &r);
     const int width = r.right - r.left;
     const int height = r.bottom - r.top;
-    if (width + 2 * kShadowMargin != gApp.shadowSize.cx || height + 2 * kShadowMargin != gApp.shadowSize.cy) {
-        if (renderShadow(width, height)) gApp.shadowSize = SIZE{width + 2 * kShadowMargin, height + 2 * kShadowMargin};
+    if (width + 2 * shadowMargin() != gApp.shadowSize.cx || height + 2 * shadowMargin() != gApp.shadowSize.cy) {
+        if (renderShadow(width, height)) gApp.shadowSize = SIZE{width + 2 * shadowMargin(), height + 2 * shadowMargin()};
     }
-    SetWindowPos(gApp.shadowWindow, window, r.left - kShadowMargin, r.top - kShadowMargin, width + 2 * kShadowMargin,
-                 height + 2 * kShadowMargin, SWP_NOACTIVATE | SWP_SHOWWINDOW);
+    SetWindowPos(gApp.shadowWindow, window, r.left - shadowMargin(), r.top - shadowMargin(), width + 2 * shadowMargin(),
+                 height + 2 * shadowMargin(), SWP_NOACTIVATE | SWP_SHOWWINDOW);
 }

@@ -1,5 +1,5 @@
 // The main window's drop shadow: a click-through layered window 18 pixels larger on every
-// side, placed directly below the main window and hidden while it is resized, minimized
+// side (at 96 DPI), placed directly below the main window and hidden while it is resized, minimized
 // or maximized.
 #pragma once
 
@@ -8,15 +8,16 @@
 #include <cstdint>
 #include <vector>
 
-constexpr int kShadowMargin = 18;
-constexpr int kShadowRings = 18;
+// The shadow's margin on every side at the window's scale (18 at 96 DPI); it has one ring
+// per pixel of the margin.
+int shadowMargin();
 
-// Alpha of ring i (0 next to the window, 17 outermost): 64 x (1 - i/18)^2, truncated.
-int shadowRingAlpha(int ring);
+// Alpha of ring i of rings (0 next to the window): 64 x (1 - i/rings)^2, truncated.
+int shadowRingAlpha(int ring, int rings = 18);
 // Scales blue, green and red by alpha for every pixel whose alpha is neither 0 nor 255.
 void premultiplyPixels(uint32_t* pixels, size_t count);
 // The shadow of a window of windowWidth x windowHeight as premultiplied top-down BGRA
-// pixels of (windowWidth + 36) x (windowHeight + 36); GDI+ must be started. False when
+// pixels of (windowWidth + 2 margins) x (windowHeight + 2 margins); GDI+ must be started. False when
 // the pixels cannot be drawn.
 bool renderShadowPixels(int windowWidth, int windowHeight, uint32_t* pixels);
 

@@ -4,12 +4,14 @@
 
 #include "app/app_state.h"
 #include "app/early_load.h"
+#include "app/dpi.h"
 #include "app/main_window.h"
 #include "app/settings_dialog.h"
 #include "app/shadow.h"
 #include "app/window_rules.h"
 #include "startup_marks.h"
 #include "ui/gdiplus.h"
+#include "ui/scale.h"
 
 namespace {
 
@@ -52,9 +54,11 @@ bool initWindows(HINSTANCE instance) {
     ULONG_PTR token = 0;
     if (Gdiplus::GdiplusStartup(&token, &input, nullptr) != Gdiplus::Ok) return false;
     markStartup(StartupMark::GdiplusStarted);
-    const WindowRect r = mainWindowRect(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+    // The primary display's scale until the window knows its own.
+    setUiDpi(systemDpi());
+    const WindowRect r = mainWindowRect(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), uiDpi());
     startShadowDrawing(r.width, r.height);
-    createFonts(gApp);
+    createFonts(gApp, uiDpi());
     markStartup(StartupMark::FontsCreated);
     OleInitialize(nullptr);
     markStartup(StartupMark::OleStarted);

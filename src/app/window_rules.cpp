@@ -2,34 +2,44 @@
 
 #include <algorithm>
 
-WindowRect mainWindowRect(int screenWidth, int screenHeight) {
+#include "ui/layout.h"
+#include "ui/scale.h"
+
+WindowRect mainWindowRect(int screenWidth, int screenHeight, int dpi) {
     WindowRect r;
-    if (screenWidth > 1199) {
-        r.x = (screenWidth >> 1) - 590;
-        r.width = 1180;
+    if (screenWidth > scalePx(1199, dpi)) {
+        r.x = (screenWidth >> 1) - scalePx(590, dpi);
+        r.width = scalePx(1180, dpi);
     } else {
-        r.x = 30;
-        r.width = screenWidth - 60;
+        r.x = scalePx(30, dpi);
+        r.width = screenWidth - scalePx(60, dpi);
     }
-    if (screenHeight > 819) {
-        r.y = (screenHeight >> 1) - 390;
-        r.height = 780;
+    if (screenHeight > scalePx(819, dpi)) {
+        r.y = (screenHeight >> 1) - scalePx(390, dpi);
+        r.height = scalePx(780, dpi);
     } else {
-        r.y = 30;
-        r.height = screenHeight - 60;
+        r.y = scalePx(30, dpi);
+        r.height = screenHeight - scalePx(60, dpi);
     }
     return r;
 }
 
+SIZE minimumWindowSize(int workWidth, int workHeight, int dpi) {
+    return SIZE{std::min(scalePx(1000, dpi), std::max(workWidth, 0)), std::min(scalePx(660, dpi), std::max(workHeight, 0))};
+}
+
+int windowCornerDiameter() { return px(14); }
+
 LRESULT frameHitTest(int x, int y, int w, int h, bool onHitRect) {
-    if (y < h - 6) {
-        if (x < 7) return HTLEFT;
-        if (x >= w - 6) return HTRIGHT;
-        if (y > 63) return HTCLIENT;
+    const int left = px(7), edge = px(6);
+    if (y < h - edge) {
+        if (x < left) return HTLEFT;
+        if (x >= w - edge) return HTRIGHT;
+        if (y >= headerHeight()) return HTCLIENT;
         return onHitRect ? HTCLIENT : HTCAPTION;
     }
-    if (x < 7) return HTBOTTOMLEFT;
-    if (x < w - 6) return HTBOTTOM;
+    if (x < left) return HTBOTTOMLEFT;
+    if (x < w - edge) return HTBOTTOM;
     return HTBOTTOMRIGHT;
 }
 
@@ -79,7 +89,7 @@ int thumbDragOffset(const ScrollbarGeom& bar, int y, int grabOffset, int current
 }
 
 WheelTarget wheelTarget(int x, int y, int viewMode) {
-    if (x <= 199 && y > 64) return WheelTarget::Sidebar;
+    if (x < sidebarWidth() && y > headerHeight()) return WheelTarget::Sidebar;
     if (viewMode == 0) return WheelTarget::Grid;
     if (viewMode == 1) return WheelTarget::Panel;
     return WheelTarget::None;

@@ -17,11 +17,17 @@
 struct WindowRect {
     int x = 0, y = 0, width = 0, height = 0;
 };
-// Centred 1180 x 780 where the screen allows, else 30 pixels from each edge.
-WindowRect mainWindowRect(int screenWidth, int screenHeight);
+// Centred 1180 x 780 where the screen allows, else 30 pixels from each edge; every
+// threshold, size and offset at the given display scale.
+WindowRect mainWindowRect(int screenWidth, int screenHeight, int dpi = 96);
+// The minimum tracking size, 1000 x 660 scaled, but never more than the work area.
+SIZE minimumWindowSize(int workWidth, int workHeight, int dpi);
+// The rounded region's corner diameter at the window's scale (14 at 96 DPI).
+int windowCornerDiameter();
 
 // The frame part at client point (x, y) of a w x h window; onHitRect tells whether the
-// point lies on a recorded hit rectangle (header buttons are client, not caption).
+// point lies on a recorded hit rectangle (header buttons are client, not caption). The
+// bands are those of the window's scale.
 LRESULT frameHitTest(int x, int y, int w, int h, bool onHitRect);
 
 // The rectangle a press or hover at (x, y) lands on: the last recorded one containing it.

@@ -8,6 +8,7 @@
 #include "scoped.h"
 #include "ui/gdiplus.h"
 #include "ui/looks.h"
+#include "ui/scale.h"
 
 namespace {
 
@@ -183,31 +184,33 @@ void drawAppIcon(Gdiplus::Graphics& graphics, const App* app, const RECT& rect, 
 void drawToolButton(Gdiplus::Graphics& graphics, HDC hdc, const RECT& rect, const std::wstring& label,
                     bool gearGlyph, bool hovered, bool active) {
     const int L = rect.left;
+    const int T = rect.top;  // the glyphs sit at fixed places below the top edge
     if (active) {
-        fillRoundRect(graphics, rect, 17, ToolActiveFill);
-        strokeRoundRect(graphics, rect, 17, ToolActiveBorder);
+        fillRoundRect(graphics, rect, px(17), ToolActiveFill);
+        strokeRoundRect(graphics, rect, px(17), ToolActiveBorder);
     } else if (hovered) {
-        fillRoundRect(graphics, rect, 17, ToolHoverFill);
+        fillRoundRect(graphics, rect, px(17), ToolHoverFill);
     }
 
-    Gdiplus::Pen pen(argbColour(Surface), 1.6f);
+    Gdiplus::Pen pen(argbColour(Surface), pxf(1.6f));
     if (!gearGlyph) {
-        graphics.DrawLine(&pen, L + 21, 24, L + 21, 34);
-        graphics.DrawLine(&pen, L + 17, 30, L + 21, 34);
-        graphics.DrawLine(&pen, L + 25, 30, L + 21, 34);
-        graphics.DrawLine(&pen, L + 13, 37, L + 13, 40);
-        graphics.DrawLine(&pen, L + 29, 37, L + 29, 40);
-        graphics.DrawLine(&pen, L + 13, 40, L + 29, 40);
+        graphics.DrawLine(&pen, L + px(21), T + px(10), L + px(21), T + px(20));
+        graphics.DrawLine(&pen, L + px(17), T + px(16), L + px(21), T + px(20));
+        graphics.DrawLine(&pen, L + px(25), T + px(16), L + px(21), T + px(20));
+        graphics.DrawLine(&pen, L + px(13), T + px(23), L + px(13), T + px(26));
+        graphics.DrawLine(&pen, L + px(29), T + px(23), L + px(29), T + px(26));
+        graphics.DrawLine(&pen, L + px(13), T + px(26), L + px(29), T + px(26));
     } else {
-        graphics.DrawEllipse(&pen, L + 17, 28, 8, 8);
+        graphics.DrawEllipse(&pen, L + px(17), T + px(14), px(8), px(8));
         for (int k = 0; k < 8; ++k) {
             const double a = k * 3.14159265 * 0.25;
-            graphics.DrawLine(&pen, static_cast<float>(L + 21 + 5 * std::cos(a)), static_cast<float>(32 + 5 * std::sin(a)),
-                              static_cast<float>(L + 21 + 8 * std::cos(a)), static_cast<float>(32 + 8 * std::sin(a)));
+            const float cx = static_cast<float>(L + px(21)), cy = static_cast<float>(T + px(18));
+            graphics.DrawLine(&pen, static_cast<float>(cx + pxf(5) * std::cos(a)), static_cast<float>(cy + pxf(5) * std::sin(a)),
+                              static_cast<float>(cx + pxf(8) * std::cos(a)), static_cast<float>(cy + pxf(8) * std::sin(a)));
         }
     }
 
-    const RECT labelRect{L + 36, 14, rect.right - 6, 50};
+    const RECT labelRect{L + px(36), rect.top, rect.right - px(6), rect.bottom};
     drawText(hdc, label, labelRect, gApp.fontTool, hovered || active ? TextOnAccent : ToolLabel,
              DT_SINGLELINE | DT_VCENTER);
 }

@@ -5,6 +5,7 @@
 
 #include "ui/clip.h"
 #include "ui/looks.h"
+#include "ui/scale.h"
 #include "ui/ui.h"
 
 namespace {
@@ -15,7 +16,7 @@ constexpr UINT kCentredLine = DT_END_ELLIPSIS | DT_SINGLELINE | DT_VCENTER | DT_
 // The name, with the version tag beside it: centred together when both fit, otherwise
 // the name gives way (end ellipsis) and the tag stays whole at the right edge.
 void drawNameLine(HDC hdc, const App& app, int left, int top, int right) {
-    const int bottom = top + 24;
+    const int bottom = top + px(24);
     if (app.version.empty()) {
         drawText(hdc, app.name, RECT{left, top, right, bottom}, gApp.fontName, TextPrimary, kCentredLine);
         return;
@@ -28,42 +29,43 @@ void drawNameLine(HDC hdc, const App& app, int left, int top, int right) {
     const int nameW = textWidth(hdc, app.name, gApp.fontName);
     const int tagW = textWidth(hdc, tag, gApp.fontName);
     const int avail = right - left;
-    const int64_t total = int64_t(nameW) + tagW + 5;
+    const int gap = px(5);
+    const int64_t total = int64_t(nameW) + tagW + gap;
     const UINT line = DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX;
-    if (int64_t(tagW) + 5 >= avail) {
+    if (int64_t(tagW) + gap >= avail) {
         // A tag that leaves the name no room at all: the name is the more useful of the two.
         drawText(hdc, app.name, RECT{left, top, right, bottom}, gApp.fontName, TextPrimary, kCentredLine);
     } else if (avail < total) {
         drawText(hdc, tag, RECT{right - tagW, top, right, bottom}, gApp.fontName, TextPrimary, line);
-        drawText(hdc, app.name, RECT{left, top, right - tagW - 5, bottom}, gApp.fontName, TextPrimary,
+        drawText(hdc, app.name, RECT{left, top, right - tagW - gap, bottom}, gApp.fontName, TextPrimary,
                  line | DT_END_ELLIPSIS);
     } else {
         const int start = left + static_cast<int>((avail - total) / 2);
         drawText(hdc, app.name, RECT{start, top, start + nameW, bottom}, gApp.fontName, TextPrimary, line);
-        drawText(hdc, tag, RECT{start + nameW + 5, top, right, bottom}, gApp.fontName, TextPrimary, line);
+        drawText(hdc, tag, RECT{start + nameW + gap, top, right, bottom}, gApp.fontName, TextPrimary, line);
     }
 }
 
 void drawCard(Gdiplus::Graphics& graphics, HDC hdc, const GridGeometry& g, const RECT& card, const App& app,
               const PaintFrame& frame, const ClipBand& clip) {
     const int L = card.left, T = card.top, R = card.right;
-    const int TL = L + 8, TR = R - 8;
+    const int TL = L + px(8), TR = R - px(8);
     const bool hot = gApp.hoverValid && gApp.hoverKind == HitCardButton && gApp.hoverId == app.id;
 
-    fillRoundRect(graphics, card, 10, Surface);
-    strokeRoundRect(graphics, card, 10, hot ? HairlineHot : Hairline);
+    fillRoundRect(graphics, card, px(10), Surface);
+    strokeRoundRect(graphics, card, px(10), hot ? HairlineHot : Hairline);
 
-    const int iconLeft = L + (g.cardW - 84) / 2;
-    drawAppIcon(graphics, &app, RECT{iconLeft, T + 16, iconLeft + 84, T + 100}, frame);
+    const int iconLeft = L + (g.cardW - px(84)) / 2;
+    drawAppIcon(graphics, &app, RECT{iconLeft, T + px(16), iconLeft + px(84), T + px(100)}, frame);
 
-    drawNameLine(hdc, app, TL, T + 104, TR);
-    drawText(hdc, app.description, RECT{TL, T + 130, TR, T + 150}, gApp.fontBody, TextSecondary, kCentredLine);
+    drawNameLine(hdc, app, TL, T + px(104), TR);
+    drawText(hdc, app.description, RECT{TL, T + px(130), TR, T + px(150)}, gApp.fontBody, TextSecondary, kCentredLine);
     const std::wstring meta = metaLine(app.packageSize, app.updatedAt);
-    if (!meta.empty()) drawText(hdc, meta, RECT{TL, T + 152, TR, T + 172}, gApp.fontMeta, TextSecondary, kCentredLine);
+    if (!meta.empty()) drawText(hdc, meta, RECT{TL, T + px(152), TR, T + px(172)}, gApp.fontMeta, TextSecondary, kCentredLine);
 
     {
         Gdiplus::Pen pen(Gdiplus::Color(Hairline), 1.0f);
-        graphics.DrawLine(&pen, L + 18, T + 180, R - 18, T + 180);
+        graphics.DrawLine(&pen, L + px(18), T + px(180), R - px(18), T + px(180));
     }
 
     const RECT button = gridButtonRect(g, card);
@@ -73,9 +75,9 @@ void drawCard(Gdiplus::Graphics& graphics, HDC hdc, const GridGeometry& g, const
     const int state = task ? task->state : -1;
     const int percent = task ? taskPercent(task->downloadedBytes, task->totalBytes) : 0;
     const ButtonLook look = cardButtonLook(state, percent, task && task->isArchive, app.hasPackage, hot);
-    fillRoundRect(graphics, button, 14, look.fill);
+    fillRoundRect(graphics, button, px(14), look.fill);
     if (look.progressFill && look.progressWidth >= 1) {
-        fillRoundRect(graphics, RECT{button.left, button.top, button.left + look.progressWidth, button.bottom}, 14,
+        fillRoundRect(graphics, RECT{button.left, button.top, button.left + look.progressWidth, button.bottom}, px(14),
                       look.progressFill);
     }
     drawText(hdc, look.label, button, gApp.fontButton, look.text, DT_SINGLELINE | DT_VCENTER | DT_CENTER);
@@ -90,7 +92,7 @@ void drawAppGrid(Gdiplus::Graphics& graphics, HDC hdc, const RECT& area, const s
     gApp.gridScroll = g.scroll;
 
     if (title) {
-        drawText(hdc, *title, RECT{area.left, area.top, area.right, area.top + 40}, gApp.fontSection, TextPrimary,
+        drawText(hdc, *title, RECT{area.left, area.top, area.right, area.top + px(40)}, gApp.fontSection, TextPrimary,
                  DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX);
     }
 
@@ -99,7 +101,7 @@ void drawAppGrid(Gdiplus::Graphics& graphics, HDC hdc, const RECT& area, const s
         ClipBand clip(graphics, hdc, band);
         // Only the rows that reach into the band are looked at: a long list costs no more
         // than a short one.
-        const int firstRow = g.scroll / 248;
+        const int firstRow = g.scroll / gridRowPitch();
         for (int64_t i = int64_t(firstRow) * g.cols; i < count; ++i) {
             const RECT card = gridCardRect(g, area, static_cast<int>(i));
             if (card.top >= area.bottom) break;
@@ -111,8 +113,8 @@ void drawAppGrid(Gdiplus::Graphics& graphics, HDC hdc, const RECT& area, const s
     gApp.gridScrollbar = ScrollbarGeom();
     const ScrollbarGeom bar = gridScrollbarGeom(g, area, count);
     if (bar.visible) {
-        fillRoundRect(graphics, RECT{bar.trackLeft, bar.trackTop, bar.trackRight, bar.trackBottom}, 2, ScrollTrack);
-        fillRoundRect(graphics, RECT{bar.thumbLeft, bar.thumbTop, bar.thumbRight, bar.thumbBottom}, 2, ScrollThumb);
+        fillRoundRect(graphics, RECT{bar.trackLeft, bar.trackTop, bar.trackRight, bar.trackBottom}, px(2), ScrollTrack);
+        fillRoundRect(graphics, RECT{bar.thumbLeft, bar.thumbTop, bar.thumbRight, bar.thumbBottom}, px(2), ScrollThumb);
         gApp.gridScrollbar = bar;
     }
 }

@@ -5,42 +5,37 @@
 
 #include "download/format.h"
 #include "ui/palette.h"
+#include "ui/scale.h"
 
 namespace {
 
-constexpr int kGridTitleSpace = 48;
-constexpr int kGridMargin = 14;
-constexpr int kGridGap = 14;
-constexpr int kCardHeight = 234;
-constexpr int kRowPitch = 248;
-constexpr int kScrollRoom = 14;  // below the last row when scrolled to the end
-constexpr int kThumbMin = 36;
-
-constexpr int kPanelRowsTop = 158;
-constexpr int kPanelRowHeight = 86;
-constexpr int kPanelRowPitch = 96;
+int kGridTitleSpace() { return px(48); }
+int kGridMargin() { return px(14); }
+int kGridGap() { return px(14); }
+int kScrollRoom() { return px(14); }  // below the last row when scrolled to the end
+int kThumbMin() { return px(36); }
 
 int clampToInt(int64_t v) {
     return static_cast<int>(std::max<int64_t>(INT_MIN, std::min<int64_t>(INT_MAX, v)));
 }
 
 // The thin scrollbar shared by the grid and the panel: a 4-pixel track over the whole
-// band and a thumb proportional to the visible share, never under 36 pixels (nor taller
+// band and a thumb proportional to the visible share, never under 36 pixels scaled (nor taller
 // than the track itself in a band too short for that).
 ScrollbarGeom scrollbarGeom(int left, int top, int viewH, int contentH, int maxScroll, int scroll) {
     ScrollbarGeom bar;
     if (maxScroll <= 0 || viewH <= 0 || contentH <= 0) return bar;
     const int thumbH = static_cast<int>(
-        std::min<int64_t>(viewH, std::max<int64_t>(kThumbMin, int64_t(viewH) * viewH / contentH)));
+        std::min<int64_t>(viewH, std::max<int64_t>(kThumbMin(), int64_t(viewH) * viewH / contentH)));
     const int thumbTop = top + clampToInt(int64_t(viewH - thumbH) * scroll / maxScroll);
     bar.visible = true;
     bar.trackLeft = left;
     bar.trackTop = top;
-    bar.trackRight = left + 4;
+    bar.trackRight = left + px(4);
     bar.trackBottom = top + viewH;
     bar.thumbLeft = left;
     bar.thumbTop = thumbTop;
-    bar.thumbRight = left + 4;
+    bar.thumbRight = left + px(4);
     bar.thumbBottom = thumbTop + thumbH;
     bar.maxScroll = maxScroll;
     return bar;
@@ -58,16 +53,19 @@ ButtonLook primaryLook(const wchar_t* label, bool hot) {
 
 GridGeometry gridGeometry(const RECT& area, bool hasTitle, int appCount, int scroll) {
     GridGeometry g;
-    g.gridTop = area.top + (hasTitle ? kGridTitleSpace : 0);
+    g.gridTop = area.top + (hasTitle ? kGridTitleSpace() : 0);
     g.width = area.right - area.left;
     g.viewH = area.bottom - g.gridTop;
-    g.cols = g.width < 908 ? 3 : (g.width - 2 * kGridMargin) / 220;
-    g.cardW = (g.width - 2 * kGridMargin - (g.cols - 1) * kGridGap) / g.cols;
+    // The column rule is decided in 96-DPI pixels, so that a width scaled from one that
+    // gives n columns gives n columns at every scale.
+    const int width96 = MulDiv(g.width, 96, uiDpi());
+    g.cols = width96 < 908 ? 3 : (width96 - 28) / 220;
+    g.cardW = (g.width - 2 * kGridMargin() - (g.cols - 1) * kGridGap()) / g.cols;
     const int64_t count = std::max(0, appCount);
     g.rows = clampToInt((count + g.cols - 1) / g.cols);
-    g.contentH = clampToInt(int64_t(g.rows) * kRowPitch);
+    g.contentH = clampToInt(int64_t(g.rows) * gridRowPitch());
     // An empty list has nothing to scroll to, whatever the height of the view.
-    g.maxScroll = count == 0 ? 0 : clampToInt(std::max<int64_t>(0, int64_t(g.contentH) - g.viewH + kScrollRoom));
+    g.maxScroll = count == 0 ? 0 : clampToInt(std::max<int64_t>(0, int64_t(g.contentH) - g.viewH + kScrollRoom()));
     g.scroll = std::max(0, std::min(scroll, g.maxScroll));
     return g;
 }
@@ -75,9 +73,9 @@ GridGeometry gridGeometry(const RECT& area, bool hasTitle, int appCount, int scr
 RECT gridCardRect(const GridGeometry& g, const RECT& area, int index) {
     const int col = index % g.cols;
     const int row = index / g.cols;
-    const int x0 = area.left + col * (g.cardW + kGridGap);
-    const int y = clampToInt(int64_t(g.gridTop) + int64_t(row) * kRowPitch - g.scroll);
-    return RECT{x0 + kGridMargin, y, x0 + kGridMargin + g.cardW, clampToInt(int64_t(y) + kCardHeight)};
+    const int x0 = area.left + col * (g.cardW + kGridGap());
+    const int y = clampToInt(int64_t(g.gridTop) + int64_t(row) * gridRowPitch() - g.scroll);
+    return RECT{x0 + kGridMargin(), y, x0 + kGridMargin() + g.cardW, clampToInt(int64_t(y) + gridCardHeight())};
 }
 
 bool gridCardVisible(const GridGeometry& g, const RECT& area, const RECT& card) {
@@ -85,13 +83,13 @@ bool gridCardVisible(const GridGeometry& g, const RECT& area, const RECT& card) 
 }
 
 RECT gridButtonRect(const GridGeometry& g, const RECT& card) {
-    const int left = card.left + (g.cardW - 100) / 2;
-    return RECT{left, card.top + 188, left + 100, card.top + 220};
+    const int left = card.left + (g.cardW - px(100)) / 2;
+    return RECT{left, card.top + px(188), left + px(100), card.top + px(220)};
 }
 
 ScrollbarGeom gridScrollbarGeom(const GridGeometry& g, const RECT& area, int appCount) {
     if (appCount <= 0) return ScrollbarGeom();
-    return scrollbarGeom(area.right - 7, g.gridTop, g.viewH, g.contentH, g.maxScroll, g.scroll);
+    return scrollbarGeom(area.right - px(7), g.gridTop, g.viewH, g.contentH, g.maxScroll, g.scroll);
 }
 
 ButtonLook cardButtonLook(int state, int percent, bool isArchive, bool hasPackage, bool hot) {
@@ -105,7 +103,7 @@ ButtonLook cardButtonLook(int state, int percent, bool isArchive, bool hasPackag
         look.text = TextAccent;
         if (p >= 1) {
             look.progressFill = AccentWash;
-            look.progressWidth = p;
+            look.progressWidth = px(p);  // one pixel per percent at 96 DPI
         }
         return look;
     case 2:
@@ -155,24 +153,35 @@ std::wstring sectionTitle(bool noCategories, const std::wstring& name, size_t co
     return name + L" · " + std::to_wstring(count) + L" 款";
 }
 
+int gridCardHeight() { return px(234); }
+int gridRowPitch() { return px(248); }
+int panelRowHeight() { return px(86); }
+int panelRowPitch() { return px(96); }
+int panelTrackLeft() { return px(298); }
+int panelTrackRight(int width) { return width - px(260); }
+int panelButtonTop() { return px(28); }
+int panelButtonHeight() { return px(30); }
+
 PanelGeometry panelGeometry(int height, int taskCount, int scroll) {
     PanelGeometry g;
+    g.rowsTop = px(158);
+    g.viewTop = px(158);
     g.viewBottom = std::max(height, g.viewTop);
     const int64_t count = std::max(0, taskCount);
-    g.contentH = count == 0 ? 0 : clampToInt(count * kPanelRowPitch - (kPanelRowPitch - kPanelRowHeight));
+    g.contentH = count == 0 ? 0 : clampToInt(count * panelRowPitch() - (panelRowPitch() - panelRowHeight()));
     const int viewH = g.viewBottom - g.viewTop;
-    g.maxScroll = count == 0 ? 0 : clampToInt(std::max<int64_t>(0, int64_t(g.contentH) - viewH + kScrollRoom));
+    g.maxScroll = count == 0 ? 0 : clampToInt(std::max<int64_t>(0, int64_t(g.contentH) - viewH + kScrollRoom()));
     g.scroll = std::max(0, std::min(scroll, g.maxScroll));
     return g;
 }
 
 RECT panelRowRect(const PanelGeometry& g, int width, int index) {
-    const int top = clampToInt(int64_t(g.rowsTop) + int64_t(index) * kPanelRowPitch - g.scroll);
-    return RECT{220, top, width - 20, clampToInt(int64_t(top) + kPanelRowHeight)};
+    const int top = clampToInt(int64_t(g.rowsTop) + int64_t(index) * panelRowPitch() - g.scroll);
+    return RECT{px(220), top, width - px(20), clampToInt(int64_t(top) + panelRowHeight())};
 }
 
 ScrollbarGeom panelScrollbarGeom(const PanelGeometry& g, int width) {
-    return scrollbarGeom(width - 19, g.viewTop, g.viewBottom - g.viewTop, g.contentH, g.maxScroll, g.scroll);
+    return scrollbarGeom(width - px(19), g.viewTop, g.viewBottom - g.viewTop, g.contentH, g.maxScroll, g.scroll);
 }
 
 RowLook panelRowLook(const TaskInfo& task, int width) {
@@ -185,7 +194,7 @@ RowLook panelRowLook(const TaskInfo& task, int width) {
     }
 
     const int p = taskPercent(task.downloadedBytes, task.totalBytes);
-    const int trackW = width - 558;
+    const int trackW = panelTrackRight(width) - panelTrackLeft();
     if (trackW >= 1) {
         switch (task.state) {
         case 0:
@@ -211,9 +220,9 @@ RowLook panelRowLook(const TaskInfo& task, int width) {
         }
     }
 
-    const int right = width - 36;
-    const PanelButton cancel{L"取消", HitPanelCancel, width - 112, right, false};
-    const PanelButton folderWide{L"打开文件夹", HitPanelFolder, width - 136, right, false};
+    const int right = width - px(36);
+    const PanelButton cancel{L"取消", HitPanelCancel, width - px(112), right, false};
+    const PanelButton folderWide{L"打开文件夹", HitPanelFolder, width - px(136), right, false};
     switch (task.state) {
     case 0:
         // A stalled download has no speed text: no separator dangles before it.
@@ -242,15 +251,15 @@ RowLook panelRowLook(const TaskInfo& task, int width) {
         if (task.isArchive) {
             look.buttons = {folderWide};
         } else {
-            look.buttons = {PanelButton{L"打开文件夹", HitPanelFolder, width - 198, width - 122, false},
-                            PanelButton{L"安装", HitPanelInstall, width - 112, right, true}};
+            look.buttons = {PanelButton{L"打开文件夹", HitPanelFolder, width - px(198), width - px(122), false},
+                            PanelButton{L"安装", HitPanelInstall, width - px(112), right, true}};
         }
         break;
     case 3:
     case 4:
         look.status = task.state == 3 ? L"下载失败：" + task.errorText : std::wstring(L"已取消");
         look.statusColour = task.state == 3 ? TextDanger : TextSecondary;
-        look.buttons = {PanelButton{L"重试", HitPanelRetry, width - 112, right, true}};
+        look.buttons = {PanelButton{L"重试", HitPanelRetry, width - px(112), right, true}};
         break;
     case 5:
     case 6:
@@ -273,7 +282,7 @@ std::wstring panelTitle(size_t taskCount) {
 }
 
 RECT bannerRect(int width, int height) {
-    return RECT{width - 356, height - 104, width - 20, height - 20};
+    return RECT{width - px(356), height - px(104), width - px(20), height - px(20)};
 }
 
 BannerMessage bannerMessage(bool verified, bool isArchive, BannerInstall install) {

@@ -30,6 +30,16 @@ struct GridGeometry {
     int maxScroll = 0;
     int scroll = 0;  // the offset after clamping into 0 .. maxScroll
 };
+// Card, row and button lengths at the window's scale (ui/scale.h).
+int gridCardHeight();      // 234
+int gridRowPitch();        // 248
+int panelRowHeight();      // 86
+int panelRowPitch();       // 96
+int panelTrackLeft();      // 298: the left edge of a row's name, bar and status line
+int panelTrackRight(int width);  // width - 260
+int panelButtonTop();      // 28 below the row's top
+int panelButtonHeight();   // 30
+
 GridGeometry gridGeometry(const RECT& area, bool hasTitle, int appCount, int scroll);
 RECT gridCardRect(const GridGeometry& g, const RECT& area, int index);
 bool gridCardVisible(const GridGeometry& g, const RECT& area, const RECT& card);

@@ -1,9 +1,10 @@
 // kv_snapshot: paints the main view for named fixture states into PNG files, so that a
 // person can judge the window by looking at it, and proves that every state paints.
 //
-//   kv_snapshot [output folder] [demo catalog folder] [state ...]
+//   kv_snapshot [--dpi N] [output folder] [demo catalog folder] [state ...]
 //
-// Without states every state is painted. Prints one line per state and exits with the
+// Without states every state is painted. --dpi paints at that display scale (96 when
+// not given): the window, its texts and icons grow by N / 96. Prints one line per state and exits with the
 // number of states that could not be painted or saved.
 #include <windows.h>
 
@@ -22,6 +23,7 @@
 #include "fixtures.h"
 #include "ui/paint_support.h"
 #include "ui/palette.h"
+#include "ui/scale.h"
 #include "ui/ui.h"
 
 #ifndef KV_SNAPSHOT_CATALOG_DIR
@@ -416,6 +418,8 @@ bool paintMainViewState(const State& state, const Fixtures& fx, const std::wstri
     scene.frame = painttest::frameWith(fx.demo, kNow);
     scene.frame.downloadDir = kDownloadDir;
     state.setup(fx, scene);
+    scene.width = px(scene.width);
+    scene.height = px(scene.height);
     gApp.catalog.publish(scene.frame.lists);
 
     const COLORREF background = RGB(1, 2, 3);  // never painted by the view
@@ -424,8 +428,8 @@ bool paintMainViewState(const State& state, const Fixtures& fx, const std::wstri
     paintMainViewFrame(canvas.dc(), client, scene.frame);
     GdiFlush();
     // The header band and the sidebar are painted in every state.
-    if (!paintedIn(canvas, RECT{0, 0, scene.width, 64}, background) ||
-        !paintedIn(canvas, RECT{0, 64, 200, scene.height}, background)) {
+    if (!paintedIn(canvas, RECT{0, 0, scene.width, px(64)}, background) ||
+        !paintedIn(canvas, RECT{0, px(64), px(200), scene.height}, background)) {
         problem = "the view painted nothing";
         return false;
     }
@@ -509,10 +513,25 @@ std::string narrow(const std::wstring& text) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    const std::wstring folder = argc > 1 ? argv[1] : L"snapshots";
-    const std::wstring catalogDir = argc > 2 ? argv[2] : L"" KV_SNAPSHOT_CATALOG_DIR;
+    std::vector<std::wstring> args;
+    int dpi = 96;
+    for (int i = 1; i < argc; ++i) {
+        if (std::wcscmp(argv[i], L"--dpi") == 0) {
+            const int value = i + 1 < argc ? _wtoi(argv[i + 1]) : 0;
+            if (value < 48 || value > 960) {
+                std::fprintf(stderr, "kv_snapshot: --dpi needs a display scale from 48 to 960\n");
+                return 1;
+            }
+            dpi = value;
+            ++i;
+        } else {
+            args.push_back(argv[i]);
+        }
+    }
+    const std::wstring folder = args.size() > 0 ? args[0] : L"snapshots";
+    const std::wstring catalogDir = args.size() > 1 ? args[1] : L"" KV_SNAPSHOT_CATALOG_DIR;
     std::vector<std::string> only;
-    for (int i = 3; i < argc; ++i) only.push_back(narrow(argv[i]));
+    for (size_t i = 2; i < args.size(); ++i) only.push_back(narrow(args[i]));
 
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
@@ -522,6 +541,11 @@ int wmain(int argc, wchar_t** argv) {
     }
 
     painttest::ensureGraphics();
+    setUiDpi(dpi);
+    if (!createFonts(gApp, dpi)) {
+        std::fprintf(stderr, "kv_snapshot: the fonts cannot be made at %d DPI\n", dpi);
+        return 1;
+    }
     Fixtures fx;
     std::wstring error;
     if (!buildFixtures(catalogDir, fx, error)) {

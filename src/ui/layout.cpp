@@ -1,0 +1,92 @@
+#include "ui/layout.h"
+
+#include <algorithm>
+
+#include "ui/looks.h"
+#include "ui/scale.h"
+
+int headerHeight() { return px(64); }
+int sidebarWidth() { return px(200); }
+int sidebarRowsTop() { return px(78); }
+int sidebarRowsBottom(int clientHeight) { return clientHeight - px(14); }
+int sidebarRowHeight() { return px(46); }
+int sidebarRowPitch() { return px(54); }
+int sidebarRowLeft() { return px(12); }
+int sidebarRowRight() { return px(188); }
+
+RECT gridArea(int clientWidth, int clientHeight) {
+    return RECT{px(212), sidebarRowsTop(), clientWidth - px(12), clientHeight};
+}
+
+RECT toastRect(int clientWidth) {
+    const int half = px(360) / 2;
+    return RECT{clientWidth / 2 - half, px(80), clientWidth / 2 - half + px(360), px(122)};
+}
+
+int gridPageHeight(int clientHeight) { return clientHeight - sidebarRowsTop() - px(48); }
+int panelPageHeight(int clientHeight) { return clientHeight - px(158); }
+
+SidebarGeometry sidebarGeometry(int clientHeight, int rowCount, int scroll) {
+    SidebarGeometry g;
+    const int64_t content = rowCount > 0 ? int64_t(rowCount - 1) * sidebarRowPitch() + sidebarRowHeight() : 0;
+    g.contentH = static_cast<int>(std::min<int64_t>(content, 0x7FFFFFFF));
+    // A window lower than the header and margins has no room for rows at all.
+    g.viewport = std::max(0, sidebarRowsBottom(clientHeight) - sidebarRowsTop());
+    g.maxScroll = std::max(0, g.contentH - g.viewport);
+    g.scroll = std::min(std::max(scroll, 0), g.maxScroll);
+    return g;
+}
+
+int sidebarRowTop(const SidebarGeometry& g, int index) { return sidebarRowsTop() + sidebarRowPitch() * index - g.scroll; }
+
+ScrollbarGeom sidebarScrollbarGeom(const SidebarGeometry& g, int clientHeight) {
+    ScrollbarGeom bar;
+    // A band shorter than the shortest thumb leaves nothing to drag.
+    if (g.maxScroll <= 0 || g.viewport < px(30)) return bar;
+    const int thumbH = std::max<int>(px(30), static_cast<int>(int64_t(g.viewport) * g.viewport / g.contentH));
+    const int thumbTop = sidebarRowsTop() + static_cast<int>(int64_t(g.viewport - thumbH) * g.scroll / g.maxScroll);
+    bar.visible = true;
+    bar.trackLeft = px(193);
+    bar.trackTop = sidebarRowsTop();
+    bar.trackRight = px(197);
+    bar.trackBottom = sidebarRowsBottom(clientHeight);
+    bar.thumbLeft = px(193);
+    bar.thumbTop = thumbTop;
+    bar.thumbRight = px(197);
+    bar.thumbBottom = thumbTop + thumbH;
+    bar.maxScroll = g.maxScroll;
+    return bar;
+}
+
+// A name narrower than the row's text room is centred together with its glyph.
+int sidebarNameShift(int nameWidth) { return nameWidth < px(148) ? (px(149) - std::max(nameWidth, 0)) / 2 : 0; }
+
+bool toastShowing(uint32_t now, uint32_t toastTick) { return uint32_t(now - toastTick) <= 2199; }
+
+bool bannerShowing(uint32_t now, uint32_t bannerTick) { return uint32_t(now - bannerTick) < 5000; }
+
+int activeDownloadCount(const std::map<int32_t, TaskInfo>& tasks) {
+    int count = 0;
+    for (const auto& entry : tasks) {
+        if (entry.second.state == static_cast<int32_t>(TaskState::Downloading)) ++count;
+    }
+    return count;
+}
+
+CatalogSection catalogSection(const CatalogLists& lists, const std::wstring& selectedId) {
+    CatalogSection section;
+    std::wstring name;
+    for (const Category& category : lists.categories) {
+        if (category.id == selectedId) name = category.name;  // the last of repeated ids
+    }
+    for (const App& app : lists.apps) {
+        if (std::find(app.categoryIds.begin(), app.categoryIds.end(), selectedId) != app.categoryIds.end()) {
+            section.apps.push_back(&app);
+        }
+    }
+    const bool noCategories = lists.categories.empty();
+    section.title = sectionTitle(noCategories, name, section.apps.size());
+    if (section.apps.empty()) section.emptyText = noCategories ? L"暂无分类，请在管理后台添加" : L"该分类暂无应用";
+    return section;
+}
+
