@@ -6,42 +6,16 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <sstream>
 #include <vector>
 
 #include "download/manager.h"
 #include "download/support.h"
+#include "install_fixtures.h"
 #include "install_test_util.h"
 
 namespace {
 
 const unsigned kPauseMs = 500;  // stands in for the 2-second pause between re-checks
-
-std::wstring tempFile(const std::wstring& name) {
-    wchar_t temp[MAX_PATH];
-    return std::wstring(temp, GetTempPathW(MAX_PATH, temp)) + name;
-}
-
-// What the slow test installers note: "<key> start|end <tick>".
-struct LogEvent {
-    std::string key;
-    std::string event;
-    uint64_t tick = 0;
-};
-
-std::vector<LogEvent> readOrderLog() {
-    std::vector<LogEvent> out;
-    std::istringstream in(dltest::readFile(tempFile(L"kv-install-order.log")));
-    LogEvent e;
-    while (in >> e.key >> e.event >> e.tick) out.push_back(e);
-    return out;
-}
-
-std::string describe(const std::vector<LogEvent>& log) {
-    std::string s;
-    for (const LogEvent& e : log) s += e.key + " " + e.event + " " + std::to_string(e.tick) + "; ";
-    return s;
-}
 
 // The log must show exactly these installers, each started after the one before ended and
 // after at least `gapMs` more (its re-checks).

@@ -2,6 +2,7 @@
 // the exit code and the uninstall entries before and after.
 #include <gtest/gtest.h>
 
+#include "install_fixtures.h"
 #include "install_test_util.h"
 #include "scoped.h"
 
@@ -90,35 +91,14 @@ TEST_F(InstallerRunner, FileThatCannotBeLaunchedEndsInstallFailedSayingWhy) {
 }
 
 // A file type of this user whose "open" is sent over DDE to an already running program.
-class DdeFileType {
+class DdeFileType : public TestFileType {
 public:
-    DdeFileType() {
-        remove();
-        std::wstring server = packagePath(L"kv_dde_server.exe");
-        ok_ = set(L"Software\\Classes\\.kvddetest", L"KVTest.DdeFile") &&
-              set(L"Software\\Classes\\KVTest.DdeFile\\shell\\open\\command", L"\"" + server + L"\" \"%1\"") &&
-              set(L"Software\\Classes\\KVTest.DdeFile\\shell\\open\\ddeexec", L"[open(\"%1\")]") &&
-              set(L"Software\\Classes\\KVTest.DdeFile\\shell\\open\\ddeexec\\application", L"KVTestDde") &&
-              set(L"Software\\Classes\\KVTest.DdeFile\\shell\\open\\ddeexec\\topic", L"System");
-    }
-    ~DdeFileType() { remove(); }
-    bool ok() const { return ok_; }
-
-private:
-    // The user's classes are what Windows reads; Wine's HKEY_CLASSES_ROOT shows only the
-    // machine's, so those are written too where that is allowed.
-    static bool set(const wchar_t* key, const std::wstring& value) {
-        DWORD size = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
-        RegSetKeyValueW(HKEY_LOCAL_MACHINE, key, nullptr, REG_SZ, value.c_str(), size);
-        return RegSetKeyValueW(HKEY_CURRENT_USER, key, nullptr, REG_SZ, value.c_str(), size) == ERROR_SUCCESS;
-    }
-    static void remove() {
-        for (HKEY hive : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-            RegDeleteTreeW(hive, L"Software\\Classes\\.kvddetest");
-            RegDeleteTreeW(hive, L"Software\\Classes\\KVTest.DdeFile");
-        }
-    }
-    bool ok_ = false;
+    DdeFileType()
+        : TestFileType(L".kvddetest", L"KVTest.DdeFile",
+                       {{L"shell\\open\\command", L"\"" + packagePath(L"kv_dde_server.exe") + L"\" \"%1\""},
+                        {L"shell\\open\\ddeexec", L"[open(\"%1\")]"},
+                        {L"shell\\open\\ddeexec\\application", L"KVTestDde"},
+                        {L"shell\\open\\ddeexec\\topic", L"System"}}) {}
 };
 
 TEST_F(InstallerRunner, FileHandedToARunningProgramLeavesNoProcessAndEndsInstalled) {

@@ -7,23 +7,18 @@
 
 #include <atomic>
 #include <cstdio>
-#include <sstream>
 #include <thread>
 #include <vector>
 
 #include "download/support.h"
 #include "install/process_tree.h"
+#include "install_fixtures.h"
 #include "install_test_util.h"
 #include "scoped.h"
 
 namespace {
 
 const unsigned kPauseMs = 500;  // stands in for the 2-second pause between looks
-
-std::wstring tempFile(const std::wstring& name) {
-    wchar_t temp[MAX_PATH];
-    return std::wstring(temp, GetTempPathW(MAX_PATH, temp)) + name;
-}
 
 std::string narrow(const std::wstring& s) {
     std::string out;
@@ -203,33 +198,10 @@ TEST_F(InstallerTree, StartedIsNeverCalledWhenNothingCouldBeLaunched) {
 
 // A file type of this user whose "open" runs a hand-over installer with the file, as .msi
 // files are run by msiexec.
-class InstallerFileType {
+class InstallerFileType : public TestFileType {
 public:
-    explicit InstallerFileType(const std::wstring& installer) {
-        remove();
-        ok_ = set(L"Software\\Classes\\.kvtreetest", L"KVTest.TreeFile") &&
-              set(L"Software\\Classes\\KVTest.TreeFile\\shell\\open\\command", L"\"" + installer + L"\" \"%1\"");
-    }
-    ~InstallerFileType() { remove(); }
-    InstallerFileType(const InstallerFileType&) = delete;
-    InstallerFileType& operator=(const InstallerFileType&) = delete;
-    bool ok() const { return ok_; }
-
-private:
-    // The user's classes are what Windows reads; Wine's HKEY_CLASSES_ROOT shows only the
-    // machine's, so those are written too where that is allowed.
-    static bool set(const wchar_t* key, const std::wstring& value) {
-        DWORD size = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
-        RegSetKeyValueW(HKEY_LOCAL_MACHINE, key, nullptr, REG_SZ, value.c_str(), size);
-        return RegSetKeyValueW(HKEY_CURRENT_USER, key, nullptr, REG_SZ, value.c_str(), size) == ERROR_SUCCESS;
-    }
-    static void remove() {
-        for (HKEY hive : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-            RegDeleteTreeW(hive, L"Software\\Classes\\.kvtreetest");
-            RegDeleteTreeW(hive, L"Software\\Classes\\KVTest.TreeFile");
-        }
-    }
-    bool ok_ = false;
+    explicit InstallerFileType(const std::wstring& installer)
+        : TestFileType(L".kvtreetest", L"KVTest.TreeFile", {{L"shell\\open\\command", L"\"" + installer + L"\" \"%1\""}}) {}
 };
 
 TEST_F(InstallerTree, DocumentOpenedThroughTheShellIsFollowedWithTheProcessesItStarts) {
@@ -285,27 +257,6 @@ TEST_F(InstallerTree, WhereNoJobCanHoldTheInstallerItsFirstProcessIsWaitedFor) {
         EXPECT_TRUE(entry.waitUntilExists(20000)) << "the installer did run";
         Sleep(200);
     }
-}
-
-// What the slow and logging test installers note: "<key> start|end <tick>".
-struct LogEvent {
-    std::string key;
-    std::string event;
-    uint64_t tick = 0;
-};
-
-std::vector<LogEvent> readOrderLog() {
-    std::vector<LogEvent> out;
-    std::istringstream in(dltest::readFile(tempFile(L"kv-install-order.log")));
-    LogEvent e;
-    while (in >> e.key >> e.event >> e.tick) out.push_back(e);
-    return out;
-}
-
-std::string describe(const std::vector<LogEvent>& log) {
-    std::string s;
-    for (const LogEvent& e : log) s += e.key + " " + e.event + " " + std::to_string(e.tick) + "; ";
-    return s;
 }
 
 class InstallQueueOfTrees : public testing::Test {
