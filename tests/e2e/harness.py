@@ -298,9 +298,15 @@ class Session:
 
     def facts_call(self, args, timeout=30):
         out = os.path.join(self.work, "facts.json")
-        if os.path.exists(out):
-            os.remove(out)
-        self.wine([self.facts_exe, windows_path(out)] + [str(a) for a in args], timeout=timeout)
+        # A helper started while the previous group's wineserver is still going away can end
+        # without running; it only reads, so it is simply started again (three times at most).
+        for attempt in range(3):
+            if os.path.exists(out):
+                os.remove(out)
+            self.wine([self.facts_exe, windows_path(out)] + [str(a) for a in args], timeout=timeout)
+            if os.path.exists(out):
+                break
+            time.sleep(1)
         if not os.path.exists(out):
             raise RuntimeError("the window-facts helper wrote nothing for %s" % args)
         with open(out, encoding="utf-8") as f:
