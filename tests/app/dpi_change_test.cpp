@@ -4,6 +4,10 @@
 
 #include <cstdio>
 
+#ifndef WM_GETDPISCALEDSIZE
+#define WM_GETDPISCALEDSIZE 0x02E4
+#endif
+
 namespace {
 
 // The size asked for at a new display scale: scaled from the old one, inside the work area
@@ -131,6 +135,23 @@ TEST_F(DpiChange, TheWindowTakesTheSuggestedRectangleAndFontsLayoutAndShadowFoll
                                                   f.suggested.right + margin, f.suggested.bottom + margin}));
         EXPECT_TRUE(IsWindowVisible(gApp.shadowWindow));
     }
+}
+
+TEST_F(DpiChange, TheWindowAsksForItsSizeScaledToTheNewDpiOnItsMonitor) {
+    open();
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof monitor;
+    ASSERT_TRUE(GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor));
+    const int workW = monitor.rcWork.right - monitor.rcWork.left, workH = monitor.rcWork.bottom - monitor.rcWork.top;
+    for (int dpi : {96, 120, 144, 192}) {
+        SCOPED_TRACE(dpi);
+        SIZE size{1180, 780};
+        EXPECT_TRUE(SendMessageW(window, WM_GETDPISCALEDSIZE, dpi, reinterpret_cast<LPARAM>(&size)));
+        const SIZE expected = dpiScaledWindowSize(SIZE{1180, 780}, 96, dpi, workW, workH);
+        EXPECT_EQ(size.cx, expected.cx);
+        EXPECT_EQ(size.cy, expected.cy);
+    }
+    EXPECT_FALSE(SendMessageW(window, WM_GETDPISCALEDSIZE, 144, 0));
 }
 
 TEST_F(DpiChange, AnOpenSettingsDialogIsLaidOutAgain) {
