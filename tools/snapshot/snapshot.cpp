@@ -101,11 +101,13 @@ void toast(const wchar_t* text, int kind) {
     gApp.toastTick = kNow - 400;
 }
 
-void banner(const TaskInfo& task, bool verified, bool isArchive) {
+void banner(const TaskInfo& task, bool verified, bool isArchive, BannerInstall install = BannerInstall::Started) {
     gApp.bannerText = task.name;
     gApp.bannerTaskId = task.appId;
     gApp.bannerVerified = verified;
     gApp.bannerIsArchive = isArchive;
+    gApp.bannerGeneration = task.generation;
+    gApp.bannerInstall = install;
     gApp.bannerTick = kNow - 1500;
 }
 
@@ -285,6 +287,19 @@ std::vector<State> mainViewStates() {
                      gApp.panelScroll = 150;
                  }});
     s.push_back({"panel-empty", [](const Fixtures& fx, Scene& sc) { panelOf(sc, fx, 0); }});
+    // One installer runs while the next waits its turn; another could not be started.
+    s.push_back({"panel-install-queue", [](const Fixtures& fx, Scene& sc) {
+                     panelOf(sc, fx, 0);
+                     TaskInfo running = rowTask(fx, 3011);
+                     TaskInfo waiting = rowTask(fx, 3010);
+                     waiting.state = static_cast<int32_t>(TaskState::Installing);
+                     waiting.installWaiting = true;
+                     TaskInfo notStarted = rowTask(fx, 3012);
+                     notStarted.errorText = L"安装程序未能启动，可点击右侧按钮重试";
+                     TaskInfo cancelled = rowTask(fx, 3005);
+                     cancelled.state = static_cast<int32_t>(TaskState::InstallFailed);
+                     for (const TaskInfo& t : {running, waiting, notStarted, cancelled}) sc.frame.tasks[t.appId] = t;
+                 }});
 
     struct HoverCase {
         const char* name;
@@ -338,21 +353,33 @@ std::vector<State> mainViewStates() {
         int32_t appId;
         bool verified;
         bool isArchive;
+        BannerInstall install;
     };
     static const BannerCase banners[] = {
-        {"banner-installer", 3005, true, false},
-        {"banner-archive", 3006, true, true},
-        {"banner-mismatch", 3007, false, false},
-        {"banner-archive-mismatch", 3006, false, true},
-        {"banner-missing-app", 3003, true, false},
+        {"banner-installer", 3005, true, false, BannerInstall::Started},
+        {"banner-opening", 3005, true, false, BannerInstall::Opening},
+        {"banner-not-started", 3012, true, false, BannerInstall::NotStarted},
+        {"banner-archive", 3006, true, true, BannerInstall::Started},
+        {"banner-mismatch", 3007, false, false, BannerInstall::Started},
+        {"banner-archive-mismatch", 3006, false, true, BannerInstall::Started},
+        {"banner-missing-app", 3003, true, false, BannerInstall::Started},
     };
     for (const BannerCase& b : banners) {
         s.push_back({b.name, [b](const Fixtures& fx, Scene& sc) {
                          catalogOf(sc, fx.panelApps, L"1");
                          addTasks(sc, fx.rowTasks);
-                         banner(rowTask(fx, b.appId), b.verified, b.isArchive);
+                         banner(rowTask(fx, b.appId), b.verified, b.isArchive, b.install);
                      }});
     }
+    // An installer still being opened that the queue holds behind another one.
+    s.push_back({"banner-waiting", [](const Fixtures& fx, Scene& sc) {
+                     catalogOf(sc, fx.panelApps, L"1");
+                     addTasks(sc, fx.rowTasks);
+                     TaskInfo& queued = sc.frame.tasks[3005];
+                     queued.state = static_cast<int32_t>(TaskState::Installing);
+                     queued.installWaiting = true;
+                     banner(queued, true, false, BannerInstall::Opening);
+                 }});
     s.push_back({"banner-over-panel", [](const Fixtures& fx, Scene& sc) {
                      panelOf(sc, fx, SIZE_MAX);
                      banner(rowTask(fx, 3005), true, false);
