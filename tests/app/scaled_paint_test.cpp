@@ -1,4 +1,4 @@
-// Whole paints of the main view at display scales above 96 DPI, probed at the scaled
+// Whole paints of the main view at 96, 120, 144 and 192 DPI, probed at the scaled
 // coordinates: the header, the selected sidebar row, a card, the toast, the banner, the
 // scrollbars and the focus ring land where their 96-DPI places times dpi / 96 are, one-pixel
 // outlines stay one sharp column, and a large icon is drawn from its source into the
@@ -135,7 +135,7 @@ protected:
     std::unique_ptr<Canvas> canvas_;
 };
 
-INSTANTIATE_TEST_SUITE_P(Dpi, ScaledPaint, ::testing::Values(96, 144, 192),
+INSTANTIATE_TEST_SUITE_P(Dpi, ScaledPaint, ::testing::Values(96, 120, 144, 192),
                          [](const ::testing::TestParamInfo<int>& info) { return std::to_string(info.param); });
 
 TEST_P(ScaledPaint, HeaderGradientSelectedRowAndAccentBar) {
@@ -283,14 +283,16 @@ TEST_P(ScaledPaint, BannerBoxIconAndHitRectangle) {
 }
 
 TEST_P(ScaledPaint, SidebarAndGridScrollbars) {
-    // 12 categories in a 660-high window: the 96-DPI thumb is 504 high, the range 72.
+    // 12 categories in a 660-high window: at 96 DPI 640 of rows in a 568 view, the thumb
+    // 504 high, the range 72; at other scales the same from the scaled row pitch and height.
     auto lists = listsOf(12, 12);
     gApp.selectedCategoryId = L"c0";
     gApp.sidebarScroll = s(1000);
     gApp.gridScroll = s(100);
     const int w = s(1000), h = s(660);
     paint(w, h, lists);
-    EXPECT_EQ(gApp.sidebarScroll, s(72));
+    const int content = 11 * s(54) + s(46), view = h - s(14) - s(78);
+    EXPECT_EQ(gApp.sidebarScroll, content - view);
     const ScrollbarGeom& side = gApp.sidebarScrollbar;
     ASSERT_TRUE(side.visible);
     EXPECT_EQ(side.trackLeft, s(193));
@@ -298,7 +300,7 @@ TEST_P(ScaledPaint, SidebarAndGridScrollbars) {
     EXPECT_EQ(side.trackTop, s(78));
     EXPECT_EQ(side.trackBottom, h - s(14));
     EXPECT_EQ(side.thumbBottom, side.trackBottom);
-    EXPECT_NEAR(side.thumbBottom - side.thumbTop, s(504), 2);
+    EXPECT_EQ(side.thumbBottom - side.thumbTop, view * view / content);
     const COLORREF track = blend(ScrollTrack, kSidebarBg);
     const COLORREF thumb = blend(ScrollThumb, track);
     const int mid = (s(193) + s(197)) / 2;
