@@ -14,6 +14,7 @@
 #include "app/window_rules.h"
 #include "download/format.h"
 #include "download/manager.h"
+#include "download/shell_open.h"
 #include "install/install.h"
 #include "startup_marks.h"
 #include "ui/scale.h"
@@ -331,8 +332,7 @@ void pressHitRect(HWND window, int kind, int id) {
         startCatalogLoad();
         return;
     case HitPanelOpenDir: {
-        const std::wstring directory = downloadDirectory();
-        if (!directory.empty()) ShellExecuteW(nullptr, L"open", directory.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+        openFolderDetached(downloadDirectory());
         return;
     }
     case HitBanner:
