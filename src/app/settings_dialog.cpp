@@ -230,9 +230,15 @@ void onSettingsCommand(HWND dialog, WPARAM wParam) {
 }
 
 LRESULT onSettingsCtlColorStatic(HWND dialog, WPARAM wParam, LPARAM lParam) {
-    if (reinterpret_cast<HWND>(lParam) != gApp.settingsCredit)
-        return DefWindowProcW(dialog, WM_CTLCOLORSTATIC, wParam, lParam);
     HDC dc = reinterpret_cast<HDC>(wParam);
+    if (reinterpret_cast<HWND>(lParam) != gApp.settingsCredit) {
+        // The default answer paints labels on the button face colour: grey boxes on the
+        // dialog's window-coloured background. Labels sit on the dialog's own colour.
+        const LRESULT answer = DefWindowProcW(dialog, WM_CTLCOLORSTATIC, wParam, lParam);
+        if (!dc) return answer;
+        SetBkColor(dc, GetSysColor(COLOR_WINDOW));
+        return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+    }
     SetTextColor(dc, kCreditColour);
     SetBkMode(dc, TRANSPARENT);
     return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));

@@ -140,6 +140,23 @@ TEST_F(SettingsDialog, CreditIsGreyOnTransparentAndNamesTheProgramsVersion) {
     EXPECT_EQ(GetBkMode(dc.get()), TRANSPARENT);
 }
 
+TEST_F(SettingsDialog, LabelsSitOnTheDialogsOwnBackgroundNotOnGreyBoxes) {
+    openSettingsDialog();
+    int labels = 0;
+    for (HWND child = GetWindow(gApp.settingsWindow, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t cls[16] = {};
+        GetClassNameW(child, cls, 16);
+        if (_wcsicmp(cls, L"Static") != 0 || child == gApp.settingsCredit) continue;
+        ++labels;
+        ScopedMemoryDc dc(CreateCompatibleDC(nullptr));
+        const LRESULT brush = SendMessageW(gApp.settingsWindow, WM_CTLCOLORSTATIC,
+                                           reinterpret_cast<WPARAM>(dc.get()), reinterpret_cast<LPARAM>(child));
+        EXPECT_EQ(reinterpret_cast<HBRUSH>(brush), GetSysColorBrush(COLOR_WINDOW));
+        EXPECT_EQ(GetBkColor(dc.get()), GetSysColor(COLOR_WINDOW));
+    }
+    EXPECT_EQ(labels, 3);
+}
+
 TEST_F(SettingsDialog, OpensOnceFromEitherButton) {
     for (int kind : {HitSettingsTool, HitPanelChangeDir}) {
         gApp.hitRects = {{{300, 300, 400, 400}, kind, 0}};

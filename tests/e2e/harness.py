@@ -304,11 +304,12 @@ class Session:
         self.capture_count += 1
         return Screen(data, self.screen_w, self.screen_h)
 
-    def save_screenshot(self, label):
+    def save_screenshot(self, label, folder="failures"):
         if not self.display:
             return "(no display)"
         safe = "".join(c if c.isalnum() or c in "-_" else "_" for c in label)[:80]
-        path = os.path.join(self.work, "failures", "%s.png" % safe)
+        os.makedirs(os.path.join(self.work, folder), exist_ok=True)
+        path = os.path.join(self.work, folder, "%s.png" % safe)
         subprocess.run(["import", "-display", self.display, "-window", "root", path], env=self.env(),
                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
         return path

@@ -143,6 +143,8 @@ def startup_shows_the_catalog(r):
     r.wait_pixel("first category selected", px(100), sidebar_top(0) + px(4), h.SELECTED_ROW, tolerance=4)
     r.wait_pixel("selected accent bar", px(13), sidebar_top(0) + px(20), h.ACCENT, tolerance=6)
     r.wait_pixel("row below the selected one plain", px(100), sidebar_top(1) + px(4), h.SIDEBAR, tolerance=3)
+    # Kept whether or not the checks pass: the scaled window is judged by eye too.
+    r.session.save_screenshot("catalog-150", folder="screens")
 
 
 def window_rectangle_and_shadow(r):
@@ -300,6 +302,7 @@ def settings_dialog_at_scale(r):
     r.expect_equal("child count", len(children), len(DIALOG_CHILDREN))
     time.sleep(0.5)  # the controls painted
     screen = r.session.capture()
+    r.session.save_screenshot("settings-150", folder="screens")
     ox, oy = d["origin"]
     for want, got in zip(DIALOG_CHILDREN, children):
         cls, text, ident, place, height, weight = want
