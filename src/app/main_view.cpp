@@ -10,6 +10,7 @@
 #include "download/format.h"
 #include "download/manager.h"
 #include "scoped.h"
+#include "ui/face_cache.h"
 #include "ui/gdiplus.h"
 #include "ui/looks.h"
 #include "ui/palette.h"
@@ -27,7 +28,7 @@ constexpr uint32_t kSelectedRow = 0xFFEEEDFF;
 constexpr uint32_t kCaptionHover = 0x26FFFFFF;
 constexpr uint32_t kCloseHover = 0xFFE83F4F;
 constexpr uint32_t kBadgeFill = 0xFFF53F3F;
-constexpr COLORREF kBackground = RGB(245, 246, 248);
+constexpr COLORREF kBackground = ViewBackground;
 
 struct KeywordGroup {
     int kind;
@@ -442,7 +443,10 @@ std::shared_ptr<Gdiplus::Bitmap> loadLogoImage(HMODULE module) {
     return bitmap;
 }
 
-void setPaintCaching(bool enabled) { caches().enabled = enabled; }
+void setPaintCaching(bool enabled) {
+    caches().enabled = enabled;
+    setFaceCaching(enabled);
+}
 
 void releasePaintCaches() {
     PaintCaches& c = caches();
@@ -451,6 +455,7 @@ void releasePaintCaches() {
     c.sidebar = Layer();
     c.logo.reset();
     c.logoSource.reset();
+    releaseFaces();
 }
 
 void setPaintTimings(PaintTimings* sink) { caches().timings = sink; }
@@ -548,6 +553,7 @@ void paintMainViewFrame(HDC hdc, const RECT& clientRect, const PaintFrame& frame
         return;
     }
     HDC dc = buffer->dc();
+    beginFacePaint(frame.lists);
     fillBackground(dc, rectOf(0, 0, w, h));
     const int oldMode = SetBkMode(dc, TRANSPARENT);
     {

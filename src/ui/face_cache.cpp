@@ -1,0 +1,199 @@
+#include "ui/face_cache.h"
+
+#include <cstdio>
+#include <unordered_map>
+#include <utility>
+
+#include "app/app_state.h"
+#include "scoped.h"
+#include "ui/gdiplus.h"
+#include "ui/scale.h"
+#include "ui/ui.h"
+
+namespace {
+
+// A screen of cards at 150 % is about 6 MB; hovered looks and a scrolled page fit twice.
+constexpr size_t kMaxFaces = 160;
+constexpr size_t kMaxBytes = size_t(48) << 20;
+constexpr size_t kMaxFaceBytes = size_t(2) << 20;  // larger parts are drawn, not kept
+
+struct Face {
+    std::wstring look;
+    ScopedGdiObject bitmap;
+    int width = 0, height = 0;
+    size_t bytes = 0;
+    unsigned long long used = 0;
+};
+
+// What every kept part was drawn with; a change drops them all.
+struct Basis {
+    std::weak_ptr<const CatalogLists> lists;
+    const CatalogLists* listsSeen = nullptr;
+    int dpi = 0;
+    int bitsPerPixel = 0;
+    HFONT fonts[6] = {};
+};
+
+struct Faces {
+    bool enabled = true;
+    std::unordered_map<std::wstring, Face> kept;
+    size_t bytes = 0;
+    unsigned long long clock = 0;
+    unsigned drawn = 0;
+    Basis basis;
+    ScopedMemoryDc scratch;
+};
+
+// Held until the process ends, like the other shared drawing resources.
+Faces& faces() {
+    static Faces* shared = new Faces;
+    return *shared;
+}
+
+void dropAll(Faces& f) {
+    f.kept.clear();
+    f.bytes = 0;
+}
+
+void fontsNow(HFONT (&fonts)[6]) {
+    const HFONT now[6] = {gApp.fontName, gApp.fontBody, gApp.fontMeta, gApp.fontInitial, gApp.fontButton, gApp.fontRow};
+    for (int i = 0; i < 6; ++i) fonts[i] = now[i];
+}
+
+bool sameFonts(const HFONT (&a)[6], const HFONT (&b)[6]) {
+    for (int i = 0; i < 6; ++i) {
+        if (a[i] != b[i]) return false;
+    }
+    return true;
+}
+
+void evictFor(Faces& f, size_t need) {
+    while (!f.kept.empty() && (f.kept.size() >= kMaxFaces || f.bytes + need > kMaxBytes)) {
+        auto oldest = f.kept.begin();
+        for (auto it = f.kept.begin(); it != f.kept.end(); ++it) {
+            if (it->second.used < oldest->second.used) oldest = it;
+        }
+        f.bytes -= oldest->second.bytes;
+        f.kept.erase(oldest);
+    }
+}
+
+void copyModes(Gdiplus::Graphics& from, Gdiplus::Graphics& to) {
+    to.SetSmoothingMode(from.GetSmoothingMode());
+    to.SetTextRenderingHint(from.GetTextRenderingHint());
+    to.SetInterpolationMode(from.GetInterpolationMode());
+    to.SetPixelOffsetMode(from.GetPixelOffsetMode());
+    to.SetCompositingQuality(from.GetCompositingQuality());
+}
+
+}  // namespace
+
+void beginFacePaint(const std::shared_ptr<const CatalogLists>& lists) {
+    Faces& f = faces();
+    Basis& b = f.basis;
+    HFONT fonts[6];
+    fontsNow(fonts);
+    // The lists are compared through the weak link: their address alone could be that of
+    // newer lists made after the old ones were freed.
+    if (b.lists.lock() != lists || b.listsSeen != lists.get() || b.dpi != uiDpi() || !sameFonts(b.fonts, fonts)) {
+        dropAll(f);
+        b.lists = lists;
+        b.listsSeen = lists.get();
+        b.dpi = uiDpi();
+        for (int i = 0; i < 6; ++i) b.fonts[i] = fonts[i];
+    }
+}
+
+bool drawFace(Gdiplus::Graphics& like, HDC target, const RECT& rect, const std::wstring& key, const std::wstring& look,
+              COLORREF background, const FacePainter& paint) {
+    Faces& f = faces();
+    if (!f.enabled || !target) return false;
+    const int width = rect.right - rect.left, height = rect.bottom - rect.top;
+    if (width <= 0 || height <= 0) return false;
+    const size_t bytes = size_t(width) * size_t(height) * 4;
+    if (bytes > kMaxFaceBytes) return false;
+
+    const int bitsPerPixel = GetDeviceCaps(target, BITSPIXEL);
+    if (bitsPerPixel != f.basis.bitsPerPixel) {
+        dropAll(f);
+        f.scratch.reset();
+        f.basis.bitsPerPixel = bitsPerPixel;
+    }
+    if (!f.scratch) f.scratch.reset(CreateCompatibleDC(target));
+    if (!f.scratch) return false;
+    HDC scratch = f.scratch.get();
+
+    auto found = f.kept.find(key);
+    if (found != f.kept.end() && (found->second.width != width || found->second.height != height)) {
+        f.bytes -= found->second.bytes;
+        f.kept.erase(found);
+        found = f.kept.end();
+    }
+    bool fresh = false;
+    if (found == f.kept.end()) {
+        evictFor(f, bytes);
+        Face face;
+        face.bitmap.reset(CreateCompatibleBitmap(target, width, height));
+        if (!face.bitmap) return false;
+        face.width = width;
+        face.height = height;
+        face.bytes = bytes;
+        f.bytes += bytes;
+        found = f.kept.emplace(key, std::move(face)).first;
+        fresh = true;
+    }
+    Face& face = found->second;
+    face.used = ++f.clock;
+
+    SelectedObject selected(scratch, face.bitmap.get());
+    if (fresh || face.look != look) {
+        const RECT all{0, 0, width, height};
+        ScopedGdiObject brush(CreateSolidBrush(background));
+        FillRect(scratch, &all, static_cast<HBRUSH>(brush.get()));
+        const int oldMode = SetBkMode(scratch, TRANSPARENT);
+        {
+            Gdiplus::Graphics graphics(scratch);
+            copyModes(like, graphics);
+            paint(graphics, scratch);
+        }
+        SetBkMode(scratch, oldMode);
+        face.look = look;
+        ++f.drawn;
+    }
+    like.Flush(Gdiplus::FlushIntentionSync);
+    BitBlt(target, rect.left, rect.top, width, height, scratch, 0, 0, SRCCOPY);
+    return true;
+}
+
+void drawOutlinedBox(Gdiplus::Graphics& graphics, HDC hdc, const RECT& rect, int radius, uint32_t fill,
+                     uint32_t outline, COLORREF background) {
+    const int width = rect.right - rect.left, height = rect.bottom - rect.top;
+    wchar_t look[96];
+    std::swprintf(look, 96, L"box|%d|%d|%d|%08X|%08X|%06X", width, height, radius, fill, outline,
+                  static_cast<unsigned>(background));
+    // The outline's pen straddles the edges: the part reaches a pixel beyond them.
+    const auto paint = [&](Gdiplus::Graphics& g, HDC) {
+        const RECT local{1, 1, 1 + width, 1 + height};
+        fillRoundRect(g, local, radius, fill);
+        strokeRoundRect(g, local, radius, outline);
+    };
+    const RECT part{rect.left - 1, rect.top - 1, rect.right + 1, rect.bottom + 1};
+    if (drawFace(graphics, hdc, part, look, look, background, paint)) return;
+    fillRoundRect(graphics, rect, radius, fill);
+    strokeRoundRect(graphics, rect, radius, outline);
+}
+
+void setFaceCaching(bool enabled) { faces().enabled = enabled; }
+bool faceCaching() { return faces().enabled; }
+
+void releaseFaces() {
+    Faces& f = faces();
+    dropAll(f);
+    f.scratch.reset();
+    f.basis = Basis();
+}
+
+FaceCounts faceCounts() {
+    const Faces& f = faces();
+    return FaceCounts{f.kept.size(), f.bytes, f.drawn};
+}
