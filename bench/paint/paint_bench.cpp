@@ -375,6 +375,7 @@ int wmain(int argc, wchar_t** argv) {
     UpdateWindow(window);
 
     PaintFrame frame;
+    frame.view = &gApp;
     frame.lists = benchLists();
     frame.tasks = benchTasks();
     frame.now = GetTickCount();

@@ -260,9 +260,10 @@ void paintHeader(Gdiplus::Graphics* canvas, HDC dc, int w, const PaintFrame& fra
 
     paintCaptionButtons(canvas, w, frame.maximized);
 
-    drawToolButton(graphics, dc, downloads, L"下载管理", false, hovered(HitDownloadsTool), gApp.viewMode == 1);
+    drawToolButton(graphics, dc, downloads, L"下载管理", false, hovered(HitDownloadsTool), gApp.viewMode == 1,
+                   gApp.fontTool);
     addHit(downloads, HitDownloadsTool, 0);
-    drawToolButton(graphics, dc, settings, L"下载设置", true, hovered(HitSettingsTool), false);
+    drawToolButton(graphics, dc, settings, L"下载设置", true, hovered(HitSettingsTool), false, gApp.fontTool);
     addHit(settings, HitSettingsTool, 0);
 
     paintBadge(graphics, dc, w, frame);
@@ -603,12 +604,15 @@ void paintMainViewFrame(HDC hdc, const RECT& clientRect, const PaintFrame& frame
 
 PaintFrame currentFrame() {
     PaintFrame frame;
+    frame.view = &gApp;
     frame.lists = gApp.catalog.lists();
     frame.tasks = DownloadManager::instance().snapshot();
     frame.now = GetTickCount();
     frame.maximized = gApp.mainWindow && IsZoomed(gApp.mainWindow);
     if (gApp.viewMode == 1) frame.downloadDir = downloadDirectory();
     frame.iconNotify = gApp.mainWindow;
+    frame.catalog = &gApp.catalog;
+    frame.server = gApp.config.server;
     return frame;
 }
 

@@ -5,21 +5,22 @@
 #include "ui/ui.h"
 
 void drawCompletionBanner(Gdiplus::Graphics& graphics, HDC hdc, int W, int H, const PaintFrame& frame) {
+    ViewState& view = *frame.view;
     const RECT banner = bannerRect(W, H);
     fillRoundRect(graphics, banner, px(10), BannerFill);
     strokeRoundRect(graphics, banner, px(10), BannerBorder);
 
     // Only the current lists: an app dropped by a reload shows the "?" placeholder.
-    drawAppIcon(graphics, findApp(frame.lists->apps, gApp.bannerTaskId), RECT{W - px(342), H - px(84), W - px(298), H - px(40)},
+    drawAppIcon(graphics, findApp(frame.lists->apps, view.bannerTaskId), RECT{W - px(342), H - px(84), W - px(298), H - px(40)},
                 frame);
 
     const UINT line = DT_END_ELLIPSIS | DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX;  // "&" is a character
-    drawText(hdc, gApp.bannerText, RECT{W - px(286), H - px(91), W - px(34), H - px(67)}, gApp.fontName, TextPrimary, line);
-    auto task = frame.tasks.find(gApp.bannerTaskId);
+    drawText(hdc, view.bannerText, RECT{W - px(286), H - px(91), W - px(34), H - px(67)}, view.fontName, TextPrimary, line);
+    auto task = frame.tasks.find(view.bannerTaskId);
     const BannerInstall install = shownBannerInstall(
-        gApp.bannerInstall, task == frame.tasks.end() ? nullptr : &task->second, gApp.bannerGeneration);
-    const BannerMessage message = bannerMessage(gApp.bannerVerified, gApp.bannerIsArchive, install);
-    drawText(hdc, message.text, RECT{W - px(286), H - px(61), W - px(34), H - px(37)}, gApp.fontBody, message.colour, line);
+        view.bannerInstall, task == frame.tasks.end() ? nullptr : &task->second, view.bannerGeneration);
+    const BannerMessage message = bannerMessage(view.bannerVerified, view.bannerIsArchive, install);
+    drawText(hdc, message.text, RECT{W - px(286), H - px(61), W - px(34), H - px(37)}, view.fontBody, message.colour, line);
 
-    gApp.hitRects.push_back(HitRect{banner, HitBanner, 0});
+    view.hitRects.push_back(HitRect{banner, HitBanner, 0});
 }

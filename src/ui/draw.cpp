@@ -4,7 +4,6 @@
 #include <memory>
 #include <vector>
 
-#include "app/app_state.h"
 #include "scoped.h"
 #include "ui/gdiplus.h"
 #include "ui/looks.h"
@@ -160,8 +159,8 @@ int textWidth(HDC hdc, const std::wstring& text, HFONT font) {
 }
 
 void drawAppIcon(Gdiplus::Graphics& graphics, const App* app, const RECT& rect, const PaintFrame& frame) {
-    if (app && frame.fetchIcons && !app->icon.empty() && app->iconState.load() == 0)
-        requestIcon(gApp.catalog, frame.iconNotify, frame.ref(app), gApp.config.server);
+    if (app && frame.fetchIcons && frame.catalog && !app->icon.empty() && app->iconState.load() == 0)
+        requestIcon(*frame.catalog, frame.iconNotify, frame.ref(app), frame.server);
 
     if (app && app->iconState.load() == 2) {
         if (HBITMAP bitmap = app->iconBitmap.load()) {
@@ -176,13 +175,13 @@ void drawAppIcon(Gdiplus::Graphics& graphics, const App* app, const RECT& rect, 
 
     HDC hdc = graphics.GetHDC();
     if (!hdc) return;
-    drawText(hdc, std::wstring(1, placeholderLetter(app)), rect, gApp.fontInitial, colour,
+    drawText(hdc, std::wstring(1, placeholderLetter(app)), rect, frame.view->fontInitial, colour,
              DT_SINGLELINE | DT_VCENTER | DT_CENTER);
     graphics.ReleaseHDC(hdc);
 }
 
 void drawToolButton(Gdiplus::Graphics& graphics, HDC hdc, const RECT& rect, const std::wstring& label,
-                    bool gearGlyph, bool hovered, bool active) {
+                    bool gearGlyph, bool hovered, bool active, HFONT font) {
     const int L = rect.left;
     const int T = rect.top;  // the glyphs sit at fixed places below the top edge
     if (active) {
@@ -211,6 +210,6 @@ void drawToolButton(Gdiplus::Graphics& graphics, HDC hdc, const RECT& rect, cons
     }
 
     const RECT labelRect{L + px(36), rect.top, rect.right - px(6), rect.bottom};
-    drawText(hdc, label, labelRect, gApp.fontTool, hovered || active ? TextOnAccent : ToolLabel,
+    drawText(hdc, label, labelRect, font, hovered || active ? TextOnAccent : ToolLabel,
              DT_SINGLELINE | DT_VCENTER);
 }

@@ -15,34 +15,34 @@ constexpr UINT kCentredLine = DT_END_ELLIPSIS | DT_SINGLELINE | DT_VCENTER | DT_
 
 // The name, with the version tag beside it: centred together when both fit, otherwise
 // the name gives way (end ellipsis) and the tag stays whole at the right edge.
-void drawNameLine(HDC hdc, const App& app, int left, int top, int right) {
+void drawNameLine(HDC hdc, const App& app, int left, int top, int right, HFONT font) {
     const int bottom = top + px(24);
     if (app.version.empty()) {
-        drawText(hdc, app.name, RECT{left, top, right, bottom}, gApp.fontName, TextPrimary, kCentredLine);
+        drawText(hdc, app.name, RECT{left, top, right, bottom}, font, TextPrimary, kCentredLine);
         return;
     }
     const std::wstring tag = L"v" + app.version;
     if (app.name.empty()) {
-        drawText(hdc, tag, RECT{left, top, right, bottom}, gApp.fontName, TextPrimary, kCentredLine);
+        drawText(hdc, tag, RECT{left, top, right, bottom}, font, TextPrimary, kCentredLine);
         return;
     }
-    const int nameW = textWidth(hdc, app.name, gApp.fontName);
-    const int tagW = textWidth(hdc, tag, gApp.fontName);
+    const int nameW = textWidth(hdc, app.name, font);
+    const int tagW = textWidth(hdc, tag, font);
     const int avail = right - left;
     const int gap = px(5);
     const int64_t total = int64_t(nameW) + tagW + gap;
     const UINT line = DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX;
     if (int64_t(tagW) + gap >= avail) {
         // A tag that leaves the name no room at all: the name is the more useful of the two.
-        drawText(hdc, app.name, RECT{left, top, right, bottom}, gApp.fontName, TextPrimary, kCentredLine);
+        drawText(hdc, app.name, RECT{left, top, right, bottom}, font, TextPrimary, kCentredLine);
     } else if (avail < total) {
-        drawText(hdc, tag, RECT{right - tagW, top, right, bottom}, gApp.fontName, TextPrimary, line);
-        drawText(hdc, app.name, RECT{left, top, right - tagW - gap, bottom}, gApp.fontName, TextPrimary,
+        drawText(hdc, tag, RECT{right - tagW, top, right, bottom}, font, TextPrimary, line);
+        drawText(hdc, app.name, RECT{left, top, right - tagW - gap, bottom}, font, TextPrimary,
                  line | DT_END_ELLIPSIS);
     } else {
         const int start = left + static_cast<int>((avail - total) / 2);
-        drawText(hdc, app.name, RECT{start, top, start + nameW, bottom}, gApp.fontName, TextPrimary, line);
-        drawText(hdc, tag, RECT{start + nameW + gap, top, right, bottom}, gApp.fontName, TextPrimary, line);
+        drawText(hdc, app.name, RECT{start, top, start + nameW, bottom}, font, TextPrimary, line);
+        drawText(hdc, tag, RECT{start + nameW + gap, top, right, bottom}, font, TextPrimary, line);
     }
 }
 
@@ -50,7 +50,8 @@ void drawCard(Gdiplus::Graphics& graphics, HDC hdc, const GridGeometry& g, const
               const PaintFrame& frame, const ClipBand& clip) {
     const int L = card.left, T = card.top, R = card.right;
     const int TL = L + px(8), TR = R - px(8);
-    const bool hot = gApp.hoverValid && gApp.hoverKind == HitCardButton && gApp.hoverId == app.id;
+    const ViewState& view = *frame.view;
+    const bool hot = view.hoverValid && view.hoverKind == HitCardButton && view.hoverId == app.id;
 
     fillRoundRect(graphics, card, px(10), Surface);
     strokeRoundRect(graphics, card, px(10), hot ? HairlineHot : Hairline);
@@ -58,10 +59,10 @@ void drawCard(Gdiplus::Graphics& graphics, HDC hdc, const GridGeometry& g, const
     const int iconLeft = L + (g.cardW - px(84)) / 2;
     drawAppIcon(graphics, &app, RECT{iconLeft, T + px(16), iconLeft + px(84), T + px(100)}, frame);
 
-    drawNameLine(hdc, app, TL, T + px(104), TR);
-    drawText(hdc, app.description, RECT{TL, T + px(130), TR, T + px(150)}, gApp.fontBody, TextSecondary, kCentredLine);
+    drawNameLine(hdc, app, TL, T + px(104), TR, view.fontName);
+    drawText(hdc, app.description, RECT{TL, T + px(130), TR, T + px(150)}, view.fontBody, TextSecondary, kCentredLine);
     const std::wstring meta = metaLine(app.packageSize, app.updatedAt);
-    if (!meta.empty()) drawText(hdc, meta, RECT{TL, T + px(152), TR, T + px(172)}, gApp.fontMeta, TextSecondary, kCentredLine);
+    if (!meta.empty()) drawText(hdc, meta, RECT{TL, T + px(152), TR, T + px(172)}, view.fontMeta, TextSecondary, kCentredLine);
 
     {
         Gdiplus::Pen pen(Gdiplus::Color(Hairline), 1.0f);
@@ -80,25 +81,26 @@ void drawCard(Gdiplus::Graphics& graphics, HDC hdc, const GridGeometry& g, const
         fillRoundRect(graphics, RECT{button.left, button.top, button.left + look.progressWidth, button.bottom}, px(14),
                       look.progressFill);
     }
-    drawText(hdc, look.label, button, gApp.fontButton, look.text, DT_SINGLELINE | DT_VCENTER | DT_CENTER);
+    drawText(hdc, look.label, button, view.fontButton, look.text, DT_SINGLELINE | DT_VCENTER | DT_CENTER);
 }
 
 }  // namespace
 
 void drawAppGrid(Gdiplus::Graphics& graphics, HDC hdc, const RECT& area, const std::vector<const App*>& apps,
                  const std::wstring* title, const PaintFrame& frame) {
+    ViewState& view = *frame.view;
     const int count = static_cast<int>(std::min<size_t>(apps.size(), INT_MAX));
-    const GridGeometry g = gridGeometry(area, title != nullptr, count, gApp.gridScroll);
-    gApp.gridScroll = g.scroll;
+    const GridGeometry g = gridGeometry(area, title != nullptr, count, view.gridScroll);
+    view.gridScroll = g.scroll;
 
     if (title) {
-        drawText(hdc, *title, RECT{area.left, area.top, area.right, area.top + px(40)}, gApp.fontSection, TextPrimary,
+        drawText(hdc, *title, RECT{area.left, area.top, area.right, area.top + px(40)}, view.fontSection, TextPrimary,
                  DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX);
     }
 
     const RECT band{area.left, g.gridTop, area.right, area.bottom};
     if (g.cardW >= 1 && !IsRectEmpty(&band)) {
-        ClipBand clip(graphics, hdc, band);
+        ClipBand clip(graphics, hdc, band, view.hitRects);
         // Only the rows that reach into the band are looked at: a long list costs no more
         // than a short one.
         const int firstRow = g.scroll / gridRowPitch();
@@ -110,11 +112,11 @@ void drawAppGrid(Gdiplus::Graphics& graphics, HDC hdc, const RECT& area, const s
         }
     }
 
-    gApp.gridScrollbar = ScrollbarGeom();
+    view.gridScrollbar = ScrollbarGeom();
     const ScrollbarGeom bar = gridScrollbarGeom(g, area, count);
     if (bar.visible) {
         fillRoundRect(graphics, RECT{bar.trackLeft, bar.trackTop, bar.trackRight, bar.trackBottom}, px(2), ScrollTrack);
         fillRoundRect(graphics, RECT{bar.thumbLeft, bar.thumbTop, bar.thumbRight, bar.thumbBottom}, px(2), ScrollThumb);
-        gApp.gridScrollbar = bar;
+        view.gridScrollbar = bar;
     }
 }

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
 #include "catalog/catalog.h"
 #include "download/task.h"
+#include "ui/view_state.h"
 
 int headerHeight();                 // the header band, 64 at 96 DPI
 int sidebarWidth();                 // 200; the divider line lies at this x

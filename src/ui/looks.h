@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
+#include "catalog/catalog.h"
 #include "download/task.h"
+#include "ui/view_state.h"
 
 // Icon placeholders.
 COLORREF placeholderColour(int32_t appId);      // palette entry id mod 5 (entry 0 for negative ids)

@@ -16,21 +16,22 @@ constexpr UINT kLine = DT_SINGLELINE | DT_VCENTER;
 constexpr UINT kDataLine = DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX;
 constexpr UINT kCentred = DT_SINGLELINE | DT_VCENTER | DT_CENTER;
 
-bool hovered(int kind) { return gApp.hoverValid && gApp.hoverKind == kind; }
+bool hovered(const ViewState& view, int kind) { return view.hoverValid && view.hoverKind == kind; }
 
 // A header button: white with a hairline; when hovered the label turns accent and, where
 // the button asks for it, the outline too.
-void headerButton(Gdiplus::Graphics& graphics, HDC hdc, const RECT& rect, const wchar_t* label, int kind,
-                  bool outlineReacts) {
-    const bool hot = hovered(kind);
+void headerButton(Gdiplus::Graphics& graphics, HDC hdc, ViewState& view, const RECT& rect, const wchar_t* label,
+                  int kind, bool outlineReacts) {
+    const bool hot = hovered(view, kind);
     fillRoundRect(graphics, rect, px(13), Surface);
     strokeRoundRect(graphics, rect, px(13), hot && outlineReacts ? AccentHairline : Hairline);
-    drawText(hdc, label, rect, gApp.fontButton, hot ? TextAccent : TextTertiary, kCentred);
-    gApp.hitRects.push_back(HitRect{rect, kind, 0});
+    drawText(hdc, label, rect, view.fontButton, hot ? TextAccent : TextTertiary, kCentred);
+    view.hitRects.push_back(HitRect{rect, kind, 0});
 }
 
 void drawRow(Gdiplus::Graphics& graphics, HDC hdc, int W, const RECT& row, const TaskInfo& task,
              const PaintFrame& frame, const ClipBand& clip) {
+    const ViewState& view = *frame.view;
     const int T = row.top;
     fillRoundRect(graphics, row, px(10), Surface);
     strokeRoundRect(graphics, row, px(10), RowBorder);
@@ -40,13 +41,13 @@ void drawRow(Gdiplus::Graphics& graphics, HDC hdc, int W, const RECT& row, const
     const RowLook look = panelRowLook(task, W);
     const int X = panelTrackLeft(), XR = panelTrackRight(W);
     if (look.nameSuffix.empty()) {
-        drawText(hdc, look.name, RECT{X, T + px(12), XR, T + px(36)}, gApp.fontName, look.nameColour, kDataLine);
+        drawText(hdc, look.name, RECT{X, T + px(12), XR, T + px(36)}, view.fontName, look.nameColour, kDataLine);
     } else {
         // The checksum warning must survive a long name: only the name gives way to the ellipsis.
-        const int suffixW = textWidth(hdc, look.nameSuffix, gApp.fontName);
-        const int nameRight = std::max(X, std::min(X + textWidth(hdc, look.name, gApp.fontName), XR - suffixW));
-        drawText(hdc, look.name, RECT{X, T + px(12), nameRight, T + px(36)}, gApp.fontName, look.nameColour, kDataLine);
-        drawText(hdc, look.nameSuffix, RECT{nameRight, T + px(12), XR, T + px(36)}, gApp.fontName, look.nameColour,
+        const int suffixW = textWidth(hdc, look.nameSuffix, view.fontName);
+        const int nameRight = std::max(X, std::min(X + textWidth(hdc, look.name, view.fontName), XR - suffixW));
+        drawText(hdc, look.name, RECT{X, T + px(12), nameRight, T + px(36)}, view.fontName, look.nameColour, kDataLine);
+        drawText(hdc, look.nameSuffix, RECT{nameRight, T + px(12), XR, T + px(36)}, view.fontName, look.nameColour,
                  kDataLine);
     }
 
@@ -55,7 +56,7 @@ void drawRow(Gdiplus::Graphics& graphics, HDC hdc, int W, const RECT& row, const
     if (look.barFill && look.barWidth >= 1) {
         fillRoundRect(graphics, RECT{X, T + px(46), X + look.barWidth, T + px(52)}, px(3), look.barFill);
     }
-    drawText(hdc, look.status, RECT{X, T + px(56), XR, T + px(76)}, gApp.fontRow, look.statusColour,
+    drawText(hdc, look.status, RECT{X, T + px(56), XR, T + px(76)}, view.fontRow, look.statusColour,
              kDataLine);
 
     for (const PanelButton& b : look.buttons) {
@@ -66,7 +67,7 @@ void drawRow(Gdiplus::Graphics& graphics, HDC hdc, int W, const RECT& row, const
             fillRoundRect(graphics, rect, px(15), Surface);
             strokeRoundRect(graphics, rect, px(15), Hairline);
         }
-        drawText(hdc, b.label, rect, gApp.fontButton, b.primary ? TextOnAccent : TextTertiary, kCentred);
+        drawText(hdc, b.label, rect, view.fontButton, b.primary ? TextOnAccent : TextTertiary, kCentred);
         clip.addHit(rect, b.kind, task.appId);
     }
 }
@@ -74,29 +75,30 @@ void drawRow(Gdiplus::Graphics& graphics, HDC hdc, int W, const RECT& row, const
 }  // namespace
 
 void drawDownloadPanel(Gdiplus::Graphics& graphics, HDC hdc, int W, int H, const PaintFrame& frame) {
+    ViewState& view = *frame.view;
     const size_t n = frame.tasks.size();
 
-    drawText(hdc, panelTitle(n), RECT{px(224), px(82), W - px(200), px(116)}, gApp.fontSection, TextPrimary, kLine);
-    headerButton(graphics, hdc, RECT{W - px(120), px(86), W - px(24), px(112)}, L"清除已完成", HitPanelClear, false);
-    drawText(hdc, L"下载目录：", RECT{px(224), px(122), px(300), px(146)}, gApp.fontMeta, TextTertiary, kLine);
-    drawText(hdc, frame.downloadDir, RECT{px(300), px(122), W - px(250), px(146)}, gApp.fontMeta, TextSecondary,
+    drawText(hdc, panelTitle(n), RECT{px(224), px(82), W - px(200), px(116)}, view.fontSection, TextPrimary, kLine);
+    headerButton(graphics, hdc, view, RECT{W - px(120), px(86), W - px(24), px(112)}, L"清除已完成", HitPanelClear, false);
+    drawText(hdc, L"下载目录：", RECT{px(224), px(122), px(300), px(146)}, view.fontMeta, TextTertiary, kLine);
+    drawText(hdc, frame.downloadDir, RECT{px(300), px(122), W - px(250), px(146)}, view.fontMeta, TextSecondary,
              kDataLine | DT_PATH_ELLIPSIS);
-    headerButton(graphics, hdc, RECT{W - px(102), px(120), W - px(24), px(146)}, L"打开目录", HitPanelOpenDir, true);
-    headerButton(graphics, hdc, RECT{W - px(188), px(120), W - px(110), px(146)}, L"修改目录", HitPanelChangeDir, true);
+    headerButton(graphics, hdc, view, RECT{W - px(102), px(120), W - px(24), px(146)}, L"打开目录", HitPanelOpenDir, true);
+    headerButton(graphics, hdc, view, RECT{W - px(188), px(120), W - px(110), px(146)}, L"修改目录", HitPanelChangeDir, true);
 
-    const PanelGeometry g = panelGeometry(H, static_cast<int>(std::min<size_t>(n, INT_MAX)), gApp.panelScroll);
-    gApp.panelScroll = g.scroll;
-    gApp.panelScrollbar = ScrollbarGeom();
+    const PanelGeometry g = panelGeometry(H, static_cast<int>(std::min<size_t>(n, INT_MAX)), view.panelScroll);
+    view.panelScroll = g.scroll;
+    view.panelScrollbar = ScrollbarGeom();
 
     if (n == 0) {
-        drawText(hdc, L"暂无下载任务，去首页挑几款软件吧", RECT{px(200), px(214), W, px(284)}, gApp.fontBody, TextSecondary,
+        drawText(hdc, L"暂无下载任务，去首页挑几款软件吧", RECT{px(200), px(214), W, px(284)}, view.fontBody, TextSecondary,
                  kCentred);
         return;
     }
 
     const RECT band{px(212), g.viewTop, W - px(12), g.viewBottom};
     if (!IsRectEmpty(&band)) {
-        ClipBand clip(graphics, hdc, band);
+        ClipBand clip(graphics, hdc, band, view.hitRects);
         int index = 0;
         for (const auto& entry : frame.tasks) {
             const RECT row = panelRowRect(g, W, index++);
@@ -110,6 +112,6 @@ void drawDownloadPanel(Gdiplus::Graphics& graphics, HDC hdc, int W, int H, const
     if (bar.visible) {
         fillRoundRect(graphics, RECT{bar.trackLeft, bar.trackTop, bar.trackRight, bar.trackBottom}, px(2), ScrollTrack);
         fillRoundRect(graphics, RECT{bar.thumbLeft, bar.thumbTop, bar.thumbRight, bar.thumbBottom}, px(2), ScrollThumb);
-        gApp.panelScrollbar = bar;
+        view.panelScrollbar = bar;
     }
 }

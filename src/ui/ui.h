@@ -1,6 +1,6 @@
 // The drawing toolkit and views: palette, primitives, glyph icons, card grid, download
 // panel and completion banner. Everything is painted by hand into the paint pass's memory
-// DC; each painter appends its clickable areas to gApp.hitRects. The look and layout
+// DC; each painter appends its clickable areas to the frame's view state. The look and layout
 // decisions are plain functions (ui/looks.h) that the painters call and tests call directly.
 #pragma once
 
@@ -15,15 +15,17 @@
 #include "catalog/catalog.h"
 #include "download/task.h"
 #include "ui/palette.h"
+#include "ui/view_state.h"
 
 namespace Gdiplus {
 class Graphics;
 class GraphicsPath;
 }  // namespace Gdiplus
 
-// What one paint reads besides gApp, taken once at the start of the paint so that every
-// painter sees the same lists, tasks and time.
+// What one paint reads, taken once at the start of the paint so that every painter sees
+// the same lists, tasks and time, and the view state the painters read and write.
 struct PaintFrame {
+    ViewState* view = nullptr;                  // fonts, hover, scrolling, banner; hit rectangles go here
     std::shared_ptr<const CatalogLists> lists;  // never null
     std::map<int32_t, TaskInfo> tasks;          // one snapshot of the download manager
     uint32_t now = 0;                           // GetTickCount() at the start of the paint
@@ -31,6 +33,8 @@ struct PaintFrame {
     std::wstring downloadDir;                   // the download panel's directory line
     HWND iconNotify = nullptr;                  // window told when a fetched icon arrives
     bool fetchIcons = true;                     // start icon fetches for never-requested icons
+    CatalogState* catalog = nullptr;            // the store icon fetches report to; none without it
+    std::wstring server;                        // the server icon fetches ask
 
     const TaskInfo* task(int32_t appId) const {
         auto found = tasks.find(appId);
@@ -54,7 +58,7 @@ void drawAppIcon(Gdiplus::Graphics& graphics, const App* app, const RECT& rect, 
 // Scaled icon copies on (the default) or off, to measure what they save.
 void setIconPaintCaching(bool enabled);
 void drawToolButton(Gdiplus::Graphics& graphics, HDC hdc, const RECT& rect, const std::wstring& label,
-                    bool gearGlyph, bool hovered, bool active);
+                    bool gearGlyph, bool hovered, bool active, HFONT font);
 
 // The sidebar's pictograms: kinds 0..15, anything else the neutral four discs.
 void drawGlyphIcon(Gdiplus::Graphics& graphics, int kind, const RECT& rect, COLORREF colour);

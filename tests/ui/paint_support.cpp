@@ -128,9 +128,12 @@ std::string describe(COLORREF c) {
 
 PaintFrame frameWith(std::shared_ptr<const CatalogLists> lists, uint32_t now) {
     PaintFrame frame;
+    frame.view = &gApp;
     frame.lists = lists ? std::move(lists) : std::make_shared<const CatalogLists>();
     frame.now = now;
     frame.fetchIcons = false;
+    frame.catalog = &gApp.catalog;
+    frame.server = gApp.config.server;
     return frame;
 }
 

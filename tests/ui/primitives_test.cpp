@@ -523,7 +523,7 @@ TEST_F(Primitives, ToolButtonLooksAtRestHoveredAndActive) {
         Canvas canvas(240, 64, header);
         {
             auto g = canvas.graphics();
-            drawToolButton(*g, canvas.dc(), rect, L"下载管理", false, c.hovered, c.active);
+            drawToolButton(*g, canvas.dc(), rect, L"下载管理", false, c.hovered, c.active, gApp.fontTool);
         }
         const COLORREF fill = c.fill ? blend(c.fill, header) : header;
         EXPECT_PIXEL(canvas, 106, 32, fill, 2) << c.name;
@@ -558,7 +558,7 @@ TEST_F(Primitives, GearToolButtonDrawsARingWithSpokes) {
     Canvas canvas(240, 64, header);
     {
         auto g = canvas.graphics();
-        drawToolButton(*g, canvas.dc(), RECT{100, 14, 220, 50}, L"下载设置", true, false, false);
+        drawToolButton(*g, canvas.dc(), RECT{100, 14, 220, 50}, L"下载设置", true, false, false, gApp.fontTool);
     }
     EXPECT_PIXEL(canvas, 121, 28, RGB(255, 255, 255), 30) << "top of the ring";
     EXPECT_PIXEL(canvas, 121, 32, header, 2) << "the hole";
