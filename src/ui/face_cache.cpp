@@ -4,7 +4,6 @@
 #include <unordered_map>
 #include <utility>
 
-#include "app/app_state.h"
 #include "scoped.h"
 #include "ui/gdiplus.h"
 #include "ui/scale.h"
@@ -31,7 +30,7 @@ struct Basis {
     const CatalogLists* listsSeen = nullptr;
     int dpi = 0;
     int bitsPerPixel = 0;
-    HFONT fonts[6] = {};
+    HFONT fonts[7] = {};
 };
 
 struct Faces {
@@ -55,13 +54,19 @@ void dropAll(Faces& f) {
     f.bytes = 0;
 }
 
-void fontsNow(HFONT (&fonts)[6]) {
-    const HFONT now[6] = {gApp.fontName, gApp.fontBody, gApp.fontMeta, gApp.fontInitial, gApp.fontButton, gApp.fontRow};
-    for (int i = 0; i < 6; ++i) fonts[i] = now[i];
+// The fonts the kept parts are drawn in.
+void fontsOf(const ViewState* view, HFONT (&fonts)[7]) {
+    if (!view) {
+        for (HFONT& font : fonts) font = nullptr;
+        return;
+    }
+    const HFONT now[7] = {view->fontName, view->fontBody,   view->fontMeta,   view->fontInitial,
+                          view->fontButton, view->fontRow, view->fontSidebar};
+    for (int i = 0; i < 7; ++i) fonts[i] = now[i];
 }
 
-bool sameFonts(const HFONT (&a)[6], const HFONT (&b)[6]) {
-    for (int i = 0; i < 6; ++i) {
+bool sameFonts(const HFONT (&a)[7], const HFONT (&b)[7]) {
+    for (int i = 0; i < 7; ++i) {
         if (a[i] != b[i]) return false;
     }
     return true;
@@ -88,11 +93,12 @@ void copyModes(Gdiplus::Graphics& from, Gdiplus::Graphics& to) {
 
 }  // namespace
 
-void beginFacePaint(const std::shared_ptr<const CatalogLists>& lists) {
+void beginFacePaint(const PaintFrame& frame) {
     Faces& f = faces();
     Basis& b = f.basis;
-    HFONT fonts[6];
-    fontsNow(fonts);
+    const std::shared_ptr<const CatalogLists>& lists = frame.lists;
+    HFONT fonts[7];
+    fontsOf(frame.view, fonts);
     // The lists are compared through the weak link: their address alone could be that of
     // newer lists made after the old ones were freed.
     if (b.lists.lock() != lists || b.listsSeen != lists.get() || b.dpi != uiDpi() || !sameFonts(b.fonts, fonts)) {
@@ -100,7 +106,7 @@ void beginFacePaint(const std::shared_ptr<const CatalogLists>& lists) {
         b.lists = lists;
         b.listsSeen = lists.get();
         b.dpi = uiDpi();
-        for (int i = 0; i < 6; ++i) b.fonts[i] = fonts[i];
+        for (int i = 0; i < 7; ++i) b.fonts[i] = fonts[i];
     }
 }
 
@@ -160,7 +166,6 @@ bool drawFace(Gdiplus::Graphics& like, HDC target, const RECT& rect, const std::
         face.look = look;
         ++f.drawn;
     }
-    like.Flush(Gdiplus::FlushIntentionSync);
     BitBlt(target, rect.left, rect.top, width, height, scratch, 0, 0, SRCCOPY);
     return true;
 }

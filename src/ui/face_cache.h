@@ -14,17 +14,13 @@
 #include <memory>
 #include <string>
 
-#include "catalog/catalog.h"
-
-namespace Gdiplus {
-class Graphics;
-}
+#include "ui/ui.h"
 
 // Draws a part with its top-left corner at (0, 0).
 using FacePainter = std::function<void(Gdiplus::Graphics& graphics, HDC hdc)>;
 
-// At the start of each paint, with the frame's lists.
-void beginFacePaint(const std::shared_ptr<const CatalogLists>& lists);
+// At the start of each paint, with its frame (its lists and the view's fonts).
+void beginFacePaint(const PaintFrame& frame);
 
 // Copies the part kept under key into rect of target (all the pixels the part touches,
 // its outline's overhang included) when it was drawn with the same

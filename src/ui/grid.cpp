@@ -2,8 +2,11 @@
 // version, description, meta line and install button; scrolls with its own thin bar.
 #include <algorithm>
 #include <climits>
+#include <cstdio>
+#include <string>
 
 #include "ui/clip.h"
+#include "ui/face_cache.h"
 #include "ui/looks.h"
 #include "ui/scale.h"
 #include "ui/ui.h"
@@ -46,12 +49,13 @@ void drawNameLine(HDC hdc, const App& app, int left, int top, int right, HFONT f
     }
 }
 
-void drawCard(Gdiplus::Graphics& graphics, HDC hdc, const GridGeometry& g, const RECT& card, const App& app,
-              const PaintFrame& frame, const ClipBand& clip) {
+// Everything of a card but its button: surface, outline, icon, name line, description,
+// meta line and separator, for the card rectangle given.
+void drawCardFace(Gdiplus::Graphics& graphics, HDC hdc, const GridGeometry& g, const RECT& card, const App& app,
+                  bool hot, const std::wstring& meta, const PaintFrame& frame) {
     const int L = card.left, T = card.top, R = card.right;
     const int TL = L + px(8), TR = R - px(8);
     const ViewState& view = *frame.view;
-    const bool hot = view.hoverValid && view.hoverKind == HitCardButton && view.hoverId == app.id;
 
     fillRoundRect(graphics, card, px(10), Surface);
     strokeRoundRect(graphics, card, px(10), hot ? HairlineHot : Hairline);
@@ -61,13 +65,53 @@ void drawCard(Gdiplus::Graphics& graphics, HDC hdc, const GridGeometry& g, const
 
     drawNameLine(hdc, app, TL, T + px(104), TR, view.fontName);
     drawText(hdc, app.description, RECT{TL, T + px(130), TR, T + px(150)}, view.fontBody, TextSecondary, kCentredLine);
-    const std::wstring meta = metaLine(app.packageSize, app.updatedAt);
     if (!meta.empty()) drawText(hdc, meta, RECT{TL, T + px(152), TR, T + px(172)}, view.fontMeta, TextSecondary, kCentredLine);
 
     {
         Gdiplus::Pen pen(Gdiplus::Color(Hairline), 1.0f);
         graphics.DrawLine(&pen, L + px(18), T + px(180), R - px(18), T + px(180));
     }
+}
+
+// What the face shows, so that a kept face is drawn again when any of it changes.
+std::wstring faceLook(const App& app, bool hot, int iconState, const std::wstring& meta) {
+    wchar_t head[64];
+    std::swprintf(head, 64, L"%d|%d|%p|", hot ? 1 : 0, iconState, static_cast<const void*>(app.iconBitmap.load()));
+    std::wstring look = head;
+    look.reserve(look.size() + app.name.size() + app.version.size() + app.description.size() + meta.size() + 3);
+    look += app.name;
+    look += L'\x1f';
+    look += app.version;
+    look += L'\x1f';
+    look += app.description;
+    look += L'\x1f';
+    look += meta;
+    return look;
+}
+
+void drawCard(Gdiplus::Graphics& graphics, HDC hdc, const GridGeometry& g, const RECT& card, const App& app,
+              const PaintFrame& frame, const ClipBand& clip) {
+    const ViewState& view = *frame.view;
+    const bool hot = view.hoverValid && view.hoverKind == HitCardButton && view.hoverId == app.id;
+    const std::wstring meta = metaLine(app.packageSize, app.updatedAt);
+
+    // The face is kept once its icon is settled: a never-requested icon is drawn live, so
+    // that this paint starts its fetch.
+    const int iconState = app.iconState.load();
+    const bool fetchDue = iconState == 0 && frame.fetchIcons && !app.icon.empty();
+    bool kept = false;
+    if (!fetchDue) {
+        wchar_t key[48];
+        std::swprintf(key, 48, L"card|%p|%d", static_cast<const void*>(&app), hot ? 1 : 0);
+        const int w = card.right - card.left, h = card.bottom - card.top;
+        // One pixel around the card for its outline's overhang.
+        const RECT part{card.left - 1, card.top - 1, card.right + 1, card.bottom + 1};
+        kept = drawFace(graphics, hdc, part, key, faceLook(app, hot, iconState, meta), ViewBackground,
+                        [&](Gdiplus::Graphics& faceGraphics, HDC faceDc) {
+                            drawCardFace(faceGraphics, faceDc, g, RECT{1, 1, 1 + w, 1 + h}, app, hot, meta, frame);
+                        });
+    }
+    if (!kept) drawCardFace(graphics, hdc, g, card, app, hot, meta, frame);
 
     const RECT button = gridButtonRect(g, card);
     clip.addHit(button, HitCardButton, app.id);

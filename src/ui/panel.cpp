@@ -3,8 +3,12 @@
 // allows. Rows that do not fit below the header scroll, with the grid's thin bar.
 #include <algorithm>
 #include <climits>
+#include <cstddef>
+#include <iterator>
+#include <memory>
 
 #include "ui/clip.h"
+#include "ui/face_cache.h"
 #include "ui/looks.h"
 #include "ui/scale.h"
 #include "ui/ui.h"
@@ -23,20 +27,21 @@ bool hovered(const ViewState& view, int kind) { return view.hoverValid && view.h
 void headerButton(Gdiplus::Graphics& graphics, HDC hdc, ViewState& view, const RECT& rect, const wchar_t* label,
                   int kind, bool outlineReacts) {
     const bool hot = hovered(view, kind);
-    fillRoundRect(graphics, rect, px(13), Surface);
-    strokeRoundRect(graphics, rect, px(13), hot && outlineReacts ? AccentHairline : Hairline);
+    drawOutlinedBox(graphics, hdc, rect, px(13), Surface, hot && outlineReacts ? AccentHairline : Hairline, ViewBackground);
     drawText(hdc, label, rect, view.fontButton, hot ? TextAccent : TextTertiary, kCentred);
     view.hitRects.push_back(HitRect{rect, kind, 0});
 }
 
+// A row's secondary buttons lie on the row's white surface.
+constexpr COLORREF kSurfaceColour = RGB(255, 255, 255);
+
 void drawRow(Gdiplus::Graphics& graphics, HDC hdc, int W, const RECT& row, const TaskInfo& task,
-             const PaintFrame& frame, const ClipBand& clip) {
+             const PaintFrame& frame, const CategoryIndex& index, const ClipBand& clip) {
     const ViewState& view = *frame.view;
     const int T = row.top;
-    fillRoundRect(graphics, row, px(10), Surface);
-    strokeRoundRect(graphics, row, px(10), RowBorder);
+    drawOutlinedBox(graphics, hdc, row, px(10), Surface, RowBorder, ViewBackground);
 
-    drawAppIcon(graphics, findApp(frame.lists->apps, task.appId), RECT{px(236), T + px(19), px(284), T + px(67)}, frame);
+    drawAppIcon(graphics, index.app(task.appId), RECT{px(236), T + px(19), px(284), T + px(67)}, frame);
 
     const RowLook look = panelRowLook(task, W);
     const int X = panelTrackLeft(), XR = panelTrackRight(W);
@@ -64,8 +69,7 @@ void drawRow(Gdiplus::Graphics& graphics, HDC hdc, int W, const RECT& row, const
         if (b.primary) {
             fillRoundRect(graphics, rect, px(15), Accent);
         } else {
-            fillRoundRect(graphics, rect, px(15), Surface);
-            strokeRoundRect(graphics, rect, px(15), Hairline);
+            drawOutlinedBox(graphics, hdc, rect, px(15), Surface, Hairline, kSurfaceColour);
         }
         drawText(hdc, b.label, rect, view.fontButton, b.primary ? TextOnAccent : TextTertiary, kCentred);
         clip.addHit(rect, b.kind, task.appId);
@@ -99,12 +103,17 @@ void drawDownloadPanel(Gdiplus::Graphics& graphics, HDC hdc, int W, int H, const
     const RECT band{px(212), g.viewTop, W - px(12), g.viewBottom};
     if (!IsRectEmpty(&band)) {
         ClipBand clip(graphics, hdc, band, view.hitRects);
-        int index = 0;
-        for (const auto& entry : frame.tasks) {
+        const std::shared_ptr<const CategoryIndex> apps = frame.lists->categoryIndex();
+        // Rows before scroll / pitch end above the band: the first one looked at is the
+        // first that can show.
+        const size_t first = std::min(n, size_t(g.scroll / panelRowPitch()));
+        int index = static_cast<int>(first);
+        for (auto entry = std::next(frame.tasks.begin(), static_cast<std::ptrdiff_t>(first)); entry != frame.tasks.end();
+             ++entry) {
             const RECT row = panelRowRect(g, W, index++);
             if (row.top >= g.viewBottom) break;
             if (row.bottom <= g.viewTop) continue;
-            drawRow(graphics, hdc, W, row, entry.second, frame, clip);
+            drawRow(graphics, hdc, W, row, entry->second, frame, *apps, clip);
         }
     }
 
