@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <map>
+#include <unordered_map>
 #include <utility>
 
 #include "ui/layout.h"
@@ -57,7 +57,8 @@ void addCards(const FocusInput& in, std::vector<FocusItem>& out) {
     const GridGeometry g = gridGeometry(area, true, count, in.gridScroll);
     if (g.cardW < 1) return;
     const RECT band{area.left, g.gridTop, area.right, area.bottom};
-    std::map<int32_t, int> seen;
+    std::unordered_map<int32_t, int> seen;
+    seen.reserve(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
         const int32_t id = in.cardIds[static_cast<size_t>(i)];
         FocusItem item;
