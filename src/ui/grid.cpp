@@ -73,6 +73,18 @@ void drawCardFace(Gdiplus::Graphics& graphics, HDC hdc, const GridGeometry& g, c
     }
 }
 
+// The install button lies on the card's white surface.
+constexpr COLORREF kCardSurface = RGB(255, 255, 255);
+
+void drawButton(Gdiplus::Graphics& graphics, HDC hdc, const RECT& button, const ButtonLook& look, const ViewState& view) {
+    fillRoundRect(graphics, button, px(14), look.fill);
+    if (look.progressFill && look.progressWidth >= 1) {
+        fillRoundRect(graphics, RECT{button.left, button.top, button.left + look.progressWidth, button.bottom}, px(14),
+                      look.progressFill);
+    }
+    drawText(hdc, look.label, button, view.fontButton, look.text, DT_SINGLELINE | DT_VCENTER | DT_CENTER);
+}
+
 // What the face shows, so that a kept face is drawn again when any of it changes.
 std::wstring faceLook(const App& app, bool hot, int iconState, const std::wstring& meta) {
     wchar_t head[64];
@@ -120,12 +132,17 @@ void drawCard(Gdiplus::Graphics& graphics, HDC hdc, const GridGeometry& g, const
     const int state = task ? task->state : -1;
     const int percent = task ? taskPercent(task->downloadedBytes, task->totalBytes) : 0;
     const ButtonLook look = cardButtonLook(state, percent, task && task->isArchive, app.hasPackage, hot);
-    fillRoundRect(graphics, button, px(14), look.fill);
-    if (look.progressFill && look.progressWidth >= 1) {
-        fillRoundRect(graphics, RECT{button.left, button.top, button.left + look.progressWidth, button.bottom}, px(14),
-                      look.progressFill);
+    // Buttons of one look are alike on every card: one kept face serves them all.
+    wchar_t head[96];
+    std::swprintf(head, 96, L"button|%ld|%ld|%08X|%08X|%d|%06X|", button.right - button.left, button.bottom - button.top,
+                  look.fill, look.progressFill, look.progressWidth, static_cast<unsigned>(look.text));
+    const std::wstring buttonLook = head + look.label;
+    const RECT part{button.left - 1, button.top - 1, button.right + 1, button.bottom + 1};
+    const RECT local{1, 1, 1 + button.right - button.left, 1 + button.bottom - button.top};
+    if (!drawFace(graphics, hdc, part, buttonLook, buttonLook, kCardSurface,
+                  [&](Gdiplus::Graphics& faceGraphics, HDC faceDc) { drawButton(faceGraphics, faceDc, local, look, view); })) {
+        drawButton(graphics, hdc, button, look, view);
     }
-    drawText(hdc, look.label, button, view.fontButton, look.text, DT_SINGLELINE | DT_VCENTER | DT_CENTER);
 }
 
 }  // namespace
