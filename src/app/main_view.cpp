@@ -572,7 +572,7 @@ void paintMainViewFrame(HDC hdc, const RECT& clientRect, const PaintFrame& frame
         return;
     }
     HDC dc = buffer->dc();
-    beginFacePaint(frame);
+    beginFacePaint(frame, dc);
     fillBackground(dc, rectOf(0, 0, w, h));
     const int oldMode = SetBkMode(dc, TRANSPARENT);
     {

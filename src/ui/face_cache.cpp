@@ -16,9 +16,33 @@ constexpr size_t kMaxFaces = 160;
 constexpr size_t kMaxBytes = size_t(48) << 20;
 constexpr size_t kMaxFaceBytes = size_t(2) << 20;  // larger parts are drawn, not kept
 
+// A bitmap kept selected into its own memory DC, so that a copy selects nothing.
+class FaceBitmap {
+public:
+    FaceBitmap(HDC target, int width, int height) {
+        dc_.reset(CreateCompatibleDC(target));
+        bitmap_.reset(CreateCompatibleBitmap(target, width, height));
+        if (dc_ && bitmap_) previous_ = SelectObject(dc_.get(), bitmap_.get());
+    }
+    // The bitmap leaves the DC before either is deleted.
+    ~FaceBitmap() {
+        if (previous_) SelectObject(dc_.get(), previous_);
+    }
+    FaceBitmap(const FaceBitmap&) = delete;
+    FaceBitmap& operator=(const FaceBitmap&) = delete;
+
+    bool usable() const { return previous_ != nullptr; }
+    HDC dc() const { return dc_.get(); }
+
+private:
+    ScopedMemoryDc dc_;
+    ScopedGdiObject bitmap_;
+    HGDIOBJ previous_ = nullptr;
+};
+
 struct Face {
     std::wstring look;
-    ScopedGdiObject bitmap;
+    std::unique_ptr<FaceBitmap> bitmap;
     int width = 0, height = 0;
     size_t bytes = 0;
     unsigned long long used = 0;
@@ -40,7 +64,6 @@ struct Faces {
     unsigned long long clock = 0;
     unsigned drawn = 0;
     Basis basis;
-    ScopedMemoryDc scratch;
 };
 
 // Held until the process ends, like the other shared drawing resources.
@@ -93,19 +116,22 @@ void copyModes(Gdiplus::Graphics& from, Gdiplus::Graphics& to) {
 
 }  // namespace
 
-void beginFacePaint(const PaintFrame& frame) {
+void beginFacePaint(const PaintFrame& frame, HDC target) {
     Faces& f = faces();
     Basis& b = f.basis;
     const std::shared_ptr<const CatalogLists>& lists = frame.lists;
     HFONT fonts[7];
     fontsOf(frame.view, fonts);
+    const int bitsPerPixel = target ? GetDeviceCaps(target, BITSPIXEL) : 0;
     // The lists are compared through the weak link: their address alone could be that of
     // newer lists made after the old ones were freed.
-    if (b.lists.lock() != lists || b.listsSeen != lists.get() || b.dpi != uiDpi() || !sameFonts(b.fonts, fonts)) {
+    if (b.lists.lock() != lists || b.listsSeen != lists.get() || b.dpi != uiDpi() || !sameFonts(b.fonts, fonts) ||
+        b.bitsPerPixel != bitsPerPixel) {
         dropAll(f);
         b.lists = lists;
         b.listsSeen = lists.get();
         b.dpi = uiDpi();
+        b.bitsPerPixel = bitsPerPixel;
         for (int i = 0; i < 7; ++i) b.fonts[i] = fonts[i];
     }
 }
@@ -119,16 +145,6 @@ bool drawFace(Gdiplus::Graphics& like, HDC target, const RECT& rect, const std::
     const size_t bytes = size_t(width) * size_t(height) * 4;
     if (bytes > kMaxFaceBytes) return false;
 
-    const int bitsPerPixel = GetDeviceCaps(target, BITSPIXEL);
-    if (bitsPerPixel != f.basis.bitsPerPixel) {
-        dropAll(f);
-        f.scratch.reset();
-        f.basis.bitsPerPixel = bitsPerPixel;
-    }
-    if (!f.scratch) f.scratch.reset(CreateCompatibleDC(target));
-    if (!f.scratch) return false;
-    HDC scratch = f.scratch.get();
-
     auto found = f.kept.find(key);
     if (found != f.kept.end() && (found->second.width != width || found->second.height != height)) {
         f.bytes -= found->second.bytes;
@@ -139,8 +155,8 @@ bool drawFace(Gdiplus::Graphics& like, HDC target, const RECT& rect, const std::
     if (found == f.kept.end()) {
         evictFor(f, bytes);
         Face face;
-        face.bitmap.reset(CreateCompatibleBitmap(target, width, height));
-        if (!face.bitmap) return false;
+        face.bitmap = std::make_unique<FaceBitmap>(target, width, height);
+        if (!face.bitmap->usable()) return false;
         face.width = width;
         face.height = height;
         face.bytes = bytes;
@@ -151,7 +167,7 @@ bool drawFace(Gdiplus::Graphics& like, HDC target, const RECT& rect, const std::
     Face& face = found->second;
     face.used = ++f.clock;
 
-    SelectedObject selected(scratch, face.bitmap.get());
+    HDC scratch = face.bitmap->dc();
     if (fresh || face.look != look) {
         const RECT all{0, 0, width, height};
         ScopedGdiObject brush(CreateSolidBrush(background));
@@ -194,7 +210,6 @@ bool faceCaching() { return faces().enabled; }
 void releaseFaces() {
     Faces& f = faces();
     dropAll(f);
-    f.scratch.reset();
     f.basis = Basis();
 }
 

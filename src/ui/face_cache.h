@@ -19,8 +19,9 @@
 // Draws a part with its top-left corner at (0, 0).
 using FacePainter = std::function<void(Gdiplus::Graphics& graphics, HDC hdc)>;
 
-// At the start of each paint, with its frame (its lists and the view's fonts).
-void beginFacePaint(const PaintFrame& frame);
+// At the start of each paint, with its frame (its lists and the view's fonts) and the DC it
+// paints into (its format); every target of the paint is of that format.
+void beginFacePaint(const PaintFrame& frame, HDC target);
 
 // Copies the part kept under key into rect of target (all the pixels the part touches,
 // its outline's overhang included) when it was drawn with the same

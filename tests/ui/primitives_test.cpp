@@ -584,7 +584,8 @@ TEST_F(Primitives, KeptBoxesCopyWhatDrawingPutsDown) {
         {{20, 30, 116, 56}, 13, 0xFFFFFFFF, 0xFFE5E6EB, RGB(245, 246, 248)},  // a panel button
         {{3, 4, 79, 34}, 15, 0xFFFFFFFF, 0x4C5B4DFF, RGB(255, 255, 255)},     // over a row's surface
     };
-    beginFacePaint(painttest::frameWith(nullptr));
+    const Canvas probe(1, 1);
+    beginFacePaint(painttest::frameWith(nullptr), probe.dc());
     for (const auto& c : cases) {
         Canvas kept(250, 260, c.background), twice(250, 260, c.background), drawn(250, 260, c.background);
         {
@@ -620,8 +621,8 @@ TEST_F(Primitives, KeptBoxesCopyWhatDrawingPutsDown) {
 
 TEST_F(Primitives, KeptFacesFollowTheirLookTheListsAndTheScale) {
     auto lists = listsWithApps(1);
-    beginFacePaint(painttest::frameWith(lists));
     Canvas canvas(120, 120);
+    beginFacePaint(painttest::frameWith(lists), canvas.dc());
     auto g = canvas.graphics();
     int painted = 0;
     const auto paint = [&](Gdiplus::Graphics& graphics, HDC) {
@@ -637,15 +638,15 @@ TEST_F(Primitives, KeptFacesFollowTheirLookTheListsAndTheScale) {
     EXPECT_EQ(2, painted) << "a new look";
     drawFace(*g, canvas.dc(), RECT{10, 10, 51, 50}, L"card", L"look 2", RGB(245, 246, 248), paint);
     EXPECT_EQ(3, painted) << "a new size";
-    beginFacePaint(painttest::frameWith(lists));
+    beginFacePaint(painttest::frameWith(lists), canvas.dc());
     drawFace(*g, canvas.dc(), RECT{10, 10, 51, 50}, L"card", L"look 2", RGB(245, 246, 248), paint);
     EXPECT_EQ(3, painted) << "the same lists keep it";
-    beginFacePaint(painttest::frameWith(listsWithApps(1)));
+    beginFacePaint(painttest::frameWith(listsWithApps(1)), canvas.dc());
     drawFace(*g, canvas.dc(), RECT{10, 10, 51, 50}, L"card", L"look 2", RGB(245, 246, 248), paint);
     EXPECT_EQ(4, painted) << "other lists";
     {
         const ScopedUiDpi scale(144);
-        beginFacePaint(painttest::frameWith(lists));
+        beginFacePaint(painttest::frameWith(lists), canvas.dc());
         drawFace(*g, canvas.dc(), RECT{10, 10, 51, 50}, L"card", L"look 2", RGB(245, 246, 248), paint);
         EXPECT_EQ(5, painted) << "another scale";
     }
@@ -656,8 +657,8 @@ TEST_F(Primitives, KeptFacesFollowTheirLookTheListsAndTheScale) {
 }
 
 TEST_F(Primitives, KeptFacesAreBoundedAndReleased) {
-    beginFacePaint(painttest::frameWith(nullptr));
     Canvas canvas(300, 300);
+    beginFacePaint(painttest::frameWith(nullptr), canvas.dc());
     auto g = canvas.graphics();
     const auto paint = [](Gdiplus::Graphics& graphics, HDC) { fillRectArgb(graphics, RECT{0, 0, 250, 250}, 0xFF808080); };
     for (int i = 0; i < 1000; ++i) {
