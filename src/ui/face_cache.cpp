@@ -1,6 +1,7 @@
 #include "ui/face_cache.h"
 
 #include <cstdio>
+#include <memory>
 #include <unordered_map>
 #include <utility>
 
@@ -169,6 +170,7 @@ bool drawFace(Gdiplus::Graphics& like, HDC target, const RECT& rect, const std::
 
     HDC scratch = face.bitmap->dc();
     if (fresh || face.look != look) {
+        face.look.clear();  // a drawing that does not finish leaves a face no look matches
         const RECT all{0, 0, width, height};
         ScopedGdiObject brush(CreateSolidBrush(background));
         FillRect(scratch, &all, static_cast<HBRUSH>(brush.get()));
