@@ -14,12 +14,16 @@
 #include "app/window_rules.h"
 #include "download/format.h"
 #include "download/manager.h"
+#include "download/shell_open.h"
 #include "install/install.h"
 #include "startup_marks.h"
 #include "ui/scale.h"
 
-namespace {
+#ifndef WM_GETDPISCALEDSIZE
+#define WM_GETDPISCALEDSIZE 0x02E4
+#endif
 
+namespace {
 
 uintptr_t paintCount = 0;
 bool catalogFrameSeen = false;
@@ -53,6 +57,14 @@ int* offsetOfDrag(int drag) {
 }
 
 LRESULT onSize(HWND window);
+
+RECT workAreaOf(HWND window) {
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof(monitor);
+    RECT work{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    if (GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor)) work = monitor.rcWork;
+    return work;
+}
 
 // Everything drawn at the window's scale follows a new one: the fonts, the paint caches,
 // the shadow and an open settings dialog.
@@ -89,6 +101,16 @@ LRESULT onDpiChanged(HWND window, WPARAM wParam, LPARAM lParam) {
     onSize(window);
     updateShadow(window);
     return 0;
+}
+
+// The size Windows should give the window at the DPI it is moving to, so that the rectangle
+// WM_DPICHANGED then suggests keeps the window's layout whole.
+LRESULT onGetDpiScaledSize(HWND window, WPARAM wParam, LPARAM lParam) {
+    auto* size = reinterpret_cast<SIZE*>(lParam);
+    if (!size) return FALSE;
+    const RECT work = workAreaOf(window);
+    *size = dpiScaledWindowSize(*size, uiDpi(), LOWORD(wParam), work.right - work.left, work.bottom - work.top);
+    return TRUE;
 }
 
 LRESULT onDestroy(HWND window) {
@@ -161,10 +183,7 @@ LRESULT onSetCursor(HWND window, WPARAM wParam, LPARAM lParam) {
 
 LRESULT onGetMinMaxInfo(HWND window, LPARAM lParam) {
     auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
-    MONITORINFO monitor = {};
-    monitor.cbSize = sizeof(monitor);
-    RECT work{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-    if (GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor)) work = monitor.rcWork;
+    const RECT work = workAreaOf(window);
     const SIZE minimum = minimumWindowSize(work.right - work.left, work.bottom - work.top, uiDpi());
     info->ptMinTrackSize.x = minimum.cx;
     info->ptMinTrackSize.y = minimum.cy;
@@ -313,8 +332,7 @@ void pressHitRect(HWND window, int kind, int id) {
         startCatalogLoad();
         return;
     case HitPanelOpenDir: {
-        const std::wstring directory = downloadDirectory();
-        if (!directory.empty()) ShellExecuteW(nullptr, L"open", directory.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+        openFolderDetached(downloadDirectory());
         return;
     }
     case HitBanner:
@@ -491,6 +509,8 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             return onCatalogLoaded(wParam);
         case WM_DPICHANGED:
             return onDpiChanged(window, wParam, lParam);
+        case WM_GETDPISCALEDSIZE:
+            return onGetDpiScaledSize(window, wParam, lParam);
         case WM_KEYDOWN:
             return onKeyboardKey(window, wParam) ? 0 : DefWindowProcW(window, message, wParam, lParam);
         case WM_GETOBJECT:

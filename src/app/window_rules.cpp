@@ -28,6 +28,17 @@ SIZE minimumWindowSize(int workWidth, int workHeight, int dpi) {
     return SIZE{std::min(scalePx(1000, dpi), std::max(workWidth, 0)), std::min(scalePx(660, dpi), std::max(workHeight, 0))};
 }
 
+SIZE dpiScaledWindowSize(SIZE size, int oldDpi, int newDpi, int workWidth, int workHeight) {
+    if (oldDpi <= 0) oldDpi = 96;
+    if (newDpi <= 0) newDpi = 96;
+    const SIZE minimum = minimumWindowSize(workWidth, workHeight, newDpi);
+    auto fit = [&](LONG length, int work, LONG least) {
+        const int scaled = MulDiv(std::max<LONG>(length, 0), newDpi, oldDpi);
+        return std::max<LONG>(std::min(scaled, work - scalePx(60, newDpi)), least);
+    };
+    return SIZE{fit(size.cx, workWidth, minimum.cx), fit(size.cy, workHeight, minimum.cy)};
+}
+
 int windowCornerDiameter() { return px(14); }
 
 LRESULT frameHitTest(int x, int y, int w, int h, bool onHitRect) {

@@ -22,6 +22,10 @@ struct WindowRect {
 WindowRect mainWindowRect(int screenWidth, int screenHeight, int dpi = 96);
 // The minimum tracking size, 1000 x 660 scaled, but never more than the work area.
 SIZE minimumWindowSize(int workWidth, int workHeight, int dpi);
+// The window's size after its display scale changes from oldDpi to newDpi: the size it has
+// (or is about to have) scaled by newDpi / oldDpi, no wider or taller than the work area less
+// the window rule's 30-pixel margins, and no smaller than the minimum tracking size.
+SIZE dpiScaledWindowSize(SIZE size, int oldDpi, int newDpi, int workWidth, int workHeight);
 // The rounded region's corner diameter at the window's scale (14 at 96 DPI).
 int windowCornerDiameter();
 

@@ -1,11 +1,11 @@
 #include "download/manager.h"
 
-#include <shlobj.h>
 
 #include <new>
 
 #include "download/format.h"
 #include "download/naming.h"
+#include "download/shell_open.h"
 #include "install/install.h"
 
 namespace {
@@ -128,12 +128,7 @@ void DownloadManager::openInFolder(int32_t appId) {
         if (it == tasks.end()) return;
         task = it->second;
     }
-    std::wstring path = task->getFilePath();
-    if (path.empty()) return;
-    PIDLIST_ABSOLUTE item = ILCreateFromPathW(path.c_str());
-    if (!item) return;
-    SHOpenFolderAndSelectItems(item, 0, nullptr, 0);
-    ILFree(item);
+    showInFolderDetached(task->getFilePath());
 }
 
 void DownloadManager::clearFinished() {

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "ui/gdiplus.h"
+#include "ui/scale.h"
 
 namespace {
 
@@ -17,8 +18,8 @@ struct GlyphKit {
     Gdiplus::Color detail{0xE8FFFFFF};
     Gdiplus::SolidBrush mainBrush{main};
     Gdiplus::SolidBrush detailBrush{detail};
-    Gdiplus::Pen mainPen{main, 1.8f};
-    Gdiplus::Pen detailPen{detail, 1.9f};
+    Gdiplus::Pen mainPen{main, pxf(1.8f)};
+    Gdiplus::Pen detailPen{detail, pxf(1.9f)};
     Gdiplus::GraphicsPath path;
     REAL cx, cy, r;
 
@@ -54,7 +55,7 @@ void shield(GlyphKit& k) {
                             {cx, cy + 0.95f * r},
                             {cx - 0.85f * r, cy + 0.05f * r}};
     k.polygon(k.mainBrush, body, 5);
-    Gdiplus::Pen check(k.detail, 2.2f);
+    Gdiplus::Pen check(k.detail, pxf(2.2f));
     k.line(check, cx - 0.36f * r, cy + 0.02f * r, cx - 0.07f * r, cy + 0.32f * r);
     k.line(check, cx - 0.07f * r, cy + 0.32f * r, cx + 0.4f * r, cy - 0.26f * r);
 }
@@ -150,7 +151,7 @@ void chip(GlyphKit& k) {
 
 void twoScreens(GlyphKit& k) {
     const REAL cx = k.cx, cy = k.cy, r = k.r;
-    Gdiplus::Pen outline(k.main, 1.8f);
+    Gdiplus::Pen outline(k.main, pxf(1.8f));
     k.g.DrawRectangle(&outline, cx - 0.95f * r, cy - 0.75f * r, 0.75f * r, 0.55f * r);
     k.g.DrawRectangle(&outline, cx + 0.2f * r, cy + 0.2f * r, 0.75f * r, 0.55f * r);
     k.line(k.mainPen, cx - 0.2f * r, cy + 0.28f * r, cx + 0.45f * r, cy - 0.05f * r);
@@ -160,7 +161,7 @@ void twoScreens(GlyphKit& k) {
 
 void circularArrow(GlyphKit& k) {
     const REAL cx = k.cx, cy = k.cy, r = k.r;
-    Gdiplus::Pen arc(k.main, 2.2f);
+    Gdiplus::Pen arc(k.main, pxf(2.2f));
     k.g.DrawArc(&arc, cx - 0.7f * r, cy - 0.7f * r, 1.4f * r, 1.4f * r, 120.0f, 290.0f);
     const PointF head[3] = {{cx - 0.62f * r, cy - 0.6f * r}, {cx - 0.62f * r, cy - 0.04f * r}, {cx - r, cy - 0.32f * r}};
     k.polygon(k.mainBrush, head, 3);
@@ -184,7 +185,7 @@ void picture(GlyphKit& k) {
     addRoundRectPath(k.path, k.truncated(cx - 0.85f * r, cy - 0.68f * r, cx + 0.85f * r, cy + 0.68f * r), 3);
     k.g.DrawPath(&k.mainPen, &k.path);
     k.disc(k.mainBrush, cx - 0.38f * r, cy - 0.42f * r, 0.28f * r);
-    Gdiplus::Pen ridge(k.main, 1.8f);
+    Gdiplus::Pen ridge(k.main, pxf(1.8f));
     const PointF mountains[5] = {{cx - 0.68f * r, cy + 0.48f * r},
                                  {cx - 0.12f * r, cy - 0.12f * r},
                                  {cx + 0.14f * r, cy + 0.14f * r},
@@ -215,7 +216,7 @@ void robot(GlyphKit& k) {
 
 void pencil(GlyphKit& k) {
     const REAL cx = k.cx, cy = k.cy, r = k.r;
-    Gdiplus::Pen stroke(k.main, 2.5f);
+    Gdiplus::Pen stroke(k.main, pxf(2.5f));
     k.line(stroke, cx - 0.5f * r, cy + 0.5f * r, cx + 0.55f * r, cy - 0.55f * r);
     k.rect(k.mainBrush, cx + 0.3f * r, cy - 0.85f * r, 0.34f * r, 0.34f * r);
     const PointF nib[3] = {{cx - 0.78f * r, cy + 0.22f * r}, {cx - 0.55f * r, cy + 0.55f * r}, {cx - 0.78f * r, cy + 0.78f * r}};

@@ -19,7 +19,8 @@ inline void setUiDpi(int dpi) { uiDpiSetting() = dpi >= 48 && dpi <= 960 ? dpi :
 inline int scalePx(int n, int dpi) { return MulDiv(n, dpi, 96); }
 // n pixels at 96 DPI, at the window's scale.
 inline int px(int n) { return MulDiv(n, uiDpi(), 96); }
-inline float pxf(float n) { return n * static_cast<float>(uiDpi()) / 96.0f; }
+// Worked in double so that at 96 DPI every width comes back exactly as given.
+inline float pxf(float n) { return static_cast<float>(static_cast<double>(n) * uiDpi() / 96.0); }
 
 // Sets the scale for a scope and puts the previous one back after (tests, tools).
 class ScopedUiDpi {

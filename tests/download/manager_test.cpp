@@ -2,12 +2,17 @@
 // snapshot, the connection slots, and what each posts to the main window.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "download/format.h"
 #include "download/manager.h"
+#include "download/shell_open.h"
 #include "download/support.h"
 #include "install/install.h"
 
@@ -194,6 +199,46 @@ TEST_F(Manager, ClearFinishedOnNothingStillAnnounces) {
     EXPECT_EQ(sink.count(WM_APP + 1), 1);
     std::lock_guard<std::mutex> lock(m.tasksLock);
     m.tasks.swap(saved);
+}
+
+// The shell can wait seconds on a dead share: showing a file or a folder hands the shell call
+// to a thread of its own and returns while that call still waits.
+TEST_F(Manager, ShowingAFileOrFolderLeavesTheCallerFreeWhileTheShellWaits) {
+    // Shared with the shell threads, which may still be leaving the hook when the test ends.
+    struct Shell {
+        std::mutex lock;
+        std::condition_variable changed;
+        bool release = false;
+        std::vector<std::pair<std::wstring, bool>> calls;
+        std::vector<std::thread::id> callers;
+    };
+    auto shell = std::make_shared<Shell>();
+    setShellOpenHook([shell](const std::wstring& target, bool select) {
+        std::unique_lock<std::mutex> held(shell->lock);
+        shell->calls.emplace_back(target, select);
+        shell->callers.push_back(std::this_thread::get_id());
+        shell->changed.notify_all();
+        shell->changed.wait_for(held, std::chrono::seconds(10), [&] { return shell->release; });
+    });
+    auto finished = put(41, TaskState::Completed);
+
+    m.openInFolder(41);
+    EXPECT_TRUE(openFolderDetached(dir.path()));
+    EXPECT_FALSE(openFolderDetached(std::wstring()));
+    m.openInFolder(999);  // no such job: nothing is shown
+    {
+        std::unique_lock<std::mutex> held(shell->lock);
+        // Both calls wait in the shell at once, each on a thread that is not this one.
+        ASSERT_TRUE(shell->changed.wait_for(held, std::chrono::seconds(10), [&] { return shell->calls.size() == 2; }));
+        auto calls = shell->calls;
+        std::sort(calls.begin(), calls.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
+        EXPECT_EQ(calls[0], std::make_pair(finished->getFilePath(), true));
+        EXPECT_EQ(calls[1], std::make_pair(dir.path(), false));
+        for (const auto& caller : shell->callers) EXPECT_NE(caller, std::this_thread::get_id());
+        shell->release = true;
+        shell->changed.notify_all();
+    }
+    setShellOpenHook(nullptr);
 }
 
 // tick() reads the clock itself: each step below brackets that reading between two reads of

@@ -15,7 +15,7 @@ import subprocess
 import time
 import urllib.request
 
-SCREEN_W, SCREEN_H = 1280, 1024
+SCREEN_W, SCREEN_H = 1280, 1024  # the screen of every group but the scaled one
 
 # Colours of the program, 0xAARRGGBB as it fills them.
 ACCENT = 0xFF5B4DFF
@@ -80,25 +80,33 @@ def windows_path(path):
 class Screen:
     """One capture of the whole screen."""
 
-    def __init__(self, data):
+    def __init__(self, data, width=SCREEN_W, height=SCREEN_H):
         self.data = data
+        self.width = width
+        self.height = height
 
     def pixel(self, x, y):
-        if not (0 <= x < SCREEN_W and 0 <= y < SCREEN_H):
+        if not (0 <= x < self.width and 0 <= y < self.height):
             return None
-        i = (y * SCREEN_W + x) * 3
+        i = (y * self.width + x) * 3
         return tuple(self.data[i:i + 3])
 
 
 class Session:
-    def __init__(self, name, build, source, log, window_manager=False):
+    """dpi other than 96 runs in a prefix of its own ("wineprefix-<dpi>"), whose logical pixels
+    are set before the program starts: the shared prefix is never left at another scale,
+    whatever happens to a run."""
+
+    def __init__(self, name, build, source, log, window_manager=False, screen=(SCREEN_W, SCREEN_H), dpi=96):
         self.name = name
         self.build = build
         self.source = source
         self.work = os.path.join(build, "e2e", name)
-        self.prefix = os.path.join(build, "e2e", "wineprefix")
+        self.dpi = dpi
+        self.prefix = os.path.join(build, "e2e", "wineprefix" if dpi == 96 else "wineprefix-%d" % dpi)
         self.log = log
         self.window_manager = window_manager
+        self.screen_w, self.screen_h = screen
         self.xvfb = None
         self.openbox = None
         self.display = None
@@ -118,7 +126,7 @@ class Session:
             if os.path.exists("/tmp/.X11-unix/X%d" % n) or os.path.exists("/tmp/.X%d-lock" % n):
                 continue
             self.xvfb = subprocess.Popen(
-                ["Xvfb", ":%d" % n, "-screen", "0", "%dx%dx24" % (SCREEN_W, SCREEN_H), "-nolisten", "tcp", "-br"],
+                ["Xvfb", ":%d" % n, "-screen", "0", "%dx%dx24" % (self.screen_w, self.screen_h), "-nolisten", "tcp", "-br"],
                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                 start_new_session=True)
             deadline = time.monotonic() + 10
@@ -206,6 +214,8 @@ class Session:
         # frame and rectangle, as on Windows; without one the value changes nothing.
         self.wine(["reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Decorated", "/t", "REG_SZ", "/d", "N",
                    "/f"], timeout=180)
+        if self.dpi != 96:
+            self.set_logical_pixels()
         users = [d for d in glob.glob(os.path.join(self.prefix, "drive_c", "users", "*", "AppData", "Roaming"))
                  if "/Public/" not in d]
         if not users:
@@ -213,6 +223,13 @@ class Session:
         self.roaming = users[0]
         self.config_path = os.path.join(self.roaming, "KelvoManager", "config.json")
         self.crash_log = os.path.join(self.temp_folder(), "kv_crash.log")
+
+    def set_logical_pixels(self):
+        """The display scale every program of the prefix starts with. Programs read it when
+        the prefix's wineserver starts, so that is restarted after the change."""
+        self.wine(["reg", "add", "HKCU\\Control Panel\\Desktop", "/v", "LogPixels", "/t", "REG_DWORD", "/d",
+                   str(self.dpi), "/f"], timeout=60)
+        self.stop_wine()
 
     def temp_folder(self):
         """The prefix's temporary folder (the user's TEMP), as a host path."""
@@ -282,10 +299,10 @@ class Session:
                        stderr=subprocess.DEVNULL, timeout=30, check=True)
         with open(raw, "rb") as f:
             data = f.read()
-        if len(data) != SCREEN_W * SCREEN_H * 3:
+        if len(data) != self.screen_w * self.screen_h * 3:
             raise RuntimeError("import returned %d bytes" % len(data))
         self.capture_count += 1
-        return Screen(data)
+        return Screen(data, self.screen_w, self.screen_h)
 
     def save_screenshot(self, label):
         if not self.display:

@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
 """End-to-end cases of the real program, one group per CTest test.
 
-  run.py GROUP --build BUILD_DIR --source SOURCE_DIR      GROUP: window, install, settings, load, close
+  run.py GROUP --build BUILD_DIR --source SOURCE_DIR
+      GROUP: window, install, settings, load, close, scaled
 
 Each group starts a private Xvfb (1280 x 1024) and the program in the e2e Wine prefix,
 against its own prefix of the loopback test server, then runs its cases in order; a failed
 check keeps a screenshot in BUILD_DIR/e2e/GROUP/failures/ and the group goes on with the next
 case. Client coordinates below are the window's; the window sits at (50, 122) on this screen.
+The group "scaled" runs at 150 % on a 1920 x 1200 screen in a prefix of its own (scaled.py).
 """
 import argparse
 import glob
@@ -20,6 +22,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import harness as h  # noqa: E402
 from catalog import HANDOFF_DELAY_MS, ICONS, Catalog, uninstall_key  # noqa: E402
+import scaled  # noqa: E402
 
 CHANNEL = "e2e 频道"
 CHANNEL_ENCODED = "e2e%20%E9%A2%91%E9%81%93"
@@ -46,14 +49,17 @@ def panel_row_top(k):
 
 
 class Run:
-    def __init__(self, group, build, source, window_manager=False):
+    def __init__(self, group, build, source, window_manager=False, screen=(h.SCREEN_W, h.SCREEN_H), dpi=96):
         self.group = group
         self.failures = []
         self.checks = 0
         self.case = ""
         self.lines = []
-        self.session = h.Session(group, build, source, self.log, window_manager=window_manager)
+        self.session = h.Session(group, build, source, self.log, window_manager=window_manager, screen=screen,
+                                 dpi=dpi)
         self.origin = (50, 122)
+        self.catalog_probe = card_button(0)[0]  # a pixel of the first card's button
+        self.started = time.monotonic()
 
     def log(self, text):
         line = "[%s] %s" % (self.group, text)
@@ -139,7 +145,7 @@ class Run:
 
     def wait_catalog(self, timeout=40.0):
         start = time.monotonic()
-        left, _ = card_button(0)
+        left = self.catalog_probe
         ok = self.wait_pixel("catalog shown", left[0], left[1], h.ACCENT, timeout=timeout)
         if ok:
             self.log("catalog painted %.1f s after the program started" % (time.monotonic() - self.session.program_started))
@@ -172,8 +178,9 @@ class Run:
 
     def finish(self):
         self.session.close()
-        self.log("%d checks, %d failed%s" % (self.checks, len(self.failures),
-                                              (": " + ", ".join(self.failures)) if self.failures else ""))
+        self.log("%d checks, %d failed%s, %.0f s" % (self.checks, len(self.failures),
+                                                      (": " + ", ".join(self.failures)) if self.failures else "",
+                                                      time.monotonic() - self.started))
         with open(os.path.join(self.session.work, "log.txt"), "w", encoding="utf-8") as f:
             f.write("\n".join(self.lines) + "\n")
         return 1 if self.failures else 0
@@ -745,7 +752,10 @@ GROUPS = {
     "settings": (SETTINGS, lambda c: c.serve(), False),
     "load": (LOAD, lambda c: c.serve(bootstrap_fails=True), False),
     "close": (CLOSE, lambda c: c.serve(), True),
+    "scaled": (scaled.CASES, lambda c: c.serve(), True),
 }
+# Groups on another screen at another display scale: (screen size, DPI, what sets the run's places).
+SCALED = {"scaled": (scaled.SCREEN, scaled.DPI, scaled.prepare)}
 STARTS_ITSELF = {"close"}  # groups whose cases start the program themselves
 
 
@@ -779,7 +789,10 @@ def main():
     ap.add_argument("--source", required=True)
     args = ap.parse_args()
     cases, setup, window_manager = GROUPS[args.group]
-    r = Run(args.group, os.path.abspath(args.build), os.path.abspath(args.source), window_manager)
+    screen, dpi, prepare = SCALED.get(args.group, ((h.SCREEN_W, h.SCREEN_H), 96, None))
+    r = Run(args.group, os.path.abspath(args.build), os.path.abspath(args.source), window_manager, screen, dpi)
+    if prepare:
+        prepare(r)
     try:
         r.start(setup)
         r.run_cases(cases)

@@ -5,10 +5,14 @@
 //   kv_window_facts OUT ping COUNT PAUSE_MS     WM_NULL round trips: failures and slowest
 //   kv_window_facts OUT uninstall PREFIX        current user's uninstall entries by key prefix
 //   kv_window_facts OUT forget PREFIX           deletes those entries
+//   kv_window_facts OUT ink HWND HEIGHT WEIGHT  the control's text drawn here with the program's
+//                                               font at that LOGFONT height: extent and ink box
 #include "scoped.h"
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cwchar>
 #include <string>
@@ -158,9 +162,10 @@ std::string windowJson(HWND window) {
         RECT r = {};
         GetWindowRect(child, &r);
         MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&r), 2);
-        char buf[160];
-        snprintf(buf, sizeof buf, "\"id\": %d, \"style\": %lu, \"exstyle\": %lu, \"visible\": %d, \"rect\": ",
-                 GetDlgCtrlID(child), static_cast<unsigned long>(GetWindowLongW(child, GWL_STYLE)),
+        char buf[200];
+        snprintf(buf, sizeof buf, "\"hwnd\": %llu, \"id\": %d, \"style\": %lu, \"exstyle\": %lu, \"visible\": %d, \"rect\": ",
+                 static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(child)), GetDlgCtrlID(child),
+                 static_cast<unsigned long>(GetWindowLongW(child, GWL_STYLE)),
                  static_cast<unsigned long>(GetWindowLongW(child, GWL_EXSTYLE)), IsWindowVisible(child) ? 1 : 0);
         if (!children.empty()) children += ", ";
         children += std::string("{") + buf + rectJson(r) + ", \"class\": " + quoted(classOf(child)) +
@@ -208,6 +213,69 @@ std::string ping(int count, int pauseMs) {
            ", \"slowestMs\": " + std::to_string(slowest) + "}\n";
 }
 
+// A control's font cannot be read from another process, so its text is drawn here in the
+// font the program would have made for that height, black on white, for the caller to
+// compare with the control's pixels on screen: the text's extent, the box of its ink (pixels
+// darker than mid-grey) and, for an edit box, the distance the control itself puts between
+// its first and last characters (EM_POSFROMCHAR) beside the extent of the text before the last.
+std::string inkOf(HWND control, int height, int weight) {
+    const std::wstring text = textOf(control);
+    if (text.empty()) return "null\n";
+    ScopedGdiObject font(CreateFontW(-height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                                     CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Microsoft YaHei"));
+    ScopedMemoryDc dc(CreateCompatibleDC(nullptr));
+    if (!font || !dc) return "null\n";
+    HGDIOBJ oldFont = SelectObject(dc.get(), font.get());
+    SIZE extent = {}, before = {};
+    GetTextExtentPoint32W(dc.get(), text.c_str(), int(text.size()), &extent);
+    GetTextExtentPoint32W(dc.get(), text.c_str(), int(text.size()) - 1, &before);
+    const int w = extent.cx + 2 * height, h = extent.cy + height;
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = w;
+    info.bmiHeader.biHeight = -h;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    ScopedGdiObject bitmap(CreateDIBSection(dc.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!bitmap || !bits) {
+        SelectObject(dc.get(), oldFont);
+        return "null\n";
+    }
+    HGDIOBJ oldBitmap = SelectObject(dc.get(), bitmap.get());
+    RECT all{0, 0, w, h};
+    FillRect(dc.get(), &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    SetBkMode(dc.get(), TRANSPARENT);
+    SetTextColor(dc.get(), RGB(0, 0, 0));
+    RECT place{height, height / 2, w, h};
+    DrawTextW(dc.get(), text.c_str(), int(text.size()), &place, DT_SINGLELINE | DT_NOPREFIX | DT_LEFT | DT_TOP);
+    GdiFlush();
+    int left = w, top = h, right = -1, bottom = -1;
+    const auto* pixels = static_cast<const uint32_t*>(bits);
+    for (int y = 0; y < h; y++) {
+        for (int x = 0; x < w; x++) {
+            const uint32_t p = pixels[size_t(y) * w + x];
+            const int darkest = std::min({int(p & 0xFF), int((p >> 8) & 0xFF), int((p >> 16) & 0xFF)});
+            if (darkest >= 128) continue;
+            left = std::min(left, x), right = std::max(right, x);
+            top = std::min(top, y), bottom = std::max(bottom, y);
+        }
+    }
+    SelectObject(dc.get(), oldBitmap);
+    SelectObject(dc.get(), oldFont);
+    std::string out = "{\"extent\": " + std::to_string(extent.cx) + ", \"beforeLast\": " + std::to_string(before.cx) +
+                      ", \"inkWidth\": " + std::to_string(right >= left ? right - left + 1 : 0) +
+                      ", \"inkHeight\": " + std::to_string(bottom >= top ? bottom - top + 1 : 0);
+    if (classOf(control) == L"Edit") {
+        DWORD_PTR first = 0, last = 0;
+        if (SendMessageTimeoutW(control, EM_POSFROMCHAR, 0, 0, SMTO_ABORTIFHUNG, 2000, &first) &&
+            SendMessageTimeoutW(control, EM_POSFROMCHAR, text.size() - 1, 0, SMTO_ABORTIFHUNG, 2000, &last)) {
+            out += ", \"charSpan\": " + std::to_string(short(LOWORD(last)) - short(LOWORD(first)));
+        }
+    }
+    return out + "}\n";
+}
+
 const wchar_t kUninstall[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
 std::vector<std::wstring> uninstallKeys(const std::wstring& prefix) {
@@ -248,7 +316,7 @@ std::string forget(const std::wstring& prefix) {
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 3) {
-        fwprintf(stderr, L"usage: kv_window_facts OUT facts|hit|ping|uninstall|forget ...\n");
+        fwprintf(stderr, L"usage: kv_window_facts OUT facts|hit|ping|uninstall|forget|ink ...\n");
         return 2;
     }
     std::wstring command = argv[2];
@@ -263,6 +331,9 @@ int wmain(int argc, wchar_t** argv) {
         answer = uninstallEntries(argv[3]);
     } else if (command == L"forget" && argc >= 4) {
         answer = forget(argv[3]);
+    } else if (command == L"ink" && argc >= 6) {
+        answer = inkOf(reinterpret_cast<HWND>(static_cast<UINT_PTR>(_wcstoui64(argv[3], nullptr, 10))), _wtoi(argv[4]),
+                       _wtoi(argv[5]));
     } else {
         fwprintf(stderr, L"kv_window_facts: unknown command\n");
         return 2;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "paint_support.h"
+#include "ui/scale.h"
 
 using painttest::blend;
 using painttest::Canvas;
@@ -232,6 +233,37 @@ TEST(GlyphIcons, PictureFrameKeepsAThreePixelCornerAtEverySize) {
             canvas.savePng(screenshotName("picture_corner_" + std::to_string(size)));
             return;
         }
+    }
+}
+
+// At twice the display scale a glyph in a box twice as large is the same picture twice as
+// large: its strokes are twice as wide too, so it covers about four times the pixels (the
+// antialiased fringe makes the small one count a little less).
+TEST(GlyphIcons, StrokesGrowWithTheDisplayScale) {
+    painttest::ensureGraphics();
+    const struct {
+        int kind;
+        const char* name;
+    } strokeGlyphs[] = {{2, "globe"}, {9, "remote"}, {10, "backup"}, {15, "design"}};
+    auto inkOf = [](const Canvas& canvas) {
+        int ink = 0;
+        for (int y = 0; y < canvas.height(); ++y)
+            for (int x = 0; x < canvas.width(); ++x) ink += near(canvas.pixel(x, y), kBackground, 24) ? 0 : 1;
+        return ink;
+    };
+    for (const auto& glyph : strokeGlyphs) {
+        const COLORREF colour = RGB(0, 145, 178);
+        const Drawn plain(glyph.kind, squareOf(20), colour);
+        int doubled = 0;
+        {
+            ScopedUiDpi scale(192);
+            const Drawn large(glyph.kind, squareOf(40), colour);
+            doubled = inkOf(large.canvas);
+        }
+        const int single = inkOf(plain.canvas);
+        ASSERT_GT(single, 20) << glyph.name;
+        EXPECT_GE(doubled, single * 7 / 2) << glyph.name << ": " << single << " pixels at 96 DPI, " << doubled << " at 192";
+        EXPECT_LE(doubled, single * 6) << glyph.name << ": " << single << " pixels at 96 DPI, " << doubled << " at 192";
     }
 }
 

@@ -37,6 +37,8 @@ void resetViewState() {
     gApp.bannerTaskId = 0;
     gApp.bannerVerified = true;
     gApp.bannerIsArchive = false;
+    gApp.bannerGeneration = 0;
+    gApp.bannerInstall = BannerInstall::Opening;
     gApp.bannerTick = 0;
 }
 

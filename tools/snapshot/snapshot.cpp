@@ -101,11 +101,13 @@ void toast(const wchar_t* text, int kind) {
     gApp.toastTick = kNow - 400;
 }
 
-void banner(const TaskInfo& task, bool verified, bool isArchive) {
+void banner(const TaskInfo& task, bool verified, bool isArchive, BannerInstall install = BannerInstall::Started) {
     gApp.bannerText = task.name;
     gApp.bannerTaskId = task.appId;
     gApp.bannerVerified = verified;
     gApp.bannerIsArchive = isArchive;
+    gApp.bannerGeneration = task.generation;
+    gApp.bannerInstall = install;
     gApp.bannerTick = kNow - 1500;
 }
 
@@ -285,6 +287,19 @@ std::vector<State> mainViewStates() {
                      gApp.panelScroll = 150;
                  }});
     s.push_back({"panel-empty", [](const Fixtures& fx, Scene& sc) { panelOf(sc, fx, 0); }});
+    // One installer runs while the next waits its turn; another could not be started.
+    s.push_back({"panel-install-queue", [](const Fixtures& fx, Scene& sc) {
+                     panelOf(sc, fx, 0);
+                     TaskInfo running = rowTask(fx, 3011);
+                     TaskInfo waiting = rowTask(fx, 3010);
+                     waiting.state = static_cast<int32_t>(TaskState::Installing);
+                     waiting.installWaiting = true;
+                     TaskInfo notStarted = rowTask(fx, 3012);
+                     notStarted.errorText = L"安装程序未能启动，可点击右侧按钮重试";
+                     TaskInfo cancelled = rowTask(fx, 3005);
+                     cancelled.state = static_cast<int32_t>(TaskState::InstallFailed);
+                     for (const TaskInfo& t : {running, waiting, notStarted, cancelled}) sc.frame.tasks[t.appId] = t;
+                 }});
 
     struct HoverCase {
         const char* name;
@@ -338,21 +353,33 @@ std::vector<State> mainViewStates() {
         int32_t appId;
         bool verified;
         bool isArchive;
+        BannerInstall install;
     };
     static const BannerCase banners[] = {
-        {"banner-installer", 3005, true, false},
-        {"banner-archive", 3006, true, true},
-        {"banner-mismatch", 3007, false, false},
-        {"banner-archive-mismatch", 3006, false, true},
-        {"banner-missing-app", 3003, true, false},
+        {"banner-installer", 3005, true, false, BannerInstall::Started},
+        {"banner-opening", 3005, true, false, BannerInstall::Opening},
+        {"banner-not-started", 3012, true, false, BannerInstall::NotStarted},
+        {"banner-archive", 3006, true, true, BannerInstall::Started},
+        {"banner-mismatch", 3007, false, false, BannerInstall::Started},
+        {"banner-archive-mismatch", 3006, false, true, BannerInstall::Started},
+        {"banner-missing-app", 3003, true, false, BannerInstall::Started},
     };
     for (const BannerCase& b : banners) {
         s.push_back({b.name, [b](const Fixtures& fx, Scene& sc) {
                          catalogOf(sc, fx.panelApps, L"1");
                          addTasks(sc, fx.rowTasks);
-                         banner(rowTask(fx, b.appId), b.verified, b.isArchive);
+                         banner(rowTask(fx, b.appId), b.verified, b.isArchive, b.install);
                      }});
     }
+    // An installer still being opened that the queue holds behind another one.
+    s.push_back({"banner-waiting", [](const Fixtures& fx, Scene& sc) {
+                     catalogOf(sc, fx.panelApps, L"1");
+                     addTasks(sc, fx.rowTasks);
+                     TaskInfo& queued = sc.frame.tasks[3005];
+                     queued.state = static_cast<int32_t>(TaskState::Installing);
+                     queued.installWaiting = true;
+                     banner(queued, true, false, BannerInstall::Opening);
+                 }});
     s.push_back({"banner-over-panel", [](const Fixtures& fx, Scene& sc) {
                      panelOf(sc, fx, SIZE_MAX);
                      banner(rowTask(fx, 3005), true, false);
@@ -440,7 +467,8 @@ bool paintMainViewState(const State& state, const Fixtures& fx, const std::wstri
     return savePng(canvas, folder, state.name, problem);
 }
 
-// The 17 sidebar glyphs at 20 and 64 pixels, at rest and highlighted, labelled by kind.
+// The 17 sidebar glyphs at 20 and 64 pixels (at 96 DPI, scaled like the window), at rest
+// and highlighted, labelled by kind.
 bool paintGlyphSheet(const std::wstring& folder, std::string& problem) {
     struct Sample {
         int kind;
@@ -451,8 +479,8 @@ bool paintGlyphSheet(const std::wstring& folder, std::string& problem) {
         {6, L"压缩解压"},  {7, L"系统工具"},  {8, L"驱动硬件"},  {9, L"远程控制"},  {10, L"数据备份"},  {11, L"游戏娱乐"},
         {12, L"图片看图"}, {13, L"剪辑录屏"}, {14, L"AI智能助手"}, {15, L"设计绘图"}, {16, L"装机必备"},
     };
-    const int cell = 92, margin = 16;
-    const int width = margin * 2 + cell * 17, height = 236;
+    const int cell = px(92), margin = px(16);
+    const int width = margin * 2 + cell * 17, height = px(236);
     const COLORREF sidebar = RGB(250, 251, 253);
     painttest::Canvas canvas(width, height, sidebar);
     auto graphics = canvas.graphics();
@@ -465,26 +493,26 @@ bool paintGlyphSheet(const std::wstring& folder, std::string& problem) {
             allMatched = false;
         }
         const int x = margin + i * cell;
-        drawText(canvas.dc(), std::to_wstring(sample.kind), RECT{x, 6, x + cell, 28}, gApp.fontName, TextPrimary,
+        drawText(canvas.dc(), std::to_wstring(sample.kind), RECT{x, px(6), x + cell, px(28)}, gApp.fontName, TextPrimary,
                  DT_SINGLELINE | DT_VCENTER | DT_CENTER);
-        const RECT big{x + 14, 34, x + 78, 98};
+        const RECT big{x + px(14), px(34), x + px(78), px(98)};
         fillRectArgb(*graphics, big, 0xFFFFFFFF);
         strokeRoundRect(*graphics, big, 0, 0xFFE5E6EB);
         drawGlyphIcon(*graphics, sample.kind, big, choice.colour);
 
-        const RECT rest{x + 36, 110, x + 56, 130};
+        const RECT rest{x + px(36), px(110), x + px(56), px(130)};
         drawGlyphIcon(*graphics, sample.kind, rest, choice.colour);
 
         // As on a selected sidebar row: the wash behind, the darkened colour.
-        fillRoundRect(*graphics, RECT{x + 8, 140, x + cell - 8, 178}, 8, 0xFFEEEDFF);
-        drawGlyphIcon(*graphics, sample.kind, RECT{x + 36, 149, x + 56, 169}, highlightedGlyphColour(choice.colour));
+        fillRoundRect(*graphics, RECT{x + px(8), px(140), x + cell - px(8), px(178)}, px(8), 0xFFEEEDFF);
+        drawGlyphIcon(*graphics, sample.kind, RECT{x + px(36), px(149), x + px(56), px(169)}, highlightedGlyphColour(choice.colour));
 
         // A wide box: the glyph stays square and centred.
-        const RECT wide{x + 26, 186, x + 66, 206};
+        const RECT wide{x + px(26), px(186), x + px(66), px(206)};
         strokeRoundRect(*graphics, wide, 0, 0xFFE5E6EB);
         drawGlyphIcon(*graphics, sample.kind, wide, choice.colour);
 
-        drawText(canvas.dc(), sample.name, RECT{x, 210, x + cell, 232}, gApp.fontMeta, TextSecondary,
+        drawText(canvas.dc(), sample.name, RECT{x, px(210), x + cell, px(232)}, gApp.fontMeta, TextSecondary,
                  DT_SINGLELINE | DT_VCENTER | DT_CENTER | DT_END_ELLIPSIS);
         if (!paintedIn(canvas, rest, sidebar)) {
             problem = "glyph kind " + std::to_string(sample.kind) + " drew nothing at 20 px";
