@@ -665,8 +665,8 @@ TEST_F(Primitives, KeptFacesAreBoundedAndReleased) {
         drawFace(*g, canvas.dc(), RECT{0, 0, 250, 250}, L"face " + std::to_wstring(i), L"look", RGB(0, 0, 0), paint);
     }
     const FaceCounts kept = faceCounts();
-    EXPECT_LE(kept.faces, 160u);
-    EXPECT_LE(kept.bytes, size_t(48) << 20);
+    EXPECT_LE(kept.faces, 128u);
+    EXPECT_LE(kept.bytes, size_t(24) << 20);
     EXPECT_GT(kept.faces, 0u);
     EXPECT_FALSE(drawFace(*g, canvas.dc(), RECT{0, 0, 1000, 1000}, L"huge", L"look", RGB(0, 0, 0), paint))
         << "a part larger than a card or row is drawn, not kept";
