@@ -31,7 +31,10 @@ const TaskInfo* taskOf(const NameFacts& facts, int id) {
     return found == facts.tasks->end() ? nullptr : &found->second;
 }
 
-const App* appOf(const NameFacts& facts, int id) { return facts.lists ? findApp(facts.lists->apps, id) : nullptr; }
+const App* appOf(const NameFacts& facts, int id) {
+    if (facts.index) return facts.index->app(id);
+    return facts.lists ? findApp(facts.lists->apps, id) : nullptr;
+}
 
 std::wstring cardName(int id, const NameFacts& facts) {
     const App* app = appOf(facts, id);
@@ -75,6 +78,15 @@ HRESULT guarded(F&& body) {
         return E_UNEXPECTED;
     }
 }
+
+// The children one call works on, held for the length of the call.
+struct Children {
+    std::shared_ptr<const std::vector<AccessItem>> list;
+    const AccessItem& operator[](size_t i) const { return (*list)[i]; }
+    size_t size() const { return list ? list->size() : 0; }
+    std::vector<AccessItem>::const_iterator begin() const { return list->begin(); }
+    std::vector<AccessItem>::const_iterator end() const { return list->end(); }
+};
 
 class ClientAccessible final : public IAccessible {
 public:
@@ -134,7 +146,7 @@ public:
             *count = 0;
             std::shared_ptr<AccessHost> host;
             if (!connected(host)) return CO_E_OBJNOTCONNECTED;
-            *count = static_cast<long>(host->children().size());
+            *count = static_cast<long>(host->children()->size());
             return S_OK;
         });
     }
@@ -143,7 +155,7 @@ public:
             if (!out) return E_POINTER;
             *out = nullptr;
             std::shared_ptr<AccessHost> host;
-            std::vector<AccessItem> items;
+            Children items;
             long index = 0;
             const HRESULT hr = resolve(child, host, items, index);
             if (FAILED(hr)) return hr;
@@ -164,7 +176,7 @@ public:
             if (!role) return E_POINTER;
             VariantInit(role);
             std::shared_ptr<AccessHost> host;
-            std::vector<AccessItem> items;
+            Children items;
             long index = 0;
             const HRESULT hr = resolve(child, host, items, index);
             if (FAILED(hr)) return hr;
@@ -178,7 +190,7 @@ public:
             if (!state) return E_POINTER;
             VariantInit(state);
             std::shared_ptr<AccessHost> host;
-            std::vector<AccessItem> items;
+            Children items;
             long index = 0;
             const HRESULT hr = resolve(child, host, items, index);
             if (FAILED(hr)) return hr;
@@ -210,7 +222,7 @@ public:
             VariantInit(focus);
             std::shared_ptr<AccessHost> host;
             if (!connected(host)) return CO_E_OBJNOTCONNECTED;
-            if (const long child = firstChildWith(host->children(), STATE_SYSTEM_FOCUSED)) {
+            if (const long child = firstChildWith(*host->children(), STATE_SYSTEM_FOCUSED)) {
                 focus->vt = VT_I4;
                 focus->lVal = child;
                 return S_OK;
@@ -228,7 +240,7 @@ public:
             VariantInit(selection);
             std::shared_ptr<AccessHost> host;
             if (!connected(host)) return CO_E_OBJNOTCONNECTED;
-            if (const long child = firstChildWith(host->children(), STATE_SYSTEM_SELECTED)) {
+            if (const long child = firstChildWith(*host->children(), STATE_SYSTEM_SELECTED)) {
                 selection->vt = VT_I4;
                 selection->lVal = child;
                 return S_OK;
@@ -245,7 +257,7 @@ public:
     HRESULT STDMETHODCALLTYPE accSelect(long flags, VARIANT child) override {
         return guarded([&]() -> HRESULT {
             std::shared_ptr<AccessHost> host;
-            std::vector<AccessItem> items;
+            Children items;
             long index = 0;
             const HRESULT hr = resolve(child, host, items, index);
             if (FAILED(hr)) return hr;
@@ -259,7 +271,7 @@ public:
             if (!left || !top || !width || !height) return E_POINTER;
             *left = *top = *width = *height = 0;
             std::shared_ptr<AccessHost> host;
-            std::vector<AccessItem> items;
+            Children items;
             long index = 0;
             const HRESULT hr = resolve(child, host, items, index);
             if (FAILED(hr)) return hr;
@@ -283,7 +295,7 @@ public:
             if (!end) return E_POINTER;
             VariantInit(end);
             std::shared_ptr<AccessHost> host;
-            std::vector<AccessItem> items;
+            Children items;
             long index = 0;
             const HRESULT hr = resolve(start, host, items, index);
             if (FAILED(hr)) return hr;
@@ -331,7 +343,8 @@ public:
                 return CO_E_OBJNOTCONNECTED;
             }
             if (!PtInRect(&client, p)) return S_FALSE;
-            const std::vector<AccessItem> items = host->children();
+            const std::shared_ptr<const std::vector<AccessItem>> children = host->children();
+            const std::vector<AccessItem>& items = *children;
             out->vt = VT_I4;
             out->lVal = CHILDID_SELF;
             // The toast lies over everything but the banner; later areas win as for the mouse.
@@ -348,7 +361,7 @@ public:
     HRESULT STDMETHODCALLTYPE accDoDefaultAction(VARIANT child) override {
         return guarded([&]() -> HRESULT {
             std::shared_ptr<AccessHost> host;
-            std::vector<AccessItem> items;
+            Children items;
             long index = 0;
             const HRESULT hr = resolve(child, host, items, index);
             if (FAILED(hr)) return hr;
@@ -369,11 +382,11 @@ private:
     }
 
     // index -1 is the client object itself.
-    HRESULT resolve(const VARIANT& child, std::shared_ptr<AccessHost>& host, std::vector<AccessItem>& items,
-                    long& index) const {
+    HRESULT resolve(const VARIANT& child, std::shared_ptr<AccessHost>& host, Children& items, long& index) const {
         if (!connected(host)) return CO_E_OBJNOTCONNECTED;
         if (child.vt != VT_I4) return E_INVALIDARG;
-        items = host->children();
+        items.list = host->children();
+        if (!items.list) return E_UNEXPECTED;
         if (child.lVal == CHILDID_SELF) {
             index = -1;
             return S_OK;
@@ -389,7 +402,7 @@ private:
             if (!out) return E_POINTER;
             *out = nullptr;
             std::shared_ptr<AccessHost> host;
-            std::vector<AccessItem> items;
+            Children items;
             long index = 0;
             const HRESULT hr = resolve(child, host, items, index);
             if (FAILED(hr)) return hr;
@@ -468,8 +481,24 @@ bool areaUnavailable(int kind, int id, const NameFacts& facts) {
     return !app || !app->hasPackage;
 }
 
+bool sameAccessFacts(const AccessFacts& a, const AccessFacts& b) {
+    const NameFacts& x = a.names;
+    const NameFacts& y = b.names;
+    return x.maximized == y.maximized && x.bannerTitle == y.bannerTitle && x.bannerVerified == y.bannerVerified &&
+           x.bannerIsArchive == y.bannerIsArchive && x.bannerInstall == y.bannerInstall &&
+           a.selectedCategoryId == b.selectedCategoryId && a.viewMode == b.viewMode && a.toastText == b.toastText &&
+           EqualRect(&a.toastRect, &b.toastRect) != FALSE;
+}
+
 std::vector<AccessItem> accessItems(const std::vector<FocusItem>& order, const FocusKey& focus,
-                                    const AccessFacts& facts) {
+                                    const AccessFacts& given) {
+    // Names look their records up by id: through the lists' index, once for all areas.
+    AccessFacts facts = given;
+    std::shared_ptr<const CategoryIndex> index;
+    if (facts.names.lists && !facts.names.index) {
+        index = facts.names.lists->categoryIndex();
+        facts.names.index = index.get();
+    }
     std::vector<AccessItem> items;
     items.reserve(order.size() + 1);
     for (const FocusItem& area : order) {

@@ -33,6 +33,7 @@ struct AccessItem {
 // What the names are made of.
 struct NameFacts {
     const CatalogLists* lists = nullptr;
+    const CategoryIndex* index = nullptr;  // of lists; looked up from them when null
     const std::map<int32_t, TaskInfo>* tasks = nullptr;
     bool maximized = false;
     std::wstring bannerTitle;
@@ -54,6 +55,9 @@ struct AccessFacts {
     std::wstring toastText;  // empty while no toast shows
     RECT toastRect{0, 0, 0, 0};
 };
+// Whether two facts name the areas alike; the lists and tasks they point to are not compared.
+bool sameAccessFacts(const AccessFacts& a, const AccessFacts& b);
+
 std::vector<AccessItem> accessItems(const std::vector<FocusItem>& order, const FocusKey& focus,
                                     const AccessFacts& facts);
 
@@ -66,7 +70,9 @@ class AccessHost {
 public:
     virtual ~AccessHost() = default;
     virtual HWND window() const = 0;
-    virtual std::vector<AccessItem> children() = 0;
+    // Never null; the object indexes into it, so a call on one child costs the same
+    // however many children there are.
+    virtual std::shared_ptr<const std::vector<AccessItem>> children() = 0;
     virtual bool press(const FocusKey& key) = 0;      // as a left press on the area
     virtual bool takeFocus(const FocusKey& key) = 0;  // keyboard focus to the area
 };

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <map>
+#include <unordered_map>
 #include <utility>
 
 #include "ui/layout.h"
@@ -57,7 +57,8 @@ void addCards(const FocusInput& in, std::vector<FocusItem>& out) {
     const GridGeometry g = gridGeometry(area, true, count, in.gridScroll);
     if (g.cardW < 1) return;
     const RECT band{area.left, g.gridTop, area.right, area.bottom};
-    std::map<int32_t, int> seen;
+    std::unordered_map<int32_t, int> seen;
+    seen.reserve(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
         const int32_t id = in.cardIds[static_cast<size_t>(i)];
         FocusItem item;
@@ -171,6 +172,20 @@ int revealOffset(int offset, int top, int bottom, int bandTop, int bandBottom, i
 }
 
 }  // namespace
+
+bool sameFocusInput(const FocusInput& a, const FocusInput& b) {
+    const auto sameHit = [](const HitRect& x, const HitRect& y) {
+        return x.kind == y.kind && x.id == y.id && EqualRect(&x.rect, &y.rect) != FALSE;
+    };
+    const auto sameTask = [](const TaskInfo& x, const TaskInfo& y) {
+        return x.appId == y.appId && x.state == y.state && x.isArchive == y.isArchive;
+    };
+    return a.width == b.width && a.height == b.height && a.loading == b.loading && a.failed == b.failed &&
+           a.viewMode == b.viewMode && a.categoryCount == b.categoryCount && a.sidebarScroll == b.sidebarScroll &&
+           a.gridScroll == b.gridScroll && a.panelScroll == b.panelScroll && a.cardIds == b.cardIds &&
+           a.hits.size() == b.hits.size() && std::equal(a.hits.begin(), a.hits.end(), b.hits.begin(), sameHit) &&
+           a.tasks.size() == b.tasks.size() && std::equal(a.tasks.begin(), a.tasks.end(), b.tasks.begin(), sameTask);
+}
 
 std::vector<FocusItem> focusOrder(const FocusInput& in) {
     std::vector<FocusItem> out;

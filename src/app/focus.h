@@ -49,6 +49,10 @@ struct FocusInput {
     int panelScroll = 0;
 };
 
+// Whether two inputs give the same order (the tasks compared by what the panel's buttons
+// and places are made of).
+bool sameFocusInput(const FocusInput& a, const FocusInput& b);
+
 // Header tool buttons, caption buttons, sidebar rows, the content (reload button, card
 // buttons in grid order, or the panel's buttons line by line), then the banner.
 std::vector<FocusItem> focusOrder(const FocusInput& input);

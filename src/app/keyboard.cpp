@@ -1,5 +1,6 @@
 #include "app/keyboard.h"
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <utility>
@@ -34,10 +35,30 @@ struct KeyboardState {
     uint32_t toastTickAnnounced = 0;
     std::wstring toastAnnounced;
 
-    // Paints so far, and the one the order was last built for: a screen reader walking
+    // Paints so far, and the one the order was last settled for: a screen reader walking
     // many children between two paints gets them without rebuilding the order each time.
     unsigned paints = 0;
     unsigned settledPaint = ~0u;
+
+    // What the order was built from: a paint that recorded the same areas over the same
+    // state keeps it. builds counts the orders made (it also tells the children apart).
+    FocusInput built;
+    bool haveBuilt = false;
+    unsigned builds = 0;
+
+    // The selected category's card ids, kept while the lists and the category stay.
+    std::weak_ptr<const CatalogLists> cardLists;
+    std::wstring cardCategory;
+    std::vector<int32_t> cardIds;
+
+    // The screen reader's children as last made, and what they were made from.
+    std::shared_ptr<const std::vector<AccessItem>> children;
+    unsigned childrenOrder = ~0u;
+    FocusKey childrenFocus;
+    AccessFacts childrenFacts;
+    std::weak_ptr<const CatalogLists> childrenLists;
+    std::map<int32_t, TaskInfo> childrenTasks;
+    unsigned childrenBuilds = 0;
 };
 
 KeyboardState& keyboard() {
@@ -52,7 +73,21 @@ std::vector<TaskInfo> taskList(const std::map<int32_t, TaskInfo>& tasks) {
     return list;
 }
 
-FocusInput focusInput(int width, int height, const CatalogLists& lists, const std::map<int32_t, TaskInfo>& tasks) {
+// The card ids of the selected category, taken from the lists' index only when the lists
+// or the category changed since the last time.
+const std::vector<int32_t>& sectionCardIds(const std::shared_ptr<const CatalogLists>& lists) {
+    KeyboardState& k = keyboard();
+    if (k.cardLists.lock() != lists || k.cardCategory != gApp.selectedCategoryId) {
+        k.cardIds.clear();
+        for (const App* app : catalogSection(*lists, gApp.selectedCategoryId).apps) k.cardIds.push_back(app->id);
+        k.cardLists = lists;
+        k.cardCategory = gApp.selectedCategoryId;
+    }
+    return k.cardIds;
+}
+
+FocusInput focusInput(int width, int height, const std::shared_ptr<const CatalogLists>& lists,
+                      const std::map<int32_t, TaskInfo>& tasks) {
     FocusInput in;
     in.hits = gApp.hitRects;
     in.width = width;
@@ -60,18 +95,33 @@ FocusInput focusInput(int width, int height, const CatalogLists& lists, const st
     in.loading = gApp.catalogLoading;
     in.failed = gApp.catalogLoadFailed;
     in.viewMode = gApp.viewMode;
-    in.categoryCount = static_cast<int>(std::min<size_t>(lists.categories.size(), 0x7FFFFFFF / sidebarRowPitch()));
+    in.categoryCount = static_cast<int>(std::min<size_t>(lists->categories.size(), 0x7FFFFFFF / sidebarRowPitch()));
     in.sidebarScroll = gApp.sidebarScroll;
     in.gridScroll = gApp.gridScroll;
     in.panelScroll = gApp.panelScroll;
     if (!in.loading && !in.failed) {
         if (in.viewMode == 0) {
-            for (const App* app : catalogSection(lists, gApp.selectedCategoryId).apps) in.cardIds.push_back(app->id);
+            in.cardIds = sectionCardIds(lists);
         } else if (in.viewMode == 1) {
             in.tasks = taskList(tasks);
         }
     }
     return in;
+}
+
+bool sameTask(const TaskInfo& a, const TaskInfo& b) {
+    return a.appId == b.appId && a.name == b.name && a.state == b.state && a.downloadedBytes == b.downloadedBytes &&
+           a.totalBytes == b.totalBytes && a.speed == b.speed && a.md5Ok == b.md5Ok && a.isArchive == b.isArchive &&
+           a.errorText == b.errorText && a.retryCount == b.retryCount && a.generation == b.generation &&
+           a.installWaiting == b.installWaiting;
+}
+
+bool sameTasks(const std::map<int32_t, TaskInfo>& a, const std::map<int32_t, TaskInfo>& b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](const std::pair<const int32_t, TaskInfo>& x,
+                                                        const std::pair<const int32_t, TaskInfo>& y) {
+               return x.first == y.first && sameTask(x.second, y.second);
+           });
 }
 
 SIZE clientSize(HWND window) {
@@ -80,25 +130,36 @@ SIZE clientSize(HWND window) {
     return SIZE{r.right - r.left, r.bottom - r.top};
 }
 
-// The order over the current areas; focus follows a vanished area to its neighbour.
+// The order over the current areas; focus follows a vanished area to its neighbour. The
+// order is made again only when what it is built from changed.
 void settle(const FocusInput& in) {
     KeyboardState& k = keyboard();
     k.settledPaint = k.paints;
+    if (k.haveBuilt && sameFocusInput(k.built, in)) {
+        const FocusKey kept = keepFocus(k.order, k.order, k.focus);
+        if (kept != k.focus) k.focusEventDue = kept.kind != 0;
+        k.focus = kept;
+        return;
+    }
     std::vector<FocusItem> order = focusOrder(in);
+    ++k.builds;
     const FocusKey kept = keepFocus(k.order, order, k.focus);
     if (kept != k.focus) k.focusEventDue = kept.kind != 0;
     k.focus = kept;
     k.order = std::move(order);
+    k.built = in;
+    k.haveBuilt = true;
 }
 
 FocusInput liveInput(HWND window) {
     const SIZE size = clientSize(window);
-    return focusInput(size.cx, size.cy, *gApp.catalog.lists(), DownloadManager::instance().snapshot());
+    return focusInput(size.cx, size.cy, gApp.catalog.lists(), DownloadManager::instance().snapshot());
 }
 
 AccessFacts accessFacts(HWND window, const CatalogLists* lists, const std::map<int32_t, TaskInfo>* tasks) {
     AccessFacts facts;
     facts.names.lists = lists;
+    facts.names.index = lists ? lists->categoryIndex().get() : nullptr;  // the lists hold it
     facts.names.tasks = tasks;
     facts.names.maximized = window && IsZoomed(window);
     facts.names.bannerTitle = gApp.bannerText;
@@ -126,11 +187,29 @@ public:
     explicit WindowHost(HWND window) : window_(window) {}
     HWND window() const override { return window_; }
 
-    std::vector<AccessItem> children() override {
-        if (keyboard().settledPaint != keyboard().paints) settle(liveInput(window_));
+    // Made again only when the order, the focus or what the names say changed: a screen
+    // reader walking thousands of children pays for one list, not one per call.
+    std::shared_ptr<const std::vector<AccessItem>> children() override {
+        KeyboardState& k = keyboard();
+        if (k.settledPaint != k.paints) settle(liveInput(window_));
         auto lists = gApp.catalog.lists();
-        const auto tasks = DownloadManager::instance().snapshot();
-        return accessItems(keyboard().order, keyboard().focus, accessFacts(window_, lists.get(), &tasks));
+        auto tasks = DownloadManager::instance().snapshot();
+        AccessFacts facts = accessFacts(window_, lists.get(), &tasks);
+        if (k.children && k.childrenOrder == k.builds && k.childrenFocus == k.focus && k.childrenLists.lock() == lists &&
+            sameTasks(k.childrenTasks, tasks) && sameAccessFacts(k.childrenFacts, facts)) {
+            return k.children;
+        }
+        k.children = std::make_shared<const std::vector<AccessItem>>(accessItems(k.order, k.focus, facts));
+        ++k.childrenBuilds;
+        k.childrenOrder = k.builds;
+        k.childrenFocus = k.focus;
+        k.childrenLists = lists;
+        k.childrenTasks = std::move(tasks);
+        facts.names.lists = nullptr;  // the facts kept compare by value; the lists by the weak link
+        facts.names.index = nullptr;
+        facts.names.tasks = nullptr;
+        k.childrenFacts = std::move(facts);
+        return k.children;
     }
 
     bool press(const FocusKey& key) override {
@@ -325,7 +404,7 @@ void paintFocusRing(Gdiplus::Graphics& graphics, const PaintFrame& frame, int wi
     KeyboardState& k = keyboard();
     ++k.paints;
     if ((k.focus.kind == 0 && !k.ring) || !frame.lists) return;  // a mouse-only session pays nothing here
-    settle(focusInput(width, height, *frame.lists, frame.tasks));
+    settle(focusInput(width, height, frame.lists, frame.tasks));
     if (!k.ring) return;
     const int index = findFocus(k.order, k.focus);
     if (index < 0 || !k.order[size_t(index)].onScreen) return;
@@ -346,4 +425,12 @@ void resetKeyboardFocus() {
     k.ring = false;
     k.order.clear();
     k.focusEventDue = false;
+    k.built = FocusInput();
+    k.haveBuilt = false;
+    k.cardLists.reset();
+    k.cardIds.clear();
+    k.children.reset();
+    k.childrenTasks.clear();
 }
+
+KeyboardCounts keyboardCounts() { return KeyboardCounts{keyboard().builds, keyboard().childrenBuilds}; }

@@ -38,3 +38,9 @@ void paintFocusRing(Gdiplus::Graphics& graphics, const PaintFrame& frame, int wi
 FocusKey keyboardFocus();
 bool focusRingShown();
 void resetKeyboardFocus();
+// For tests: how many focus orders and screen-reader child lists were made so far.
+struct KeyboardCounts {
+    unsigned orders = 0;
+    unsigned children = 0;
+};
+KeyboardCounts keyboardCounts();

@@ -10,6 +10,7 @@
 #include "download/format.h"
 #include "download/manager.h"
 #include "scoped.h"
+#include "ui/face_cache.h"
 #include "ui/gdiplus.h"
 #include "ui/looks.h"
 #include "ui/palette.h"
@@ -22,12 +23,13 @@ constexpr COLORREF kWhite = RGB(255, 255, 255);
 constexpr uint32_t kHeaderLeft = 0xFF4F46E5;
 constexpr uint32_t kHeaderRight = 0xFF7C3AED;
 constexpr uint32_t kSidebarFill = 0xFFFAFBFD;
+constexpr COLORREF kSidebarBackground = RGB(0xFA, 0xFB, 0xFD);  // kSidebarFill as a GDI colour
 constexpr uint32_t kSidebarDivider = 0xFFE5E6EB;
 constexpr uint32_t kSelectedRow = 0xFFEEEDFF;
 constexpr uint32_t kCaptionHover = 0x26FFFFFF;
 constexpr uint32_t kCloseHover = 0xFFE83F4F;
 constexpr uint32_t kBadgeFill = 0xFFF53F3F;
-constexpr COLORREF kBackground = RGB(245, 246, 248);
+constexpr COLORREF kBackground = ViewBackground;
 
 struct KeywordGroup {
     int kind;
@@ -283,6 +285,25 @@ void recordSidebar(const SidebarGeometry& g, int h, int n) {
     gApp.sidebarScrollbar = sidebarScrollbarGeom(g, h);
 }
 
+// One sidebar row in rect: the selected or hovered fill, the glyph and the name.
+void drawSidebarRow(Gdiplus::Graphics& graphics, HDC dc, const RECT& row, const std::wstring& name, bool selected,
+                    bool hot) {
+    const int left = row.left - sidebarRowLeft();  // the row's own x origin
+    const int top = row.top;
+    if (selected) {
+        fillRoundRect(graphics, row, px(8), kSelectedRow);
+        fillRectArgb(graphics, rectOf(left + px(12), top + px(10), left + px(15), top + px(36)), Accent);
+    } else if (hot) {
+        fillRoundRect(graphics, row, px(8), Neutral);
+    }
+    const int shift = left + sidebarNameShift(textWidth(dc, name, gApp.fontSidebar));
+    const GlyphChoice glyph = glyphForCategoryName(name);
+    const COLORREF colour = selected || hot ? highlightedGlyphColour(glyph.colour) : glyph.colour;
+    drawGlyphIcon(graphics, glyph.kind, rectOf(shift + px(12), top + px(13), shift + px(32), top + px(33)), colour);
+    drawText(dc, name, rectOf(shift + px(39), top, left + px(184), row.bottom), gApp.fontSidebar, TextPrimary,
+             DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX);
+}
+
 // Draws the sidebar of the recorded geometry.
 void drawSidebar(Gdiplus::Graphics& graphics, HDC dc, int h, const SidebarGeometry& g, const PaintFrame& frame) {
     fillRectArgb(graphics, rectOf(0, headerHeight(), sidebarWidth(), h), kSidebarFill);
@@ -311,19 +332,17 @@ void drawSidebar(Gdiplus::Graphics& graphics, HDC dc, int h, const SidebarGeomet
             const RECT row = rectOf(sidebarRowLeft(), top, sidebarRowRight(), bottom);
             const bool selected = gApp.viewMode == 0 && category.id == gApp.selectedCategoryId;
             const bool hot = !selected && hovered(HitSidebarRow, i);
-            if (selected) {
-                fillRoundRect(graphics, row, px(8), kSelectedRow);
-                fillRectArgb(graphics, rectOf(px(12), top + px(10), px(15), top + px(36)), Accent);
-            } else if (hot) {
-                fillRoundRect(graphics, row, px(8), Neutral);
+            // One pixel around the row for the edges of its rounded fill.
+            const RECT part = rectOf(row.left - 1, row.top - 1, row.right + 1, row.bottom + 1);
+            wchar_t key[32];
+            std::swprintf(key, 32, L"side|%d", i);
+            const std::wstring look = std::wstring(selected ? L"s|" : hot ? L"h|" : L"-|") + category.name;
+            const RECT local = rectOf(1, 1, 1 + row.right - row.left, 1 + row.bottom - row.top);
+            if (!drawFace(graphics, dc, part, key, look, kSidebarBackground, [&](Gdiplus::Graphics& faceGraphics, HDC faceDc) {
+                    drawSidebarRow(faceGraphics, faceDc, local, category.name, selected, hot);
+                })) {
+                drawSidebarRow(graphics, dc, row, category.name, selected, hot);
             }
-
-            const int shift = sidebarNameShift(textWidth(dc, category.name, gApp.fontSidebar));
-            const GlyphChoice glyph = glyphForCategoryName(category.name);
-            const COLORREF colour = selected || hot ? highlightedGlyphColour(glyph.colour) : glyph.colour;
-            drawGlyphIcon(graphics, glyph.kind, rectOf(shift + px(12), top + px(13), shift + px(32), top + px(33)), colour);
-            drawText(dc, category.name, rectOf(shift + px(39), top, px(184), bottom), gApp.fontSidebar, TextPrimary,
-                     DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX);
         }
         graphics.ResetClip();
     }
@@ -443,7 +462,10 @@ std::shared_ptr<Gdiplus::Bitmap> loadLogoImage(HMODULE module) {
     return bitmap;
 }
 
-void setPaintCaching(bool enabled) { caches().enabled = enabled; }
+void setPaintCaching(bool enabled) {
+    caches().enabled = enabled;
+    setFaceCaching(enabled);
+}
 
 void releasePaintCaches() {
     PaintCaches& c = caches();
@@ -452,6 +474,7 @@ void releasePaintCaches() {
     c.sidebar = Layer();
     c.logo.reset();
     c.logoSource.reset();
+    releaseFaces();
 }
 
 void setPaintTimings(PaintTimings* sink) { caches().timings = sink; }
@@ -549,6 +572,7 @@ void paintMainViewFrame(HDC hdc, const RECT& clientRect, const PaintFrame& frame
         return;
     }
     HDC dc = buffer->dc();
+    beginFacePaint(frame, dc);
     fillBackground(dc, rectOf(0, 0, w, h));
     const int oldMode = SetBkMode(dc, TRANSPARENT);
     {

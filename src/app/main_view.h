@@ -36,8 +36,9 @@ std::wstring connectionErrorTitle(const std::wstring& server);
 // cannot be decoded. The first paint stores the result in gApp (decoded once per run).
 std::shared_ptr<Gdiplus::Bitmap> loadLogoImage(HMODULE module);
 
-// Paint caches: the back buffer of the last client size, the logo scaled to its box, and
-// the header and sidebar as last drawn (copied while the state they show is unchanged).
+// Paint caches: the back buffer of the last client size, the logo scaled to its box, the
+// header and sidebar as last drawn (copied while the state they show is unchanged), and
+// the kept faces of cards and outlined boxes (ui/face_cache.h).
 // Disabling them makes every paint draw everything itself, as a baseline for measurements;
 // what they hold stays until releasePaintCaches and is checked again when they are enabled.
 void setPaintCaching(bool enabled);

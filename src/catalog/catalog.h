@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace json {
@@ -61,10 +62,45 @@ struct App {
     ~App();
 };
 
+struct CatalogLists;
+
+// Which applications each category holds, worked out once for one lists: a paint of a
+// category then costs what it shows, not the length of the whole catalog.
+class CategoryIndex {
+public:
+    explicit CategoryIndex(const CatalogLists& lists);
+    // The applications whose categoryIds contain id (exact match), in catalog order, each
+    // once however often it names the id; empty for an unknown id.
+    const std::vector<const App*>& appsOf(const std::wstring& id) const;
+    // The last category with this id (a repeated id is named by its last entry), or null.
+    const Category* category(const std::wstring& id) const;
+    // The first application with this id, as findApp finds it, or null.
+    const App* app(int32_t id) const;
+    // What it was built from: lists changed after their first use are indexed again.
+    bool describes(const CatalogLists& lists) const;
+
+private:
+    std::unordered_map<std::wstring, std::vector<const App*>> members_;
+    std::unordered_map<std::wstring, const Category*> categories_;
+    std::unordered_map<int32_t, const App*> apps_;
+    const App* appsData_ = nullptr;
+    size_t appCount_ = 0;
+    const Category* categoriesData_ = nullptr;
+    size_t categoryCount_ = 0;
+};
+
 // One load's result; never changed after publishing except the icon fields.
 struct CatalogLists {
     std::vector<Category> categories;  // server order
     std::vector<App> apps;             // server order
+
+    // Built by publish on the publishing thread, or on first use of lists that were never
+    // published; any thread.
+    std::shared_ptr<const CategoryIndex> categoryIndex() const;
+
+private:
+    mutable std::mutex indexLock_;
+    mutable std::shared_ptr<const CategoryIndex> index_;
 };
 
 // A record together with the lists that keep it alive.

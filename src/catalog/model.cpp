@@ -46,6 +46,49 @@ App::~App() {
     if (HBITMAP bitmap = iconBitmap.load()) DeleteObject(bitmap);
 }
 
+CategoryIndex::CategoryIndex(const CatalogLists& lists)
+    : appsData_(lists.apps.data()),
+      appCount_(lists.apps.size()),
+      categoriesData_(lists.categories.data()),
+      categoryCount_(lists.categories.size()) {
+    for (const Category& category : lists.categories) categories_[category.id] = &category;  // the last one stays
+    apps_.reserve(lists.apps.size());
+    for (const App& app : lists.apps) {
+        apps_.emplace(app.id, &app);  // the first record with the id stays
+        for (const std::wstring& id : app.categoryIds) {
+            std::vector<const App*>& apps = members_[id];
+            if (apps.empty() || apps.back() != &app) apps.push_back(&app);  // an id named twice lists the app once
+        }
+    }
+}
+
+const std::vector<const App*>& CategoryIndex::appsOf(const std::wstring& id) const {
+    static const std::vector<const App*> none;
+    auto found = members_.find(id);
+    return found == members_.end() ? none : found->second;
+}
+
+const Category* CategoryIndex::category(const std::wstring& id) const {
+    auto found = categories_.find(id);
+    return found == categories_.end() ? nullptr : found->second;
+}
+
+const App* CategoryIndex::app(int32_t id) const {
+    auto found = apps_.find(id);
+    return found == apps_.end() ? nullptr : found->second;
+}
+
+bool CategoryIndex::describes(const CatalogLists& lists) const {
+    return appsData_ == lists.apps.data() && appCount_ == lists.apps.size() &&
+           categoriesData_ == lists.categories.data() && categoryCount_ == lists.categories.size();
+}
+
+std::shared_ptr<const CategoryIndex> CatalogLists::categoryIndex() const {
+    std::lock_guard<std::mutex> guard(indexLock_);
+    if (!index_ || !index_->describes(*this)) index_ = std::make_shared<const CategoryIndex>(*this);
+    return index_;
+}
+
 CatalogState::CatalogState() : lists_(std::make_shared<const CatalogLists>()) {}
 
 std::shared_ptr<const CatalogLists> CatalogState::lists() const {
@@ -55,6 +98,7 @@ std::shared_ptr<const CatalogLists> CatalogState::lists() const {
 
 void CatalogState::publish(std::shared_ptr<const CatalogLists> lists) {
     if (!lists) lists = std::make_shared<const CatalogLists>();
+    lists->categoryIndex();  // here, on the loading thread, not in the first paint
     // The old lists are released outside the lock: freeing thousands of records (and
     // their bitmaps) must not stall a painter waiting for lists().
     {

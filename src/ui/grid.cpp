@@ -2,8 +2,11 @@
 // version, description, meta line and install button; scrolls with its own thin bar.
 #include <algorithm>
 #include <climits>
+#include <cstdio>
+#include <string>
 
 #include "ui/clip.h"
+#include "ui/face_cache.h"
 #include "ui/looks.h"
 #include "ui/scale.h"
 #include "ui/ui.h"
@@ -46,12 +49,13 @@ void drawNameLine(HDC hdc, const App& app, int left, int top, int right, HFONT f
     }
 }
 
-void drawCard(Gdiplus::Graphics& graphics, HDC hdc, const GridGeometry& g, const RECT& card, const App& app,
-              const PaintFrame& frame, const ClipBand& clip) {
+// Everything of a card but its button: surface, outline, icon, name line, description,
+// meta line and separator, for the card rectangle given.
+void drawCardFace(Gdiplus::Graphics& graphics, HDC hdc, const GridGeometry& g, const RECT& card, const App& app,
+                  bool hot, const std::wstring& meta, const PaintFrame& frame) {
     const int L = card.left, T = card.top, R = card.right;
     const int TL = L + px(8), TR = R - px(8);
     const ViewState& view = *frame.view;
-    const bool hot = view.hoverValid && view.hoverKind == HitCardButton && view.hoverId == app.id;
 
     fillRoundRect(graphics, card, px(10), Surface);
     strokeRoundRect(graphics, card, px(10), hot ? HairlineHot : Hairline);
@@ -61,13 +65,65 @@ void drawCard(Gdiplus::Graphics& graphics, HDC hdc, const GridGeometry& g, const
 
     drawNameLine(hdc, app, TL, T + px(104), TR, view.fontName);
     drawText(hdc, app.description, RECT{TL, T + px(130), TR, T + px(150)}, view.fontBody, TextSecondary, kCentredLine);
-    const std::wstring meta = metaLine(app.packageSize, app.updatedAt);
     if (!meta.empty()) drawText(hdc, meta, RECT{TL, T + px(152), TR, T + px(172)}, view.fontMeta, TextSecondary, kCentredLine);
 
     {
         Gdiplus::Pen pen(Gdiplus::Color(Hairline), 1.0f);
         graphics.DrawLine(&pen, L + px(18), T + px(180), R - px(18), T + px(180));
     }
+}
+
+// The install button lies on the card's white surface.
+constexpr COLORREF kCardSurface = RGB(255, 255, 255);
+
+void drawButton(Gdiplus::Graphics& graphics, HDC hdc, const RECT& button, const ButtonLook& look, const ViewState& view) {
+    fillRoundRect(graphics, button, px(14), look.fill);
+    if (look.progressFill && look.progressWidth >= 1) {
+        fillRoundRect(graphics, RECT{button.left, button.top, button.left + look.progressWidth, button.bottom}, px(14),
+                      look.progressFill);
+    }
+    drawText(hdc, look.label, button, view.fontButton, look.text, DT_SINGLELINE | DT_VCENTER | DT_CENTER);
+}
+
+// What the face shows, so that a kept face is drawn again when any of it changes.
+std::wstring faceLook(const App& app, bool hot, int iconState, const std::wstring& meta) {
+    wchar_t head[64];
+    std::swprintf(head, 64, L"%d|%d|%p|", hot ? 1 : 0, iconState, static_cast<const void*>(app.iconBitmap.load()));
+    std::wstring look = head;
+    look.reserve(look.size() + app.name.size() + app.version.size() + app.description.size() + meta.size() + 3);
+    look += app.name;
+    look += L'\x1f';
+    look += app.version;
+    look += L'\x1f';
+    look += app.description;
+    look += L'\x1f';
+    look += meta;
+    return look;
+}
+
+void drawCard(Gdiplus::Graphics& graphics, HDC hdc, const GridGeometry& g, const RECT& card, const App& app,
+              const PaintFrame& frame, const ClipBand& clip) {
+    const ViewState& view = *frame.view;
+    const bool hot = view.hoverValid && view.hoverKind == HitCardButton && view.hoverId == app.id;
+    const std::wstring meta = metaLine(app.packageSize, app.updatedAt);
+
+    // The face is kept once its icon is settled: a never-requested icon is drawn live, so
+    // that this paint starts its fetch.
+    const int iconState = app.iconState.load();
+    const bool fetchDue = iconState == 0 && frame.fetchIcons && !app.icon.empty();
+    bool kept = false;
+    if (!fetchDue) {
+        wchar_t key[48];
+        std::swprintf(key, 48, L"card|%p|%d", static_cast<const void*>(&app), hot ? 1 : 0);
+        const int w = card.right - card.left, h = card.bottom - card.top;
+        // One pixel around the card for its outline's overhang.
+        const RECT part{card.left - 1, card.top - 1, card.right + 1, card.bottom + 1};
+        kept = drawFace(graphics, hdc, part, key, faceLook(app, hot, iconState, meta), ViewBackground,
+                        [&](Gdiplus::Graphics& faceGraphics, HDC faceDc) {
+                            drawCardFace(faceGraphics, faceDc, g, RECT{1, 1, 1 + w, 1 + h}, app, hot, meta, frame);
+                        });
+    }
+    if (!kept) drawCardFace(graphics, hdc, g, card, app, hot, meta, frame);
 
     const RECT button = gridButtonRect(g, card);
     clip.addHit(button, HitCardButton, app.id);
@@ -76,12 +132,17 @@ void drawCard(Gdiplus::Graphics& graphics, HDC hdc, const GridGeometry& g, const
     const int state = task ? task->state : -1;
     const int percent = task ? taskPercent(task->downloadedBytes, task->totalBytes) : 0;
     const ButtonLook look = cardButtonLook(state, percent, task && task->isArchive, app.hasPackage, hot);
-    fillRoundRect(graphics, button, px(14), look.fill);
-    if (look.progressFill && look.progressWidth >= 1) {
-        fillRoundRect(graphics, RECT{button.left, button.top, button.left + look.progressWidth, button.bottom}, px(14),
-                      look.progressFill);
+    // Buttons of one look are alike on every card: one kept face serves them all.
+    wchar_t head[96];
+    std::swprintf(head, 96, L"button|%ld|%ld|%08X|%08X|%d|%06X|", button.right - button.left, button.bottom - button.top,
+                  look.fill, look.progressFill, look.progressWidth, static_cast<unsigned>(look.text));
+    const std::wstring buttonLook = head + look.label;
+    const RECT part{button.left - 1, button.top - 1, button.right + 1, button.bottom + 1};
+    const RECT local{1, 1, 1 + button.right - button.left, 1 + button.bottom - button.top};
+    if (!drawFace(graphics, hdc, part, buttonLook, buttonLook, kCardSurface,
+                  [&](Gdiplus::Graphics& faceGraphics, HDC faceDc) { drawButton(faceGraphics, faceDc, local, look, view); })) {
+        drawButton(graphics, hdc, button, look, view);
     }
-    drawText(hdc, look.label, button, view.fontButton, look.text, DT_SINGLELINE | DT_VCENTER | DT_CENTER);
 }
 
 }  // namespace

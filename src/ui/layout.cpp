@@ -75,18 +75,11 @@ int activeDownloadCount(const std::map<int32_t, TaskInfo>& tasks) {
 
 CatalogSection catalogSection(const CatalogLists& lists, const std::wstring& selectedId) {
     CatalogSection section;
-    std::wstring name;
-    for (const Category& category : lists.categories) {
-        if (category.id == selectedId) name = category.name;  // the last of repeated ids
-    }
-    for (const App& app : lists.apps) {
-        if (std::find(app.categoryIds.begin(), app.categoryIds.end(), selectedId) != app.categoryIds.end()) {
-            section.apps.push_back(&app);
-        }
-    }
+    const std::shared_ptr<const CategoryIndex> index = lists.categoryIndex();
+    const Category* category = index->category(selectedId);
+    section.apps = index->appsOf(selectedId);
     const bool noCategories = lists.categories.empty();
-    section.title = sectionTitle(noCategories, name, section.apps.size());
+    section.title = sectionTitle(noCategories, category ? category->name : std::wstring(), section.apps.size());
     if (section.apps.empty()) section.emptyText = noCategories ? L"暂无分类，请在管理后台添加" : L"该分类暂无应用";
     return section;
 }
-

@@ -6,6 +6,9 @@
 
 #include <cstdint>
 
+// The view's flat background, behind the cards and the download rows.
+constexpr COLORREF ViewBackground = RGB(245, 246, 248);
+
 // Fills and pens.
 constexpr uint32_t Surface = 0xFFFFFFFF;
 constexpr uint32_t Hairline = 0x26E5E6EB;

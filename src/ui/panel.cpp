@@ -3,8 +3,13 @@
 // allows. Rows that do not fit below the header scroll, with the grid's thin bar.
 #include <algorithm>
 #include <climits>
+#include <cstdio>
+#include <cstddef>
+#include <iterator>
+#include <memory>
 
 #include "ui/clip.h"
+#include "ui/face_cache.h"
 #include "ui/looks.h"
 #include "ui/scale.h"
 #include "ui/ui.h"
@@ -23,52 +28,111 @@ bool hovered(const ViewState& view, int kind) { return view.hoverValid && view.h
 void headerButton(Gdiplus::Graphics& graphics, HDC hdc, ViewState& view, const RECT& rect, const wchar_t* label,
                   int kind, bool outlineReacts) {
     const bool hot = hovered(view, kind);
-    fillRoundRect(graphics, rect, px(13), Surface);
-    strokeRoundRect(graphics, rect, px(13), hot && outlineReacts ? AccentHairline : Hairline);
+    drawOutlinedBox(graphics, hdc, rect, px(13), Surface, hot && outlineReacts ? AccentHairline : Hairline, ViewBackground);
     drawText(hdc, label, rect, view.fontButton, hot ? TextAccent : TextTertiary, kCentred);
     view.hitRects.push_back(HitRect{rect, kind, 0});
 }
 
-void drawRow(Gdiplus::Graphics& graphics, HDC hdc, int W, const RECT& row, const TaskInfo& task,
-             const PaintFrame& frame, const ClipBand& clip) {
+// A row's secondary buttons lie on the row's white surface.
+constexpr COLORREF kSurfaceColour = RGB(255, 255, 255);
+
+// A row's picture without its hit rectangles, moved by (dx, dy) from its place in the
+// panel. keptBoxes: the outlined boxes come from the kept faces (not inside a kept row).
+void drawRowPicture(Gdiplus::Graphics& graphics, HDC hdc, int W, const RECT& row, int dx, int dy, const RowLook& look,
+                    const App* app, const PaintFrame& frame, bool keptBoxes) {
+    const auto at = [dx, dy](const RECT& r) { return RECT{r.left + dx, r.top + dy, r.right + dx, r.bottom + dy}; };
+    const auto outlined = [&](const RECT& rect, int radius, uint32_t outline, COLORREF background) {
+        if (keptBoxes) {
+            drawOutlinedBox(graphics, hdc, rect, radius, Surface, outline, background);
+        } else {
+            fillRoundRect(graphics, rect, radius, Surface);
+            strokeRoundRect(graphics, rect, radius, outline);
+        }
+    };
     const ViewState& view = *frame.view;
     const int T = row.top;
-    fillRoundRect(graphics, row, px(10), Surface);
-    strokeRoundRect(graphics, row, px(10), RowBorder);
+    outlined(at(row), px(10), RowBorder, ViewBackground);
 
-    drawAppIcon(graphics, findApp(frame.lists->apps, task.appId), RECT{px(236), T + px(19), px(284), T + px(67)}, frame);
+    drawAppIcon(graphics, app, at(RECT{px(236), T + px(19), px(284), T + px(67)}), frame);
 
-    const RowLook look = panelRowLook(task, W);
     const int X = panelTrackLeft(), XR = panelTrackRight(W);
     if (look.nameSuffix.empty()) {
-        drawText(hdc, look.name, RECT{X, T + px(12), XR, T + px(36)}, view.fontName, look.nameColour, kDataLine);
+        drawText(hdc, look.name, at(RECT{X, T + px(12), XR, T + px(36)}), view.fontName, look.nameColour, kDataLine);
     } else {
         // The checksum warning must survive a long name: only the name gives way to the ellipsis.
         const int suffixW = textWidth(hdc, look.nameSuffix, view.fontName);
         const int nameRight = std::max(X, std::min(X + textWidth(hdc, look.name, view.fontName), XR - suffixW));
-        drawText(hdc, look.name, RECT{X, T + px(12), nameRight, T + px(36)}, view.fontName, look.nameColour, kDataLine);
-        drawText(hdc, look.nameSuffix, RECT{nameRight, T + px(12), XR, T + px(36)}, view.fontName, look.nameColour,
+        drawText(hdc, look.name, at(RECT{X, T + px(12), nameRight, T + px(36)}), view.fontName, look.nameColour,
+                 kDataLine);
+        drawText(hdc, look.nameSuffix, at(RECT{nameRight, T + px(12), XR, T + px(36)}), view.fontName, look.nameColour,
                  kDataLine);
     }
 
     const RECT track{X, T + px(46), XR, T + px(52)};
-    if (track.right > track.left) fillRoundRect(graphics, track, px(3), Track);
+    if (track.right > track.left) fillRoundRect(graphics, at(track), px(3), Track);
     if (look.barFill && look.barWidth >= 1) {
-        fillRoundRect(graphics, RECT{X, T + px(46), X + look.barWidth, T + px(52)}, px(3), look.barFill);
+        fillRoundRect(graphics, at(RECT{X, T + px(46), X + look.barWidth, T + px(52)}), px(3), look.barFill);
     }
-    drawText(hdc, look.status, RECT{X, T + px(56), XR, T + px(76)}, view.fontRow, look.statusColour,
-             kDataLine);
+    drawText(hdc, look.status, at(RECT{X, T + px(56), XR, T + px(76)}), view.fontRow, look.statusColour, kDataLine);
 
     for (const PanelButton& b : look.buttons) {
-        const RECT rect{b.left, T + panelButtonTop(), b.right, T + panelButtonTop() + panelButtonHeight()};
+        const RECT rect = at(RECT{b.left, T + panelButtonTop(), b.right, T + panelButtonTop() + panelButtonHeight()});
         if (b.primary) {
             fillRoundRect(graphics, rect, px(15), Accent);
         } else {
-            fillRoundRect(graphics, rect, px(15), Surface);
-            strokeRoundRect(graphics, rect, px(15), Hairline);
+            outlined(rect, px(15), Hairline, kSurfaceColour);
         }
         drawText(hdc, b.label, rect, view.fontButton, b.primary ? TextOnAccent : TextTertiary, kCentred);
-        clip.addHit(rect, b.kind, task.appId);
+    }
+}
+
+// Everything a row shows, so that a kept row is drawn again when any of it changes.
+std::wstring rowLookText(int W, const RowLook& look, const App* app) {
+    wchar_t head[160];
+    std::swprintf(head, 160, L"%d|%p|%d|%p|%06X|%06X|%08X|%d|", W, static_cast<const void*>(app),
+                  app ? app->iconState.load() : -1, static_cast<const void*>(app ? app->iconBitmap.load() : nullptr),
+                  static_cast<unsigned>(look.nameColour), static_cast<unsigned>(look.statusColour), look.barFill,
+                  look.barWidth);
+    std::wstring text = head;
+    text += look.name;
+    text += L'\x1f';
+    text += look.nameSuffix;
+    text += L'\x1f';
+    text += look.status;
+    for (const PanelButton& b : look.buttons) {
+        wchar_t button[64];
+        std::swprintf(button, 64, L"\x1f%d|%d|%d|%d|", b.kind, b.left, b.right, b.primary ? 1 : 0);
+        text += button;
+        text += b.label;
+    }
+    return text;
+}
+
+void drawRow(Gdiplus::Graphics& graphics, HDC hdc, int W, const RECT& row, const TaskInfo& task,
+             const PaintFrame& frame, const CategoryIndex& index, const ClipBand& clip) {
+    const RowLook look = panelRowLook(task, W);
+    const App* app = index.app(task.appId);
+    // A row is kept once its icon is settled: a never-requested icon is drawn live, so that
+    // this paint starts its fetch.
+    const bool fetchDue = app && app->iconState.load() == 0 && frame.fetchIcons && !app->icon.empty();
+    bool kept = false;
+    if (!fetchDue) {
+        wchar_t key[32];
+        std::swprintf(key, 32, L"row|%d", task.appId);
+        // One pixel around the row for its outline's overhang.
+        const RECT part{row.left - 1, row.top - 1, row.right + 1, row.bottom + 1};
+        kept = drawFace(graphics, hdc, part, key, rowLookText(W, look, app), ViewBackground,
+                        [&](Gdiplus::Graphics& faceGraphics, HDC faceDc) {
+                            drawRowPicture(faceGraphics, faceDc, W, row, 1 - row.left, 1 - row.top, look, app, frame,
+                                           false);
+                        });
+    }
+    if (!kept) drawRowPicture(graphics, hdc, W, row, 0, 0, look, app, frame, true);
+
+    const int T = row.top;
+    for (const PanelButton& b : look.buttons) {
+        clip.addHit(RECT{b.left, T + panelButtonTop(), b.right, T + panelButtonTop() + panelButtonHeight()}, b.kind,
+                    task.appId);
     }
 }
 
@@ -99,12 +163,17 @@ void drawDownloadPanel(Gdiplus::Graphics& graphics, HDC hdc, int W, int H, const
     const RECT band{px(212), g.viewTop, W - px(12), g.viewBottom};
     if (!IsRectEmpty(&band)) {
         ClipBand clip(graphics, hdc, band, view.hitRects);
-        int index = 0;
-        for (const auto& entry : frame.tasks) {
+        const std::shared_ptr<const CategoryIndex> apps = frame.lists->categoryIndex();
+        // Rows before scroll / pitch end above the band: the first one looked at is the
+        // first that can show.
+        const size_t first = std::min(n, size_t(g.scroll / panelRowPitch()));
+        int index = static_cast<int>(first);
+        for (auto entry = std::next(frame.tasks.begin(), static_cast<std::ptrdiff_t>(first)); entry != frame.tasks.end();
+             ++entry) {
             const RECT row = panelRowRect(g, W, index++);
             if (row.top >= g.viewBottom) break;
             if (row.bottom <= g.viewTop) continue;
-            drawRow(graphics, hdc, W, row, entry.second, frame, clip);
+            drawRow(graphics, hdc, W, row, entry->second, frame, *apps, clip);
         }
     }
 

@@ -143,7 +143,9 @@ class TestHost final : public AccessHost {
 public:
     explicit TestHost(HWND window) : window_(window) {}
     HWND window() const override { return window_; }
-    std::vector<AccessItem> children() override { return items; }
+    std::shared_ptr<const std::vector<AccessItem>> children() override {
+        return std::make_shared<const std::vector<AccessItem>>(items);
+    }
     bool press(const FocusKey& key) override {
         pressed.push_back(key);
         return true;

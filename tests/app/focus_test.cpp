@@ -146,6 +146,42 @@ TEST(FocusOrder, RepeatedCardsAreToldApartByOccurrence) {
     EXPECT_EQ(moveFocus(order, key(HitCardButton, 7, 1), FocusMove::Next), key(HitDownloadsTool));
 }
 
+// An order is kept while its input is the same; each thing the order is made of tells.
+TEST(FocusOrder, SameInputIsToldByEverythingTheOrderIsMadeOf) {
+    const FocusInput base = catalogInput(13, 40);
+    EXPECT_TRUE(sameFocusInput(base, catalogInput(13, 40)));
+    const struct {
+        const char* what;
+        void (*change)(FocusInput&);
+    } changes[] = {
+        {"a hit moved", [](FocusInput& in) { in.hits[0].rect.left += 1; }},
+        {"a hit of another id", [](FocusInput& in) { in.hits[1].id = 7; }},
+        {"one hit more", [](FocusInput& in) { in.hits.push_back(HitRect{{0, 0, 1, 1}, HitBanner, 0}); }},
+        {"width", [](FocusInput& in) { in.width += 1; }},
+        {"height", [](FocusInput& in) { in.height -= 1; }},
+        {"loading", [](FocusInput& in) { in.loading = true; }},
+        {"failed", [](FocusInput& in) { in.failed = true; }},
+        {"view", [](FocusInput& in) { in.viewMode = 1; }},
+        {"categories", [](FocusInput& in) { in.categoryCount = 12; }},
+        {"sidebar scroll", [](FocusInput& in) { in.sidebarScroll = 5; }},
+        {"grid scroll", [](FocusInput& in) { in.gridScroll = 5; }},
+        {"panel scroll", [](FocusInput& in) { in.panelScroll = 5; }},
+        {"a card", [](FocusInput& in) { in.cardIds[39] = 1; }},
+        {"a task", [](FocusInput& in) { in.tasks.push_back(task(3, 0)); }},
+    };
+    for (const auto& c : changes) {
+        FocusInput changed = catalogInput(13, 40);
+        c.change(changed);
+        EXPECT_FALSE(sameFocusInput(base, changed)) << c.what;
+    }
+    FocusInput panel = panelInput(), finished = panelInput();
+    finished.tasks[0].state = 2;  // "取消" becomes "打开文件夹" and "安装"
+    EXPECT_FALSE(sameFocusInput(panel, finished));
+    FocusInput progressed = panelInput();
+    progressed.tasks[0].downloadedBytes = 1000;  // the same buttons in the same places
+    EXPECT_TRUE(sameFocusInput(panel, progressed));
+}
+
 TEST(FocusMoves, TabAndShiftTabWrapAround) {
     const auto order = focusOrder(catalogInput(2, 3));
     struct Case {

@@ -364,6 +364,73 @@ TEST_F(Keyboard, ToastsFocusMovesAndChangedLabelsAreHeardByAnotherProcess) {
     }
 }
 
+TEST_F(Keyboard, TenThousandChildrenAreMadeOnceAndEachCallReadsOne) {
+    auto lists = std::make_shared<CatalogLists>();
+    lists->categories.push_back(Category{L"all", L"全部软件"});
+    const int n = 10000;
+    for (int i = 0; i < n; ++i) {
+        App app;
+        app.id = 1000 + i;
+        app.name = L"应用" + std::to_wstring(i);
+        app.categoryIds = {L"all"};
+        app.hasPackage = i % 2 == 0;
+        lists->apps.push_back(std::move(app));
+    }
+    gApp.catalog.publish(lists);
+    gApp.selectedCategoryId = L"all";
+    repaintNow();
+    key(VK_TAB);  // a focus exists from here on, so every paint settles it
+    ASSERT_EQ(keyboardFocus().kind, HitDownloadsTool);
+
+    const KeyboardCounts settled = keyboardCounts();
+    for (int i = 0; i < 5; ++i) repaintNow();
+    EXPECT_EQ(keyboardCounts().orders, settled.orders) << "paints of the same areas keep the order";
+
+    IAccessible* object = nullptr;
+    ASSERT_EQ(AccessibleObjectFromWindow(window, static_cast<DWORD>(OBJID_CLIENT), kIidAccessible,
+                                         reinterpret_cast<void**>(&object)),
+              S_OK);
+    ASSERT_NE(object, nullptr);
+    long count = 0;
+    ASSERT_EQ(object->get_accChildCount(&count), S_OK);
+    const long header = 5, sidebar = 1;
+    ASSERT_EQ(count, header + sidebar + n);
+    const KeyboardCounts read = keyboardCounts();
+    // Every card's name, each asked for on its own, as a screen reader walks them.
+    int wrong = 0;
+    for (long i = 0; i < n; ++i) {
+        VARIANT child;
+        VariantInit(&child);
+        child.vt = VT_I4;
+        child.lVal = header + sidebar + 1 + i;
+        BSTR name = nullptr;
+        if (object->get_accName(child, &name) != S_OK || !name) {
+            ++wrong;
+            continue;
+        }
+        const std::wstring expected = (i % 2 == 0 ? L"安装 应用" : L"敬请期待 应用") + std::to_wstring(i);
+        if (std::wstring(name, SysStringLen(name)) != expected) ++wrong;
+        SysFreeString(name);
+    }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(keyboardCounts().orders, read.orders) << "no order made while reading";
+    EXPECT_LE(keyboardCounts().children, read.children + 1) << "one list of children for all the calls";
+
+    // Scrolling changes the areas: one new order, and the same names as before.
+    gApp.gridScroll = 248 * 100;
+    repaintNow();
+    EXPECT_EQ(keyboardCounts().orders, read.orders + 1);
+    VARIANT last;
+    VariantInit(&last);
+    last.vt = VT_I4;
+    last.lVal = header + sidebar + n;
+    BSTR name = nullptr;
+    ASSERT_EQ(object->get_accName(last, &name), S_OK);
+    EXPECT_EQ(std::wstring(name, SysStringLen(name)), L"敬请期待 应用" + std::to_wstring(n - 1));
+    SysFreeString(name);
+    object->Release();
+}
+
 TEST_F(Keyboard, CallsAfterTheWindowClosedFailWithoutACrash) {
     const std::wstring ready = folder / L"after.ready";
     const std::wstring gone = folder / L"after.gone";

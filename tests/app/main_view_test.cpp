@@ -675,6 +675,17 @@ TEST_F(MainViewPaint, CachedPaintsMatchPlainPaints) {
         [](PaintFrame& f) { f.tasks[1] = task(1, TaskState::Downloading); },
         [](PaintFrame& f) { f.tasks[2] = task(2, TaskState::Downloading); },
         [](PaintFrame&) { gApp.viewMode = 1; },
+        [](PaintFrame& f) { f.tasks[1].downloadedBytes = 700; },
+        [](PaintFrame& f) {
+            f.tasks[3] = task(3, TaskState::Completed);
+            f.tasks[4] = task(4, TaskState::Failed);
+            f.tasks[5] = task(5, TaskState::Installed);
+        },
+        [](PaintFrame& f) { f.tasks[3].isArchive = true; },
+        [](PaintFrame&) { gApp.hoverValid = true; gApp.hoverKind = HitPanelOpenDir; },
+        [](PaintFrame&) { gApp.viewMode = 0; gApp.hoverKind = HitCardButton; gApp.hoverId = 1; gApp.selectedCategoryId = L"1"; },
+        [](PaintFrame& f) { f.tasks[1].downloadedBytes = 900; },
+        [](PaintFrame&) { gApp.hoverValid = false; },
         [](PaintFrame&) { gApp.viewMode = 0; gApp.sidebarScroll = 40; },
         [&](PaintFrame& f) { f.lists = second; },
         [](PaintFrame&) { gApp.selectedCategoryId = L"3"; },

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cwchar>
 #include <thread>
 
 #include "catalog/catalog.h"
@@ -327,4 +328,90 @@ TEST(CatalogStore, LastErrorIsReadWhole) {
     }
     a.join();
     b.join();
+}
+
+namespace {
+
+std::shared_ptr<CatalogLists> indexedLists(const std::vector<std::pair<std::wstring, std::wstring>>& categories,
+                                           const std::vector<std::pair<int, std::vector<std::wstring>>>& apps) {
+    auto lists = std::make_shared<CatalogLists>();
+    for (const auto& c : categories) lists->categories.push_back({c.first, c.second});
+    for (const auto& a : apps) {
+        App app;
+        app.id = a.first;
+        app.categoryIds = a.second;
+        lists->apps.push_back(std::move(app));
+    }
+    return lists;
+}
+
+std::vector<int> idsOf(const std::vector<const App*>& apps) {
+    std::vector<int> ids;
+    for (const App* app : apps) ids.push_back(app->id);
+    return ids;
+}
+
+}  // namespace
+
+TEST(CategoryIndex, MembersInCatalogOrderOnceEach) {
+    auto lists = indexedLists({{L"a", L"甲"}, {L"b", L"乙"}, {L"a", L"甲二"}},
+                              {{5, {L"a"}}, {3, {L"b", L"a", L"a"}}, {9, {L"ab"}}, {1, {L"A", L"a"}}, {7, {}}});
+    const auto index = lists->categoryIndex();
+    struct Case {
+        const wchar_t* id;
+        std::vector<int> apps;
+    } cases[] = {
+        {L"a", {5, 3, 1}},  // an id named twice lists the app once; exact matches only
+        {L"b", {3}},
+        {L"ab", {9}},       // an id no category has still collects its applications
+        {L"A", {1}},
+        {L"zz", {}},        // unknown
+        {L"", {}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.apps, idsOf(index->appsOf(c.id))) << std::string(c.id, c.id + wcslen(c.id));
+
+    ASSERT_NE(nullptr, index->category(L"a"));
+    EXPECT_EQ(L"甲二", index->category(L"a")->name) << "the last of repeated ids";
+    EXPECT_EQ(L"乙", index->category(L"b")->name);
+    EXPECT_EQ(nullptr, index->category(L"ab"));
+    EXPECT_EQ(nullptr, index->category(L""));
+}
+
+TEST(CategoryIndex, EmptyListsHaveNoMembers) {
+    CatalogLists lists;
+    const auto index = lists.categoryIndex();
+    EXPECT_TRUE(index->appsOf(L"a").empty());
+    EXPECT_TRUE(index->appsOf(L"").empty());
+    EXPECT_EQ(nullptr, index->category(L""));
+}
+
+TEST(CategoryIndex, BuiltOncePerListsAndOnPublish) {
+    CatalogState catalog;
+    auto lists = indexedLists({{L"a", L"甲"}}, {{1, {L"a"}}, {2, {L"a"}}});
+    const CatalogLists* raw = lists.get();
+    catalog.publish(lists);
+    const auto first = raw->categoryIndex();
+    EXPECT_EQ(first, catalog.lists()->categoryIndex()) << "the published lists keep the index publish built";
+    EXPECT_EQ((std::vector<int>{1, 2}), idsOf(first->appsOf(L"a")));
+
+    // Lists that were never published and change before their next use are indexed again.
+    auto building = indexedLists({{L"a", L"甲"}}, {{1, {L"a"}}});
+    EXPECT_EQ((std::vector<int>{1}), idsOf(building->categoryIndex()->appsOf(L"a")));
+    App more;
+    more.id = 2;
+    more.categoryIds = {L"a"};
+    building->apps.push_back(std::move(more));
+    EXPECT_EQ((std::vector<int>{1, 2}), idsOf(building->categoryIndex()->appsOf(L"a")));
+}
+
+TEST(CategoryIndex, ReadersOnOtherThreadsSeeOneIndex) {
+    auto lists = indexedLists({{L"a", L"甲"}}, {{1, {L"a"}}, {2, {L"b"}}, {3, {L"a"}}});
+    std::shared_ptr<const CategoryIndex> seen[4];
+    std::vector<std::thread> readers;
+    for (auto& s : seen) readers.emplace_back([&lists, &s] { s = lists->categoryIndex(); });
+    for (auto& t : readers) t.join();
+    for (const auto& s : seen) {
+        EXPECT_EQ(seen[0], s);
+        EXPECT_EQ((std::vector<int>{1, 3}), idsOf(s->appsOf(L"a")));
+    }
 }

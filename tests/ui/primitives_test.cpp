@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "paint_support.h"
+#include "ui/face_cache.h"
 #include "ui/looks.h"
+#include "ui/scale.h"
 
 using painttest::blend;
 using painttest::Canvas;
@@ -567,3 +569,108 @@ TEST_F(Primitives, GearToolButtonDrawsARingWithSpokes) {
 }
 
 }  // namespace
+
+// Kept parts: a copy puts down what drawing puts down; a new look, size, lists or scale
+// draws again; what is kept stays bounded and goes when released.
+
+TEST_F(Primitives, KeptBoxesCopyWhatDrawingPutsDown) {
+    const struct {
+        RECT rect;
+        int radius;
+        uint32_t fill, outline;
+        COLORREF background;
+    } cases[] = {
+        {{14, 9, 234, 243}, 10, 0xFFFFFFFF, 0x26E5E6EB, RGB(245, 246, 248)},  // a card
+        {{20, 30, 116, 56}, 13, 0xFFFFFFFF, 0xFFE5E6EB, RGB(245, 246, 248)},  // a panel button
+        {{3, 4, 79, 34}, 15, 0xFFFFFFFF, 0x4C5B4DFF, RGB(255, 255, 255)},     // over a row's surface
+    };
+    const Canvas probe(1, 1);
+    beginFacePaint(painttest::frameWith(nullptr), probe.dc());
+    for (const auto& c : cases) {
+        Canvas kept(250, 260, c.background), twice(250, 260, c.background), drawn(250, 260, c.background);
+        {
+            auto g = kept.graphics();
+            drawOutlinedBox(*g, kept.dc(), c.rect, c.radius, c.fill, c.outline, c.background);
+        }
+        const unsigned before = faceCounts().drawn;
+        {
+            auto g = twice.graphics();
+            drawOutlinedBox(*g, twice.dc(), c.rect, c.radius, c.fill, c.outline, c.background);
+        }
+        EXPECT_EQ(before, faceCounts().drawn) << "the second box is a copy";
+        {
+            auto g = drawn.graphics();
+            fillRoundRect(*g, c.rect, c.radius, c.fill);
+            strokeRoundRect(*g, c.rect, c.radius, c.outline);
+        }
+        int worst = 0;
+        const int differing = differingPixels(kept, drawn, worst);
+        std::string where;
+        for (int y = 0, shown = 0; y < kept.height(); ++y)
+            for (int x = 0; x < kept.width(); ++x)
+                if (!near(kept.pixel(x, y), drawn.pixel(x, y), 2) && ++shown <= 12)
+                    where += " (" + std::to_string(x) + "," + std::to_string(y) + ") " + describe(kept.pixel(x, y)) + " vs " + describe(drawn.pixel(x, y));
+        EXPECT_LE(worst, 2) << differing << " pixels differ:" << where;
+        EXPECT_EQ(0, differingPixels(kept, twice, worst));
+        if (worst > 2) {
+            kept.savePng(failurePath("kept_box"));
+            drawn.savePng(failurePath("drawn_box"));
+        }
+    }
+}
+
+TEST_F(Primitives, KeptFacesFollowTheirLookTheListsAndTheScale) {
+    auto lists = listsWithApps(1);
+    Canvas canvas(120, 120);
+    beginFacePaint(painttest::frameWith(lists), canvas.dc());
+    auto g = canvas.graphics();
+    int painted = 0;
+    const auto paint = [&](Gdiplus::Graphics& graphics, HDC) {
+        ++painted;
+        fillRectArgb(graphics, RECT{0, 0, 40, 40}, 0xFF336699);
+    };
+    const RECT where{10, 10, 50, 50};
+    ASSERT_TRUE(drawFace(*g, canvas.dc(), where, L"card", L"look 1", RGB(245, 246, 248), paint));
+    ASSERT_TRUE(drawFace(*g, canvas.dc(), RECT{60, 60, 100, 100}, L"card", L"look 1", RGB(245, 246, 248), paint));
+    EXPECT_EQ(1, painted) << "the same look is copied, wherever it goes";
+    EXPECT_EQ(RGB(0x33, 0x66, 0x99), canvas.pixel(80, 80));
+    drawFace(*g, canvas.dc(), where, L"card", L"look 2", RGB(245, 246, 248), paint);
+    EXPECT_EQ(2, painted) << "a new look";
+    drawFace(*g, canvas.dc(), RECT{10, 10, 51, 50}, L"card", L"look 2", RGB(245, 246, 248), paint);
+    EXPECT_EQ(3, painted) << "a new size";
+    beginFacePaint(painttest::frameWith(lists), canvas.dc());
+    drawFace(*g, canvas.dc(), RECT{10, 10, 51, 50}, L"card", L"look 2", RGB(245, 246, 248), paint);
+    EXPECT_EQ(3, painted) << "the same lists keep it";
+    beginFacePaint(painttest::frameWith(listsWithApps(1)), canvas.dc());
+    drawFace(*g, canvas.dc(), RECT{10, 10, 51, 50}, L"card", L"look 2", RGB(245, 246, 248), paint);
+    EXPECT_EQ(4, painted) << "other lists";
+    {
+        const ScopedUiDpi scale(144);
+        beginFacePaint(painttest::frameWith(lists), canvas.dc());
+        drawFace(*g, canvas.dc(), RECT{10, 10, 51, 50}, L"card", L"look 2", RGB(245, 246, 248), paint);
+        EXPECT_EQ(5, painted) << "another scale";
+    }
+    setFaceCaching(false);
+    EXPECT_FALSE(drawFace(*g, canvas.dc(), where, L"card", L"look 2", RGB(245, 246, 248), paint));
+    setFaceCaching(true);
+    EXPECT_EQ(5, painted);
+}
+
+TEST_F(Primitives, KeptFacesAreBoundedAndReleased) {
+    Canvas canvas(300, 300);
+    beginFacePaint(painttest::frameWith(nullptr), canvas.dc());
+    auto g = canvas.graphics();
+    const auto paint = [](Gdiplus::Graphics& graphics, HDC) { fillRectArgb(graphics, RECT{0, 0, 250, 250}, 0xFF808080); };
+    for (int i = 0; i < 1000; ++i) {
+        drawFace(*g, canvas.dc(), RECT{0, 0, 250, 250}, L"face " + std::to_wstring(i), L"look", RGB(0, 0, 0), paint);
+    }
+    const FaceCounts kept = faceCounts();
+    EXPECT_LE(kept.faces, 128u);
+    EXPECT_LE(kept.bytes, size_t(24) << 20);
+    EXPECT_GT(kept.faces, 0u);
+    EXPECT_FALSE(drawFace(*g, canvas.dc(), RECT{0, 0, 1000, 1000}, L"huge", L"look", RGB(0, 0, 0), paint))
+        << "a part larger than a card or row is drawn, not kept";
+    releaseFaces();
+    EXPECT_EQ(0u, faceCounts().faces);
+    EXPECT_EQ(0u, faceCounts().bytes);
+}
