@@ -8,6 +8,7 @@
 #include "app/main_window.h"
 #include "app/settings_dialog.h"
 #include "app/shadow.h"
+#include "app/warm_up.h"
 #include "app/window_rules.h"
 #include "startup_marks.h"
 #include "ui/gdiplus.h"
@@ -56,10 +57,13 @@ bool initWindows(HINSTANCE instance) {
     markStartup(StartupMark::GdiplusStarted);
     // The primary display's scale until the window knows its own.
     setUiDpi(systemDpi());
-    const WindowRect r = mainWindowRect(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), uiDpi());
-    startShadowDrawing(r.width, r.height);
     createFonts(gApp, uiDpi());
     markStartup(StartupMark::FontsCreated);
+    // Beside the display driver's start (which the first call below that needs the screen
+    // waits for), the classes, the shadow window and its picture.
+    startFirstPaintWarmUp();
+    const WindowRect r = mainWindowRect(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), uiDpi());
+    startShadowDrawing(r.width, r.height);
     OleInitialize(nullptr);
     markStartup(StartupMark::OleStarted);
     if (!registerMainWindowClass(instance)) return false;
@@ -75,6 +79,7 @@ bool initWindows(HINSTANCE instance) {
     markStartup(StartupMark::ShadowWindowCreated);
     if (shadow) prerenderShadow(r.width, r.height);
     markStartup(StartupMark::ShadowPrerendered);
+    adoptWarmedLogo();
     HWND window = CreateWindowExW(WS_EX_APPWINDOW, kMainWindowClass, kMainWindowTitle, WS_POPUP | WS_OVERLAPPEDWINDOW,
                                   r.x, r.y, r.width, r.height, nullptr, nullptr, instance, nullptr);
     if (!window) return false;
