@@ -57,13 +57,14 @@ bool initWindows(HINSTANCE instance) {
     markStartup(StartupMark::GdiplusStarted);
     // The primary display's scale until the window knows its own.
     setUiDpi(systemDpi());
-    createFonts(gApp, uiDpi());
-    markStartup(StartupMark::FontsCreated);
-    // Beside the display driver's start (which the first call below that needs the screen
-    // waits for), the classes, the shadow window and its picture.
-    startFirstPaintWarmUp();
     const WindowRect r = mainWindowRect(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), uiDpi());
     startShadowDrawing(r.width, r.height);
+    createFonts(gApp, uiDpi());
+    markStartup(StartupMark::FontsCreated);
+    // Beside the classes, the shadow window and its picture. Not before the display driver
+    // has started (the first call above that needs the screen): the worker's calls could
+    // only wait for that start and compete with it.
+    startFirstPaintWarmUp();
     OleInitialize(nullptr);
     markStartup(StartupMark::OleStarted);
     if (!registerMainWindowClass(instance)) return false;

@@ -1,5 +1,5 @@
 // Work of the first paint that does not need the window, done on a worker while the
-// user-interface thread waits for the display driver and makes the shadow: the header logo
+// user-interface thread registers the classes and makes the shadow: the header logo
 // decoded, and the glyphs of the first frame's texts drawn once in the shared fonts (the
 // system keeps rasterised glyphs per font), so that the first paint finds them ready.
 // Nothing drawn here is ever shown; the first frame looks the same with or without it.
