@@ -90,14 +90,13 @@ public:
     StreamParser& operator=(const StreamParser&) = delete;
 
     void feed(const char* data, size_t size);
-    // Known to be unacceptable already (finish will give null).
+    // Before finish: the text is known to be unacceptable already (finish will give null).
     bool failed() const;
     // Call once, after the last piece.
     std::shared_ptr<Value> finish();
 
-    struct State;
-
 private:
+    struct State;
     std::unique_ptr<State> state_;
 };
 
