@@ -16,6 +16,8 @@ namespace {
 HWND const kFinished = reinterpret_cast<HWND>(static_cast<intptr_t>(-1));
 std::atomic<HWND> meeting{nullptr};
 std::atomic<bool> succeeded{false};
+// Set when the load ended; made before the thread starts and kept until exit.
+std::atomic<HANDLE> ended{nullptr};
 
 // User-interface thread only.
 bool started = false;
@@ -36,6 +38,7 @@ DWORD WINAPI earlyLoadThread(void* param) {
     }
     job.reset();
     succeeded.store(ok);
+    SetEvent(ended.load());
     HWND window = meeting.exchange(kFinished);
     if (window) PostMessageW(window, kMsgCatalogLoaded, ok ? 1 : 0, 0);
     return 0;
@@ -45,6 +48,10 @@ DWORD WINAPI earlyLoadThread(void* param) {
 
 bool startEarlyCatalogLoad(CatalogState& catalog, const std::wstring& server) {
     if (started) return false;
+    // Never destroyed: the load thread, which is not waited for, may set it during exit.
+    static ScopedHandle& endedEvent = *new ScopedHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!endedEvent) return false;
+    ended.store(endedEvent.get());
     auto* job = new (std::nothrow) EarlyLoadJob{&catalog, server};
     if (!job) return false;
     ScopedHandle thread(CreateThread(nullptr, 0, earlyLoadThread, job, 0, nullptr));
@@ -61,4 +68,9 @@ EarlyLoad adoptEarlyCatalogLoad(HWND window) {
     adopted = true;
     if (meeting.exchange(window) != kFinished) return EarlyLoad::Running;
     return succeeded.load() ? EarlyLoad::Succeeded : EarlyLoad::Failed;
+}
+
+bool waitForEarlyCatalogLoad(DWORD timeout) {
+    HANDLE event = ended.load();
+    return event && WaitForSingleObject(event, timeout) == WAIT_OBJECT_0;
 }

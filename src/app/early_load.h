@@ -19,3 +19,7 @@ bool startEarlyCatalogLoad(CatalogState& catalog, const std::wstring& server);
 // posted there, Succeeded or Failed when the load already ended and posted nothing, None
 // when there is no early load to take (none started, or already taken).
 EarlyLoad adoptEarlyCatalogLoad(HWND window);
+
+// Waits up to timeout milliseconds for the early load to end (any thread); false when none
+// was started or it is still running.
+bool waitForEarlyCatalogLoad(DWORD timeout);

@@ -8,6 +8,7 @@
 #include "app/main_window.h"
 #include "app/settings_dialog.h"
 #include "app/shadow.h"
+#include "app/warm_up.h"
 #include "app/window_rules.h"
 #include "startup_marks.h"
 #include "ui/gdiplus.h"
@@ -60,6 +61,10 @@ bool initWindows(HINSTANCE instance) {
     startShadowDrawing(r.width, r.height);
     createFonts(gApp, uiDpi());
     markStartup(StartupMark::FontsCreated);
+    // Beside the classes, the shadow window and its picture. Not before the display driver
+    // has started (the first call above that needs the screen): the worker's calls could
+    // only wait for that start and compete with it.
+    startFirstPaintWarmUp();
     OleInitialize(nullptr);
     markStartup(StartupMark::OleStarted);
     if (!registerMainWindowClass(instance)) return false;
@@ -75,6 +80,7 @@ bool initWindows(HINSTANCE instance) {
     markStartup(StartupMark::ShadowWindowCreated);
     if (shadow) prerenderShadow(r.width, r.height);
     markStartup(StartupMark::ShadowPrerendered);
+    adoptWarmedLogo();
     HWND window = CreateWindowExW(WS_EX_APPWINDOW, kMainWindowClass, kMainWindowTitle, WS_POPUP | WS_OVERLAPPEDWINDOW,
                                   r.x, r.y, r.width, r.height, nullptr, nullptr, instance, nullptr);
     if (!window) return false;

@@ -37,49 +37,85 @@ DWORD WINAPI catalogLoadThread(void* param) {
     return 0;
 }
 
+// Turns a bootstrap answer into records while it is read: each category and application
+// becomes its record as soon as its element is complete, and the element is freed at
+// once, so neither the text nor the tree of the whole answer exists beside the records.
+// The records go into lists only once the whole text has been accepted.
+class BootstrapReader {
+public:
+    explicit BootstrapReader(size_t expectedApps)
+        : parser_({{{"data", "categories"},
+                    [this](const json::Value& element) {
+                        Category category;
+                        if (element.kind == json::Object) {
+                            category.id = wideString(element.lookup("id"));
+                            category.name = wideString(element.lookup("name"));
+                        }
+                        built_.categories.push_back(std::move(category));
+                    }},
+                   {{"data", "apps"}, [this](const json::Value& element) { built_.apps.push_back(parseApp(element)); }}}) {
+        // Sized for the list it is likely to replace: growing by doubling would hold two
+        // arrays of records at once near the end, when the memory in use is highest.
+        built_.apps.reserve(expectedApps);
+    }
+
+    // An answer too large to hold as records is treated like an unreadable one; the rest
+    // of it is still taken (and ignored), so the request ends as it would have anyway.
+    void feed(const char* data, size_t size) {
+        if (noMemory_) return;
+        try {
+            parser_.feed(data, size);
+        } catch (const std::bad_alloc&) {
+            noMemory_ = true;
+            std::vector<Category>().swap(built_.categories);
+            std::vector<App>().swap(built_.apps);
+        }
+    }
+
+    // False means "数据格式错误"; lists are then left as they were.
+    bool finish(CatalogLists& lists) {
+        if (noMemory_) return false;
+        std::shared_ptr<json::Value> root = parser_.finish();
+        if (!root || !root->lookup("data")) return false;
+        lists.categories = std::move(built_.categories);
+        lists.apps = std::move(built_.apps);
+        return true;
+    }
+
+private:
+    CatalogLists built_;
+    json::StreamParser parser_;
+    bool noMemory_ = false;
+};
+
 }  // namespace
 
 bool parseBootstrap(std::string& body, CatalogLists& lists, size_t expectedApps) {
-    // Each category and application becomes its record as soon as its element has been
-    // read, and the element is freed at once: the tree of the whole answer never
-    // exists beside the text and the records. They go into lists only once the whole
-    // text has been accepted.
-    CatalogLists built;
-    // Sized for the list it is likely to replace: growing by doubling would hold two
-    // arrays of records at once near the end, when the memory in use is highest.
-    built.apps.reserve(expectedApps);
-    const std::vector<json::ElementStream> streams = {
-        {{"data", "categories"},
-         [&built](const json::Value& element) {
-             Category category;
-             if (element.kind == json::Object) {
-                 category.id = wideString(element.lookup("id"));
-                 category.name = wideString(element.lookup("name"));
-             }
-             built.categories.push_back(std::move(category));
-         }},
-        {{"data", "apps"}, [&built](const json::Value& element) { built.apps.push_back(parseApp(element)); }},
-    };
-    std::shared_ptr<json::Value> root = json::parse(body, streams);
+    BootstrapReader reader(expectedApps);
+    reader.feed(body.data(), body.size());
     std::string().swap(body);
-    if (!root || !root->lookup("data")) return false;
-    lists.categories = std::move(built.categories);
-    lists.apps = std::move(built.apps);
-    return true;
+    return reader.finish(lists);
 }
 
 bool loadCatalog(CatalogState& catalog, const std::wstring& server) {
     markStartup(StartupMark::CatalogRequestStarted);
     try {
-        std::string body;
+        auto lists = std::make_shared<CatalogLists>();
+        BootstrapReader reader(catalog.lists()->apps.size());
         std::wstring error;
-        if (!httpGetText(server + L"/api/client/bootstrap", body, error)) {
+        const bool received = httpGetText(
+            server + L"/api/client/bootstrap",
+            [&reader](const unsigned char* data, unsigned long size) {
+                reader.feed(reinterpret_cast<const char*>(data), size);
+                return true;
+            },
+            error);
+        if (!received) {
             catalog.setLastError(error.empty() ? std::wstring(L"网络错误") : error);
             return false;
         }
         markStartup(StartupMark::CatalogAnswerReceived);
-        auto lists = std::make_shared<CatalogLists>();
-        if (!parseBootstrap(body, *lists, catalog.lists()->apps.size())) {
+        if (!reader.finish(*lists)) {
             catalog.setLastError(L"数据格式错误");
             return false;
         }

@@ -1,7 +1,9 @@
 // libFuzzer entry: any bytes must give a tree or null, never a crash or an
-// out-of-bounds read; whatever parses is walked through every accessor.
+// out-of-bounds read; whatever parses is walked through every accessor. The streamed and
+// the incremental parse must agree with the whole parse.
 #include "json/json.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -45,5 +47,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if ((apps ? apps->array().size() : 0) != visited) std::abort();
         walk(*streamed, 0);
     }
+    // Fed in pieces (their sizes taken from the text itself), the incremental parse must
+    // accept the same texts and visit the same number of elements.
+    size_t fedVisits = 0;
+    json::StreamParser parser({{{"data", "apps"}, [&fedVisits](const json::Value& e) {
+                                   walk(e, 3);
+                                   ++fedVisits;
+                               }}});
+    for (size_t at = 0, i = 0; at < text.size(); ++i) {
+        const size_t n = std::min<size_t>(text.size() - at, 1 + static_cast<unsigned char>(text[i % text.size()]) % 17);
+        const std::string piece = text.substr(at, n);
+        parser.feed(piece.data(), piece.size());
+        at += n;
+    }
+    auto fed = parser.finish();
+    if ((root == nullptr) != (fed == nullptr)) std::abort();
+    if (root && fedVisits != visited) std::abort();
+    if (fed) walk(*fed, 0);
     return 0;
 }

@@ -237,6 +237,7 @@ public:
         v.kind = Object;
         return v.object_;
     }
+    static Value::Members& members(Value& v) { return v.object_; }
 };
 
 namespace {
@@ -350,8 +351,10 @@ const char* findQuoteOrBackslash(const char* p, const char* end) {
 
 class Parser {
 public:
-    Parser(const char* begin, const char* end, Scratch& scratch, const Route* route)
-        : p_(begin), end_(end), arena_(document_.get()), route_(route), scratch_(scratch) {}
+    // depth: the containers already open around the text (when it is one value cut out
+    // of a larger document).
+    Parser(const char* begin, const char* end, Scratch& scratch, const Route* route, int depth = 0)
+        : p_(begin), end_(end), depth_(depth), arena_(document_.get()), route_(route), scratch_(scratch) {}
     ~Parser() { scratch_.clear(); }
     Parser(const Parser&) = delete;
     Parser& operator=(const Parser&) = delete;
@@ -364,10 +367,13 @@ public:
         return root;
     }
 
+    // The text is one string literal, from its opening quote.
+    void readWholeString(std::string& out) { readString(out); }
+
 private:
     const char* p_;
     const char* end_;
-    int depth_ = 0;
+    int depth_;
     FillingArena document_;
     NodeArena* arena_;  // where new nodes go: the document's, or a streamed element's
     const Route* route_;
@@ -737,6 +743,342 @@ std::shared_ptr<Value> parse(const std::string& text) { return parseText(text, n
 std::shared_ptr<Value> parse(const std::string& text, const std::vector<ElementStream>& streams) {
     const Route route = routeOf(streams);
     return parseText(text, &route);
+}
+
+// The members on the streamed paths are followed by a small state machine that makes the
+// parser's decisions at the same bytes. Every other value (a member off the paths, an
+// element of a streamed array) is cut out whole, by counting brackets outside strings as
+// the string reader sees them, and parsed on its own with the containers around it
+// counted. That gives what the parser gives for it in place: the cut ends at the first
+// ',', ']' or '}' outside strings and brackets, which no accepted value holds and which
+// is the byte the parser looks at next; a cut in the wrong place means a fault that the
+// value's own parse meets too.
+struct StreamParser::State {
+    enum class Mode { Start, Structure, Whole, Done, Failed };
+    enum class Step { RootValue, ObjectOpen, Key, KeyText, Colon, MemberValue, Piece, AfterMember, ArrayOpen };
+    struct Frame {
+        const Route* route;
+        std::shared_ptr<Value> node;
+        bool streamed;            // a streamed array, else an object on the paths
+        uint64_t followed = 0;    // routes already taken: only the first member of a key counts
+        std::string key;          // the member being read
+        const Route* memberRoute = nullptr;
+    };
+
+    explicit State(std::vector<ElementStream> s)
+        : streams(std::move(s)), route(routeOf(streams)), scratch(ScratchPool::instance().take()) {}
+    ~State() {
+        frames.clear();
+        root.reset();
+        scratch->trim();
+        ScratchPool::instance().give(std::move(scratch));
+    }
+
+    std::vector<ElementStream> streams;
+    Route route;
+    std::unique_ptr<Scratch> scratch;
+    Mode mode = Mode::Start;
+    Step step = Step::RootValue;
+    std::vector<Frame> frames;
+    std::string text;   // Start: the first bytes, for the byte-order mark; Whole: the text so far
+    std::string piece;  // the key or value being cut out, once it spans pieces of input
+    int pieceDepth = 0;
+    bool inString = false;
+    bool backslash = false;
+    int skip = 0;       // bytes of a \u escape still to pass over
+    std::shared_ptr<Value> root;
+
+    static bool isWhitespace(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
+    static const char* skipWhitespace(const char* p, const char* end) {
+        while (p != end && isWhitespace(*p)) ++p;
+        return p;
+    }
+
+    void fail() {
+        mode = Mode::Failed;
+        frames.clear();
+        root.reset();
+        std::string().swap(text);
+        std::string().swap(piece);
+    }
+
+    void consume(const char* p, const char* end) {
+        if (mode == Mode::Start) {
+            // The byte-order mark counts only in a text longer than two bytes.
+            const size_t take = std::min<size_t>(3 - text.size(), static_cast<size_t>(end - p));
+            text.append(p, take);
+            p += take;
+            if (text.size() < 3) return;
+            startStructure();
+        }
+        run(p, end);
+    }
+
+    void startStructure() {
+        std::string first;
+        first.swap(text);
+        mode = Mode::Structure;
+        const bool mark = first.size() > 2 && static_cast<unsigned char>(first[0]) == 0xEF &&
+                          static_cast<unsigned char>(first[1]) == 0xBB && static_cast<unsigned char>(first[2]) == 0xBF;
+        run(first.data() + (mark ? 3 : 0), first.data() + first.size());
+    }
+
+    std::shared_ptr<Value> finish() {
+        if (mode == Mode::Start) startStructure();
+        std::shared_ptr<Value> result;
+        if (mode == Mode::Whole)
+            result = Parser(text.data(), text.data() + text.size(), *scratch, &route).parseDocument();
+        else if (mode == Mode::Done)
+            result = std::move(root);
+        fail();
+        return result;
+    }
+
+    void run(const char* p, const char* end) {
+        while (p != end) {
+            switch (mode) {
+            case Mode::Whole: text.append(p, static_cast<size_t>(end - p)); return;
+            case Mode::Done:
+                if (skipWhitespace(p, end) != end) fail();
+                return;
+            case Mode::Failed: return;
+            default: break;
+            }
+            p = advance(p, end);
+        }
+    }
+
+    // One step of the state machine; consumes at least one byte unless it ends the text.
+    const char* advance(const char* p, const char* end) {
+        if (step != Step::KeyText && step != Step::Piece) {
+            p = skipWhitespace(p, end);
+            if (p == end) return p;
+        }
+        Frame* top = frames.empty() ? nullptr : &frames.back();
+        switch (step) {
+        case Step::RootValue:
+            if (*p == '{' && !route.next.empty()) return open(&route, false, p);
+            if (*p == '[' && route.visit) return open(&route, true, p);
+            mode = Mode::Whole;
+            return p;
+        case Step::ObjectOpen:
+            if (*p == '}') return close(p);
+            return startKey(p);
+        case Step::Key: return startKey(p);
+        case Step::KeyText: {
+            const char* q = scanString(p, end);
+            piece.append(p, static_cast<size_t>(q - p));
+            if (inString) return q;
+            top->key.clear();
+            Parser(piece.data(), piece.data() + piece.size(), *scratch, nullptr).readWholeString(top->key);
+            piece.clear();
+            top->memberRoute = nullptr;
+            const Route* r = top->route;
+            for (size_t i = 0; i < r->next.size() && i < 64; ++i) {
+                if (r->next[i].key == top->key) {
+                    if (!(top->followed & (uint64_t(1) << i))) top->memberRoute = &r->next[i];
+                    top->followed |= uint64_t(1) << i;
+                    break;
+                }
+            }
+            step = Step::Colon;
+            return q;
+        }
+        case Step::Colon:
+            if (*p != ':') return failAt(end);
+            step = Step::MemberValue;
+            return p + 1;
+        case Step::MemberValue: {
+            const Route* r = top->memberRoute;
+            if (*p == '[' && r && r->visit) return open(r, true, p);
+            if (*p == '{' && r && !r->next.empty()) return open(r, false, p);
+            startPiece();
+            return p;
+        }
+        case Step::ArrayOpen:
+            if (*p == ']') return close(p);
+            startPiece();
+            return p;
+        case Step::AfterMember:
+            if (*p == ',') {
+                step = Step::Key;
+                return p + 1;
+            }
+            if (*p == '}') return close(p);
+            return failAt(end);
+        case Step::Piece: return cutPiece(p, end);
+        }
+        return failAt(end);
+    }
+
+    const char* failAt(const char* end) {
+        fail();
+        return end;
+    }
+
+    const char* open(const Route* r, bool streamed, const char* p) {
+        if (frames.size() + 1 > static_cast<size_t>(kMaxDepth)) return failAt(p + 1);
+        Frame frame;
+        frame.route = r;
+        frame.streamed = streamed;
+        frame.node = std::make_shared<Value>();
+        if (streamed)
+            ParserImpl::makeArray(*frame.node);
+        else
+            ParserImpl::makeObject(*frame.node);
+        frames.push_back(std::move(frame));
+        step = streamed ? Step::ArrayOpen : Step::ObjectOpen;
+        return p + 1;
+    }
+
+    const char* close(const char* p) {
+        std::shared_ptr<Value> node = std::move(frames.back().node);
+        frames.pop_back();
+        if (frames.empty()) {
+            root = std::move(node);
+            mode = Mode::Done;
+        } else {
+            Frame& parent = frames.back();
+            ParserImpl::members(*parent.node).emplace_back(std::move(parent.key), std::move(node));
+            step = Step::AfterMember;
+        }
+        return p + 1;
+    }
+
+    const char* startKey(const char* p) {
+        if (*p != '"') return failAt(p + 1);
+        piece.assign(1, '"');
+        inString = true;
+        backslash = false;
+        skip = 0;
+        step = Step::KeyText;
+        return p + 1;
+    }
+
+    void startPiece() {
+        piece.clear();
+        pieceDepth = 0;
+        inString = false;
+        backslash = false;
+        skip = 0;
+        step = Step::Piece;
+    }
+
+    // Inside a string: the position after its closing quote, or end with inString still set.
+    const char* scanString(const char* p, const char* end) {
+        while (p != end) {
+            if (skip > 0) {
+                const size_t n = std::min<size_t>(static_cast<size_t>(skip), static_cast<size_t>(end - p));
+                p += n;
+                skip -= static_cast<int>(n);
+                continue;
+            }
+            if (backslash) {
+                backslash = false;
+                if (*p++ == 'u') skip = 4;
+                continue;
+            }
+            p = findQuoteOrBackslash(p, end);
+            if (p == end) break;
+            if (*p++ == '"') {
+                inString = false;
+                return p;
+            }
+            backslash = true;
+        }
+        return p;
+    }
+
+    // Inside a value being cut out: the ',', ']' or '}' that ends it, or end.
+    const char* scanValue(const char* p, const char* end) {
+        while (p != end) {
+            if (inString) {
+                p = scanString(p, end);
+                continue;
+            }
+            switch (*p) {
+            case '"': inString = true; break;
+            case '[':
+            case '{': ++pieceDepth; break;
+            case ']':
+            case '}':
+                if (pieceDepth == 0) return p;
+                --pieceDepth;
+                break;
+            case ',':
+                if (pieceDepth == 0) return p;
+                break;
+            default: break;
+            }
+            ++p;
+        }
+        return p;
+    }
+
+    const char* cutPiece(const char* p, const char* end) {
+        const char* q = scanValue(p, end);
+        if (q == end) {
+            piece.append(p, static_cast<size_t>(end - p));
+            return end;
+        }
+        Frame& top = frames.back();
+        if (*q == (top.streamed ? '}' : ']')) return failAt(end);
+        // Cut from the input as it stands when the value lies in one piece: the byte after
+        // it is the one that ends it, so a number's conversion stops before it too.
+        const int depth = static_cast<int>(frames.size());
+        std::shared_ptr<Value> value;
+        if (piece.empty()) {
+            value = Parser(p, q, *scratch, nullptr, depth).parseDocument();
+        } else {
+            piece.append(p, static_cast<size_t>(q - p));
+            value = Parser(piece.data(), piece.data() + piece.size(), *scratch, nullptr, depth).parseDocument();
+            piece.clear();
+        }
+        if (!value) return failAt(end);
+        if (top.streamed) {
+            // Failed while the visitor runs: an exception from it leaves the parser failed.
+            mode = Mode::Failed;
+            (*top.route->visit)(*value);
+            mode = Mode::Structure;
+            value.reset();
+            if (*q == ',') {
+                startPiece();
+                return q + 1;
+            }
+            return close(q);
+        }
+        ParserImpl::members(*top.node).emplace_back(std::move(top.key), std::move(value));
+        if (*q == ',') {
+            step = Step::Key;
+            return q + 1;
+        }
+        return close(q);
+    }
+};
+
+StreamParser::StreamParser(std::vector<ElementStream> streams) : state_(new State(std::move(streams))) {}
+
+StreamParser::~StreamParser() = default;
+
+void StreamParser::feed(const char* data, size_t size) {
+    if (state_->mode == State::Mode::Failed || size == 0) return;
+    try {
+        state_->consume(data, data + size);
+    } catch (...) {
+        state_->fail();
+        throw;
+    }
+}
+
+bool StreamParser::failed() const { return state_->mode == State::Mode::Failed; }
+
+std::shared_ptr<Value> StreamParser::finish() {
+    try {
+        return state_->finish();
+    } catch (...) {
+        state_->fail();
+        throw;
+    }
 }
 
 std::string escape(const std::string& text) {

@@ -75,6 +75,31 @@ struct ElementStream {
 };
 std::shared_ptr<Value> parse(const std::string& text, const std::vector<ElementStream>& streams);
 
+// The same parse for a text that arrives piece by piece (a response body as it is read),
+// so that the whole text never has to be held: feed the pieces in order, cut anywhere,
+// then finish. Streamed elements are visited as soon as they are complete; the other
+// values are kept as text only while they are being read, except when the root itself is
+// no object on the paths (then the whole text is kept and parsed at the end). finish
+// gives what parse(whole text, streams) gives, visits included. Once the text is known
+// to be unacceptable the rest is ignored; a visitor's exception leaves the parser failed.
+class StreamParser {
+public:
+    explicit StreamParser(std::vector<ElementStream> streams);
+    ~StreamParser();
+    StreamParser(const StreamParser&) = delete;
+    StreamParser& operator=(const StreamParser&) = delete;
+
+    void feed(const char* data, size_t size);
+    // Before finish: the text is known to be unacceptable already (finish will give null).
+    bool failed() const;
+    // Call once, after the last piece.
+    std::shared_ptr<Value> finish();
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
 // The body of a JSON string literal (without quotes) for UTF-8 text.
 std::string escape(const std::string& text);
 

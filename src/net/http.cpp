@@ -97,15 +97,24 @@ int32_t queryStatus(HINTERNET request) {
     return static_cast<int32_t>(status);
 }
 
-// The body loop: to the sink, or collected (bounded) and moved into body when complete.
-// expected: the announced body length, or -1 when the body ends with the connection.
-HttpResult readBody(HINTERNET request, int64_t expected, const HttpDataSink& sink, std::string& body,
-                    std::wstring& error, const std::atomic<bool>* cancelFlag) {
+// Where a bounded body goes that is not collected in memory: piece by piece to this sink,
+// as long as deliver is set (false for an error status: that body is read and dropped).
+struct TextSink {
+    const HttpDataSink* sink;
+    bool deliver;
+};
+
+// The body loop: to the sink, or bounded and collected (moved into body when complete) or
+// handed to a text sink. expected: the announced body length, or -1 when the body ends
+// with the connection.
+HttpResult readBody(HINTERNET request, int64_t expected, const HttpDataSink& sink, const TextSink* text,
+                    std::string& body, std::wstring& error, const std::atomic<bool>* cancelFlag) {
     std::unique_ptr<unsigned char[]> buffer(new unsigned char[httprules::kReadChunk]);
     std::string collected;
     // Sized once for an announced length (within the memory bound): growing by
     // doubling would briefly hold the body one and a half times over.
-    if (!sink && expected > 0) collected.reserve(static_cast<size_t>(std::min<int64_t>(expected, httprules::kMaxMemoryBody + 1)));
+    if (!sink && !text && expected > 0)
+        collected.reserve(static_cast<size_t>(std::min<int64_t>(expected, httprules::kMaxMemoryBody + 1)));
     int64_t received = 0;
     for (;;) {
         if (cancelled(cancelFlag)) return HttpResult::Cancelled;
@@ -127,7 +136,7 @@ HttpResult readBody(HINTERNET request, int64_t expected, const HttpDataSink& sin
                 error = httprules::winhttpMessage(L"读取数据中断", n ? n : ERROR_WINHTTP_CONNECTION_ERROR);
                 return HttpResult::ReadFailed;
             }
-            if (!sink) body = std::move(collected);
+            if (!sink && !text) body = std::move(collected);
             return HttpResult::Ok;
         }
         DWORD want = available < httprules::kReadChunk ? available : httprules::kReadChunk;
@@ -139,20 +148,26 @@ HttpResult readBody(HINTERNET request, int64_t expected, const HttpDataSink& sin
         received += got;
         if (sink) {
             if (!sink(buffer.get(), got)) return HttpResult::Cancelled;
-        } else {
+            continue;
+        }
+        if (received > static_cast<int64_t>(httprules::kMaxMemoryBody)) {
+            error = L"响应过大";
+            return HttpResult::ReadFailed;
+        }
+        if (!text) {
             collected.append(reinterpret_cast<const char*>(buffer.get()), got);
-            if (collected.size() > httprules::kMaxMemoryBody) {
-                error = L"响应过大";
-                return HttpResult::ReadFailed;
-            }
+        } else if (text->deliver && !(*text->sink)(buffer.get(), got)) {
+            return HttpResult::Cancelled;
         }
     }
 }
 
-// shared: the caller's session, or null to open one per attempt.
+// shared: the caller's session, or null to open one per attempt. textSink: takes the body
+// of a success status in place of memory, within the same bound; no sink may be given then.
 HttpResult requestThrough(HINTERNET shared, const std::wstring& url, const std::vector<HttpHeader>& headers,
                           const std::string* body, const std::wstring& verb, const HttpDataSink& sink,
-                          HttpResponse& response, std::wstring& error, const std::atomic<bool>* cancelFlag) {
+                          HttpResponse& response, std::wstring& error, const std::atomic<bool>* cancelFlag,
+                          const HttpDataSink* textSink = nullptr) {
     std::wstring current = url;
     int allowance = httprules::kRedirectAllowance;
     for (;;) {
@@ -255,7 +270,9 @@ HttpResult requestThrough(HINTERNET shared, const std::wstring& url, const std::
         HttpResult result = HttpResult::Ok;
         if (sink || status <= 499) {
             int64_t expected = httprules::expectedBodyLength(verb, status, response.contentLength);
-            result = readBody(a.request.get(), expected, sink, response.body, error, cancelFlag);
+            const TextSink text = {textSink, status <= 399};
+            result = readBody(a.request.get(), expected, sink, textSink ? &text : nullptr, response.body, error,
+                              cancelFlag);
         }
         a.close();
         if (result != HttpResult::Ok) return result;
@@ -295,6 +312,16 @@ bool httpGetText(const std::wstring& url, std::string& body, std::wstring& error
         body = std::move(response.body);
         return true;
     }
+    error = message.empty() ? L"网络错误" : message;
+    return false;
+}
+
+bool httpGetText(const std::wstring& url, const HttpDataSink& sink, std::wstring& error) {
+    HttpResponse response;
+    std::wstring message;
+    HttpResult result =
+        requestThrough(nullptr, url, {}, nullptr, L"GET", HttpDataSink(), response, message, nullptr, &sink);
+    if (result == HttpResult::Ok) return true;
     error = message.empty() ? L"网络错误" : message;
     return false;
 }

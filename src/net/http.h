@@ -72,3 +72,10 @@ HttpResult httpRequest(const HttpSession& session, const std::wstring& url, cons
 // GET without headers; on Ok moves the body out and returns true, else sets error
 // (the engine's message, or "网络错误") and leaves body untouched.
 bool httpGetText(const std::wstring& url, std::string& body, std::wstring& error);
+
+// The same GET with the body handed to sink piece by piece as it arrives instead of
+// collected, so that it is never held whole: the same bound of 8 MiB, results and
+// messages; only the body of a success status reaches the sink (an error status's body
+// is read and dropped, or not read, as httpGetText does). A sink returning false ends
+// the call with "网络错误". True once the whole body has been handed over.
+bool httpGetText(const std::wstring& url, const HttpDataSink& sink, std::wstring& error);

@@ -175,12 +175,15 @@ TEST_F(MainWindow, AStartUpLoadStillRunningWhenTheWindowIsMadeIsTakenOverAndRepo
                                    R"("body":"{\"data\":{\"categories\":[{\"id\":\"early\",)"
                                    R"(\"name\":\"x\"}],\"apps\":[]}}"}])"));
     const std::wstring base = server + std::wstring(prefix.begin(), prefix.end());
+    EXPECT_FALSE(waitForEarlyCatalogLoad(0)) << "none started yet";
     ASSERT_TRUE(startEarlyCatalogLoad(gApp.catalog, base));
+    EXPECT_FALSE(waitForEarlyCatalogLoad(0)) << "still waiting for its answer";
     EXPECT_FALSE(startEarlyCatalogLoad(gApp.catalog, base));
     ASSERT_TRUE(pumpUntil([&] { return testserver::requests(prefix).size() == 1; }, 10000));
 
     gApp.config.server = base;
     open();  // returns once the window's loading state has ended
+    EXPECT_TRUE(waitForEarlyCatalogLoad(0)) << "ended";
     EXPECT_FALSE(gApp.catalogLoadFailed);
     const auto lists = gApp.catalog.lists();
     ASSERT_EQ(lists->categories.size(), 1u);

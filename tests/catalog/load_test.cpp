@@ -128,6 +128,70 @@ TEST(CatalogLoad, OfTwoOverlappingLoadsTheLastToFinishDecides) {
     EXPECT_EQ(L"slow", catalog.lists()->categories[0].id);
 }
 
+namespace {
+
+// A bootstrap of n applications with names long enough that it arrives in many pieces.
+std::string manyApps(int n, const std::string& tail = "]}}") {
+    std::string body = R"({"code":0,"data":{"categories":[{"id":"1","name":"工具"}],"apps":[)";
+    for (int i = 1; i <= n; ++i) {
+        if (i > 1) body += ",";
+        body += R"({"id":)" + std::to_string(i) + R"(,"name":"应用 \")" + std::to_string(i) + R"(\" )" +
+                std::string(200, 'x') + R"(","categoryIds":["1"]})";
+    }
+    return body + tail;
+}
+
+std::string slowStep(const std::string& body, int chunk) {
+    return "[{\"body\":\"" + json::escape(body) + "\",\"chunk\":" + std::to_string(chunk) + ",\"interval_ms\":1}]";
+}
+
+}  // namespace
+
+TEST(CatalogLoad, AnAnswerArrivingInPiecesGivesTheWholeAnswersLists) {
+    const std::string body = manyApps(600);
+    std::string copy = body;
+    CatalogLists whole;
+    ASSERT_TRUE(parseBootstrap(copy, whole));
+    for (int chunk : {997, 4096, 65536}) {
+        CatalogState catalog;
+        catalog.publish(markerLists());
+        ASSERT_TRUE(loadCatalog(catalog, scriptedServer(slowStep(body, chunk)))) << json::toUtf8(catalog.lastError());
+        auto lists = catalog.lists();
+        ASSERT_EQ(whole.apps.size(), lists->apps.size()) << chunk;
+        ASSERT_EQ(1u, lists->categories.size()) << chunk;
+        for (size_t i = 0; i < whole.apps.size(); ++i) {
+            EXPECT_EQ(whole.apps[i].id, lists->apps[i].id) << chunk;
+            EXPECT_EQ(whole.apps[i].name, lists->apps[i].name) << chunk;
+        }
+    }
+}
+
+TEST(CatalogLoad, AnAnswerGoingBadHalfWayPublishesNothing) {
+    const struct {
+        const char* what;
+        std::string steps;
+        std::wstring error;  // the start of the message
+    } cases[] = {
+        {"bad JSON after many applications", slowStep(manyApps(600, ",oops]}}"), 4096), L"数据格式错误"},
+        {"the closing brackets never come", slowStep(manyApps(600, ""), 4096), L"数据格式错误"},
+        {"text after the answer", slowStep(manyApps(600, "]}} {}"), 4096), L"数据格式错误"},
+        {"connection cut mid-answer",
+         "[{\"body\":\"" + json::escape(manyApps(600)) + "\",\"cut_after\":70000}]", L"读取数据"},
+        {"more than 8 MiB", "[{\"body\":\"" + json::escape(manyApps(40000)) + "\"}]", L"响应过大"},
+    };
+    for (const auto& c : cases) {
+        CatalogState catalog;
+        catalog.publish(markerLists());
+        WPARAM result = 99;
+        ASSERT_TRUE(loadOnThread(catalog, scriptedServer(c.steps), result)) << c.what;
+        EXPECT_EQ(0u, result) << c.what;
+        EXPECT_EQ(0u, catalog.lastError().rfind(c.error, 0)) << c.what << ": " << json::toUtf8(catalog.lastError());
+        ASSERT_EQ(1u, catalog.lists()->categories.size()) << c.what;
+        EXPECT_EQ(L"old", catalog.lists()->categories[0].id) << c.what;
+        EXPECT_TRUE(catalog.lists()->apps.empty()) << c.what;
+    }
+}
+
 TEST(CatalogLoad, TheDemoCatalogLoadsWhole) {
     CatalogState catalog;
     ASSERT_TRUE(loadCatalog(catalog, catalogtest::uniqueBase())) << json::toUtf8(catalog.lastError());

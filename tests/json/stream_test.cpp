@@ -167,3 +167,188 @@ TEST(JsonStream, MutatedTextsAgreeWithTheTree) {
         }
     }
 }
+
+namespace {
+
+struct Fed {
+    std::shared_ptr<json::Value> root;
+    std::vector<std::string> visited;
+};
+
+// The text fed to a StreamParser in pieces that end at the given offsets (ascending).
+Fed feedInPieces(const std::string& text, const std::vector<std::string>& path, const std::vector<size_t>& cuts) {
+    Fed out;
+    json::StreamParser parser({{path, [&out](const json::Value& e) { out.visited.push_back(dump(e)); }}});
+    size_t at = 0;
+    for (size_t cut : cuts) {
+        // Each piece in storage of its own, so that reading past a piece's end shows.
+        const std::string piece = text.substr(at, cut - at);
+        parser.feed(piece.data(), piece.size());
+        at = cut;
+    }
+    const std::string rest = text.substr(at);
+    parser.feed(rest.data(), rest.size());
+    out.root = parser.finish();
+    return out;
+}
+
+void expectSameAsWhole(const std::string& text, const std::vector<std::string>& path, const std::vector<size_t>& cuts) {
+    Streamed whole = parseStreamed(text, path);
+    Fed fed = feedInPieces(text, path, cuts);
+    ASSERT_EQ(whole.root == nullptr, fed.root == nullptr) << text;
+    if (whole.root) {
+        EXPECT_EQ(dump(*whole.root), dump(*fed.root)) << text;
+        EXPECT_EQ(whole.visited, fed.visited) << text;
+    }
+}
+
+const std::vector<std::string> kCatalogPath = {"data", "apps"};
+
+// Texts on and off the streamed paths, accepted and not, with the parser's lenient corners.
+const char* const kPieceTexts[] = {
+    R"({"code":0,"data":{"categories":[{"id":"1","name":"\u4e2d"}],"apps":[{"id":1,"name":"a\nb"},2,"x",[3],null]},"msg":"ok"})",
+    R"( {"data" : { "apps" : [ {"id" : 1.5e3} , "q\"]," , -0 , true ] } } )",
+    R"({"data":{"apps":[1],"apps":[2]},"data":{"apps":[3]}})",
+    R"({"d\u0061ta":{"\u0061pps":["\ud83d\ude00","\ud83d","\u12"]}})",
+    R"({"data":{"apps":["\\",{"\\":"\""},"\u005c"]}})",
+    "\xEF\xBB\xBF{\"data\":{\"apps\":[1,2]}}",
+    "\xEF\xBB\xBF\xEF\xBB\xBF{}",
+    " \xEF\xBB\xBF{}",
+    "\xEF\xBB\xBF",
+    "\xEF\xBB",
+    "",
+    "   ",
+    "{}",
+    "[1,2]",
+    "\"open string at the end",
+    "{\"data\":{\"apps\":[\x0B" "1,\x0C 2,+5,007,1e999,.5,0x10]}}",
+    R"({"data":{"apps":[1,]}})",
+    R"({"data":{"apps":[,1]}})",
+    R"({"data":{"apps":[1 2]}})",
+    R"({"data":{"apps":[{"a":1]]}})",
+    R"({"data":{"apps":[1}}})",
+    R"({"data":{"apps":[1]]}})",
+    R"({"data":{"x":[1}],"apps":[1]}})",
+    R"({"data":{"apps":[1]},})",
+    R"({"data":{"apps":[1]}} x)",
+    R"({"data":{"apps":[1]})",
+    R"({"data":{"apps":[1],"n":tru}})",
+    R"({"data":{"apps":["open)",
+    R"({"data" "apps"})",
+    R"({data:{}})",
+    R"({"data":{"apps":[{"a":"\"}"}]}})",
+};
+
+}  // namespace
+
+TEST(JsonStreamParser, EveryCutGivesWhatTheWholeTextGives) {
+    for (const char* t : kPieceTexts) {
+        const std::string text = t;
+        SCOPED_TRACE(text);
+        for (size_t cut = 0; cut <= text.size(); ++cut) expectSameAsWhole(text, kCatalogPath, {cut});
+        std::vector<size_t> everyByte;
+        for (size_t i = 1; i < text.size(); ++i) everyByte.push_back(i);
+        expectSameAsWhole(text, kCatalogPath, everyByte);
+        if (HasFailure()) return;
+    }
+}
+
+TEST(JsonStreamParser, OtherPathsAndNoPaths) {
+    const struct {
+        const char* text;
+        std::vector<std::string> path;
+    } cases[] = {
+        {R"({"a":[1,[2],{"b":3}],"c":{"a":[4]}})", {"a"}},
+        {R"([1,[2],{"a":3}])", {}},
+        {R"({"d":{"e":{"f":[1,2]}}})", {"d", "e", "f"}},
+        {R"({"d":[{"a":[1]}]})", {"d", "a"}},
+        {R"({"d":{},"d":{"a":[2]}})", {"d", "a"}},
+    };
+    for (const auto& c : cases) {
+        const std::string text = c.text;
+        for (size_t cut = 0; cut <= text.size(); ++cut) expectSameAsWhole(text, c.path, {cut});
+    }
+    Fed twoPaths;
+    json::StreamParser parser({{{"data", "categories"}, [&](const json::Value& e) { twoPaths.visited.push_back("c" + dump(e)); }},
+                               {{"data", "apps"}, [&](const json::Value& e) { twoPaths.visited.push_back("a" + dump(e)); }}});
+    const std::string text = R"({"data":{"apps":[1],"categories":["x"],"apps":[2]}})";
+    for (char c : text) parser.feed(&c, 1);
+    ASSERT_NE(parser.finish(), nullptr);
+    EXPECT_EQ(twoPaths.visited, (std::vector<std::string>{"a#4607182418800017408", "c\"x\""}));
+}
+
+TEST(JsonStreamParser, NestingLimitCountsTheEnclosingContainers) {
+    auto nested = [](int depth) { return std::string(depth, '[') + std::string(depth, ']'); };
+    for (int depth : {61, 62, 63}) {
+        const std::string text = "{\"data\":{\"apps\":[" + nested(depth) + "],\"x\":" + nested(depth) + "}}";
+        expectSameAsWhole(text, kCatalogPath, {text.size() / 2});
+    }
+    std::string deepPaths;
+    std::vector<std::string> path;
+    for (int i = 0; i < 70; ++i) {
+        deepPaths += "{\"k\":";
+        path.push_back("k");
+    }
+    deepPaths += "[]" + std::string(70, '}');
+    expectSameAsWhole(deepPaths, path, {7});
+}
+
+TEST(JsonStreamParser, AFaultFoundLateStillRejectsAfterTheVisits) {
+    const std::string good = R"({"data":{"apps":[{"id":1},{"id":2}]}})";
+    for (const std::string& bad : {good.substr(0, good.size() - 1), good + "x", good.substr(0, 25) + "]" + good.substr(25)}) {
+        for (size_t cut = 0; cut <= bad.size(); ++cut) {
+            Fed fed = feedInPieces(bad, kCatalogPath, {cut});
+            EXPECT_EQ(fed.root, nullptr) << bad;
+        }
+    }
+    Fed late = feedInPieces(good + "x", kCatalogPath, {10});
+    EXPECT_EQ(late.visited.size(), 2u);
+}
+
+TEST(JsonStreamParser, AfterAFaultTheRestIsIgnored) {
+    int seen = 0;
+    json::StreamParser parser({{kCatalogPath, [&seen](const json::Value&) { ++seen; }}});
+    const std::string head = R"({"data":{"apps":[1,,)";
+    parser.feed(head.data(), head.size());
+    EXPECT_TRUE(parser.failed());
+    const std::string tail = R"(2,3]}})";
+    parser.feed(tail.data(), tail.size());
+    EXPECT_EQ(seen, 1);
+    EXPECT_EQ(parser.finish(), nullptr);
+}
+
+TEST(JsonStreamParser, AVisitorsExceptionLeavesTheParserFailed) {
+    int seen = 0;
+    json::StreamParser parser({{{"a"}, [&seen](const json::Value&) {
+                                    if (++seen == 2) throw std::runtime_error("stop");
+                                }}});
+    const std::string text = "{\"a\":[1,2,3]}";
+    EXPECT_THROW(parser.feed(text.data(), text.size()), std::runtime_error);
+    EXPECT_TRUE(parser.failed());
+    parser.feed(text.data(), text.size());
+    EXPECT_EQ(seen, 2);
+    EXPECT_EQ(parser.finish(), nullptr);
+}
+
+TEST(JsonStreamParser, MutatedTextsInRandomPiecesAgreeWithTheWholeParse) {
+    const std::string seeds[] = {
+        R"({"data":{"categories":[{"id":"1","name":"\u4e2d"}],"apps":[{"id":1,"name":"a\nb","categoryIds":["3"]},{"id":2.5e3,"x":[true,false,null]}]}})",
+        R"({"data":{"apps":[1,"\ud83d\ude00",[{"a":[]}]]},"data":{"apps":[9]}})",
+        R"({"code":0,"data":{"apps":["\\\"",{"k":"v\\"}],"n":{"m":[1,{"o":"]"}]}}})",
+    };
+    uint32_t state = 4242;
+    auto next = [&state] {
+        state = state * 1103515245u + 12345u;
+        return state >> 8;
+    };
+    for (const auto& seed : seeds) {
+        for (int round = 0; round < 1500; ++round) {
+            std::string text = seed;
+            for (int k = 0; k < 2; ++k) text[next() % text.size()] = "[]{}\",:\\ 0au"[next() % 13];
+            std::vector<size_t> cuts;
+            for (size_t at = next() % 8; at < text.size(); at += 1 + next() % 9) cuts.push_back(at);
+            expectSameAsWhole(text, kCatalogPath, cuts);
+            if (HasFailure()) return;
+        }
+    }
+}

@@ -634,6 +634,59 @@ TEST_F(Http, GetTextMovesBodyOrGivesMessage) {
     EXPECT_EQ(testserver::requests(p).front().method, "GET");
 }
 
+TEST_F(Http, GetTextToASinkKeepsTheLimitsAndMessagesOfGetText) {
+    std::string p = testserver::uniquePath("textsink");
+    ASSERT_TRUE(testserver::script(p + "/ok", R"([{"body_size":300000,"chunk":7001,"interval_ms":1}])"));
+    ASSERT_TRUE(testserver::script(p + "/exact", R"([{"body_size":8388608}])"));
+    ASSERT_TRUE(testserver::script(p + "/over", R"([{"body_size":8388609}])"));
+    ASSERT_TRUE(testserver::script(p + "/gone", R"([{"status":404,"body":"gone"}])"));
+    ASSERT_TRUE(testserver::script(p + "/busy", R"([{"status":503,"body":"busy"}])"));
+    ASSERT_TRUE(testserver::script(p + "/cut", R"([{"body_size":200000,"cut_after":70000}])"));
+    const struct {
+        const char* path;
+        bool ok;
+        const wchar_t* error;  // the start of the message
+        size_t handedOver;     // bytes given to the sink; SIZE_MAX: any amount up to the cut
+    } cases[] = {
+        {"/ok", true, L"", 300000},
+        {"/exact", true, L"", 8388608},
+        {"/over", false, L"响应过大", SIZE_MAX},
+        {"/gone", false, L"HTTP 404", 0},
+        {"/busy", false, L"HTTP 503", 0},
+        {"/cut", false, L"读取数据", SIZE_MAX},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        Collect got;
+        std::wstring error;
+        EXPECT_EQ(c.ok, httpGetText(url(p + c.path), got.sink(), error));
+        EXPECT_EQ(0u, error.rfind(c.error, 0)) << json::toUtf8(error);
+        if (c.ok) {
+            EXPECT_TRUE(error.empty());
+            EXPECT_GT(got.calls, 1) << "handed over as it arrives";
+        }
+        if (c.handedOver != SIZE_MAX) {
+            EXPECT_EQ(c.handedOver, got.data.size());
+        }
+        EXPECT_TRUE(testserver::isPattern(got.data));
+        // Within the bound: never more than 8 MiB reaches the sink.
+        EXPECT_LE(got.data.size(), 8388608u);
+    }
+    // Text handed over piece by piece is the text that httpGetText collects.
+    std::string whole;
+    std::wstring error;
+    ASSERT_TRUE(httpGetText(url(p + "/ok"), whole, error));
+    Collect pieces;
+    ASSERT_TRUE(httpGetText(url(p + "/ok"), pieces.sink(), error));
+    EXPECT_EQ(whole, pieces.data);
+
+    std::wstring refused;
+    EXPECT_FALSE(httpGetText(url(p + "/ok"), [](const unsigned char*, unsigned long) { return false; }, refused));
+    EXPECT_EQ(refused, L"网络错误");
+    EXPECT_FALSE(httpGetText(L"gopher://x", pieces.sink(), refused));
+    EXPECT_EQ(refused, L"地址无效");
+}
+
 TEST_F(Http, RepeatedFailuresLeakNoHandles) {
     std::string p = testserver::uniquePath("leak");
     ASSERT_TRUE(testserver::script(p + "/cut", R"([{"body_size":100000,"cut_after":1000}])"));

@@ -1,0 +1,18 @@
+// Work of the first paint that does not need the window, done on a worker while the
+// user-interface thread registers the classes and makes the shadow: the header logo
+// decoded, and the glyphs of the first frame's texts drawn once in the shared fonts (the
+// system keeps rasterised glyphs per font), so that the first paint finds them ready.
+// Nothing drawn here is ever shown; the first frame looks the same with or without it.
+#pragma once
+
+// GDI+ must be started and the shared fonts made. At most once per process.
+void startFirstPaintWarmUp();
+
+// True once the worker has ended and let go of everything it made: after the first paint
+// (the start-up mark), or at the latest 10 s after it started; false on time-out or when
+// none was started.
+bool waitForFirstPaintWarmUp(unsigned long timeout);
+
+// User-interface thread, before the main window exists: the logo the worker decoded, when
+// it is ready, becomes the header logo; otherwise the first paint decodes it itself.
+void adoptWarmedLogo();

@@ -1,0 +1,89 @@
+// The first paint's warm-up: what it readies ahead is what the first paint would have made.
+#include "app/warm_up.h"
+
+#include <gtest/gtest.h>
+
+#include "app/main_view.h"
+#include "app/object_census.h"
+#include "catalog/catalog.h"
+#include "startup_marks.h"
+#include "ui/paint_support.h"
+
+using painttest::Canvas;
+
+namespace {
+
+std::shared_ptr<const CatalogLists> oneApp() {
+    auto lists = std::make_shared<CatalogLists>();
+    lists->categories.push_back({L"1", L"办公软件"});
+    lists->apps.emplace_back();
+    lists->apps.back().id = 1;
+    lists->apps.back().name = L"文字处理";
+    lists->apps.back().categoryIds = {L"1"};
+    return lists;
+}
+
+std::unique_ptr<Canvas> paintOnce(const std::shared_ptr<const CatalogLists>& lists) {
+    auto canvas = std::make_unique<Canvas>(1180, 780, RGB(0, 0, 0));
+    paintMainViewFrame(canvas->dc(), RECT{0, 0, 1180, 780}, painttest::frameWith(lists));
+    return canvas;
+}
+
+}  // namespace
+
+TEST(FirstPaintWarmUp, TheLogoDecodedAheadPaintsAsTheOneDecodedAtThePaint) {
+    painttest::ensureGraphics();
+    painttest::resetViewState();
+    gApp.selectedCategoryId = L"1";
+    const auto lists = oneApp();
+
+    // Without a warm-up started, nothing is handed over.
+    gApp.logoImage.reset();
+    gApp.logoState = LogoState::NotTried;
+    adoptWarmedLogo();
+    EXPECT_EQ(gApp.logoState, LogoState::NotTried);
+
+    // Decoded at the paint, as without a warm-up.
+    releasePaintCaches();
+    const auto atPaint = paintOnce(lists);
+    ASSERT_EQ(gApp.logoState, LogoState::Loaded);
+
+    startFirstPaintWarmUp();
+    // A logo already tried is kept as it is.
+    gApp.logoImage.reset();
+    gApp.logoState = LogoState::Unavailable;
+    adoptWarmedLogo();
+    EXPECT_EQ(gApp.logoState, LogoState::Unavailable);
+    EXPECT_FALSE(gApp.logoImage);
+
+    gApp.logoState = LogoState::NotTried;
+    adoptWarmedLogo();
+    ASSERT_EQ(gApp.logoState, LogoState::Loaded);
+    ASSERT_TRUE(gApp.logoImage);
+    EXPECT_EQ(gApp.logoImage->GetWidth(), 256u);
+    EXPECT_EQ(gApp.logoImage->GetHeight(), 256u);
+
+    releasePaintCaches();
+    const auto ahead = paintOnce(lists);
+    int differing = 0;
+    for (int y = 0; y < 780; ++y)
+        for (int x = 0; x < 1180; ++x)
+            if (ahead->pixel(x, y) != atPaint->pixel(x, y)) ++differing;
+    EXPECT_EQ(differing, 0);
+
+    // Handed over once: a second adoption finds nothing.
+    gApp.logoImage.reset();
+    gApp.logoState = LogoState::NotTried;
+    adoptWarmedLogo();
+    EXPECT_EQ(gApp.logoState, LogoState::NotTried);
+}
+
+TEST(FirstPaintWarmUp, EndsAfterTheFirstPaintAndLeavesNoObjects) {
+    painttest::ensureGraphics();
+    startFirstPaintWarmUp();  // once per process: started here or by the test above
+    const ObjectCensus before = takeCensus();
+    markStartup(StartupMark::FirstPaint);
+    ASSERT_TRUE(waitForFirstPaintWarmUp(5000));
+    EXPECT_LE(takeCensus().gdiObjects, before.gdiObjects);
+    painttest::resetViewState();
+}
