@@ -344,32 +344,6 @@ KeyCommand keyCommand(UINT vk, bool shift, bool control, bool alt) {
     }
 }
 
-int areaCornerRadius(int kind) {
-    switch (kind) {
-    case HitSidebarRow:
-        return px(8);
-    case HitDownloadsTool:
-    case HitSettingsTool:
-        return px(17);
-    case HitCardButton:
-        return px(14);
-    case HitPanelClear:
-    case HitPanelChangeDir:
-    case HitPanelOpenDir:
-        return px(13);
-    case HitPanelCancel:
-    case HitPanelInstall:
-    case HitPanelFolder:
-    case HitPanelRetry:
-    case HitReload:
-        return px(15);
-    case HitBanner:
-        return px(10);
-    default:
-        return 0;
-    }
-}
-
 RingShape focusRingShape(const RECT& area, int kind) {
     RingShape ring;
     ring.rect = area;

@@ -84,9 +84,9 @@ enum class KeyCommand {
 };
 KeyCommand keyCommand(UINT virtualKey, bool shift, bool control, bool alt);
 
-// The focus ring's path: 2 pixels outside the area with the area's corner radius plus 2;
-// the caption buttons touch the window's edges, so theirs lies 4 pixels inside.
-int areaCornerRadius(int kind);
+// The focus ring's path: 2 pixels outside the area with the area's corner radius plus 2
+// (areaCornerRadius); the caption buttons touch the window's edges, so theirs lies 4
+// pixels inside.
 struct RingShape {
     RECT rect{0, 0, 0, 0};
     int radius = 0;

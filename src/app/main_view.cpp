@@ -291,10 +291,10 @@ void drawSidebarRow(Gdiplus::Graphics& graphics, HDC dc, const RECT& row, const 
     const int left = row.left - sidebarRowLeft();  // the row's own x origin
     const int top = row.top;
     if (selected) {
-        fillRoundRect(graphics, row, px(8), kSelectedRow);
+        fillRoundRect(graphics, row, areaCornerRadius(HitSidebarRow), kSelectedRow);
         fillRectArgb(graphics, rectOf(left + px(12), top + px(10), left + px(15), top + px(36)), Accent);
     } else if (hot) {
-        fillRoundRect(graphics, row, px(8), Neutral);
+        fillRoundRect(graphics, row, areaCornerRadius(HitSidebarRow), Neutral);
     }
     const int shift = left + sidebarNameShift(textWidth(dc, name, gApp.fontSidebar));
     const GlyphChoice glyph = glyphForCategoryName(name);
@@ -364,7 +364,7 @@ void paintConnectionError(Gdiplus::Graphics& graphics, HDC dc, int w) {
     paintCentredStatus(dc, L"请检查网络连接后点击「重新加载」", w, px(220), px(244), gApp.fontBody, TextSecondary);
     const int cx = (w + sidebarWidth()) / 2;
     const RECT button = rectOf(cx - px(60), px(294), cx - px(60) + px(120), px(326));
-    fillRoundRect(graphics, button, px(15), Accent);
+    fillRoundRect(graphics, button, areaCornerRadius(HitReload), Accent);
     drawText(dc, L"重新加载", button, gApp.fontButton, TextOnAccent, DT_SINGLELINE | DT_VCENTER | DT_CENTER);
     addHit(button, HitReload, 0);
 }

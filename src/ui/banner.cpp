@@ -1,5 +1,6 @@
 // The completion banner: a small card in the bottom-right corner naming the finished
 // download and saying what became of it; a click on it dismisses it.
+#include "ui/layout.h"
 #include "ui/looks.h"
 #include "ui/scale.h"
 #include "ui/ui.h"
@@ -7,8 +8,8 @@
 void drawCompletionBanner(Gdiplus::Graphics& graphics, HDC hdc, int W, int H, const PaintFrame& frame) {
     ViewState& view = *frame.view;
     const RECT banner = bannerRect(W, H);
-    fillRoundRect(graphics, banner, px(10), BannerFill);
-    strokeRoundRect(graphics, banner, px(10), BannerBorder);
+    fillRoundRect(graphics, banner, areaCornerRadius(HitBanner), BannerFill);
+    strokeRoundRect(graphics, banner, areaCornerRadius(HitBanner), BannerBorder);
 
     // Only the current lists: an app dropped by a reload shows the "?" placeholder.
     drawAppIcon(graphics, findApp(frame.lists->apps, view.bannerTaskId), RECT{W - px(342), H - px(84), W - px(298), H - px(40)},

@@ -6,6 +6,7 @@
 
 #include "scoped.h"
 #include "ui/gdiplus.h"
+#include "ui/layout.h"
 #include "ui/looks.h"
 #include "ui/scale.h"
 
@@ -30,6 +31,11 @@ public:
     // cannot be wrapped or the cache is full.
     Gdiplus::Bitmap* scaled(int width, int height, Gdiplus::InterpolationMode interpolation,
                             Gdiplus::PixelOffsetMode offset) {
+        // The sizes of another display scale are never drawn again once the window moved.
+        if (dpi_ != uiDpi()) {
+            entries_.clear();
+            dpi_ = uiDpi();
+        }
         for (const Entry& e : entries_) {
             if (e.width == width && e.height == height && e.interpolation == interpolation && e.offset == offset)
                 return e.bitmap.get();
@@ -61,6 +67,7 @@ private:
         std::unique_ptr<Gdiplus::Bitmap> bitmap;
     };
     HBITMAP source_;
+    int dpi_ = uiDpi();
     std::vector<Entry> entries_;
 };
 
@@ -185,10 +192,10 @@ void drawToolButton(Gdiplus::Graphics& graphics, HDC hdc, const RECT& rect, cons
     const int L = rect.left;
     const int T = rect.top;  // the glyphs sit at fixed places below the top edge
     if (active) {
-        fillRoundRect(graphics, rect, px(17), ToolActiveFill);
-        strokeRoundRect(graphics, rect, px(17), ToolActiveBorder);
+        fillRoundRect(graphics, rect, areaCornerRadius(HitDownloadsTool), ToolActiveFill);
+        strokeRoundRect(graphics, rect, areaCornerRadius(HitDownloadsTool), ToolActiveBorder);
     } else if (hovered) {
-        fillRoundRect(graphics, rect, px(17), ToolHoverFill);
+        fillRoundRect(graphics, rect, areaCornerRadius(HitDownloadsTool), ToolHoverFill);
     }
 
     Gdiplus::Pen pen(argbColour(Surface), pxf(1.6f));

@@ -7,6 +7,7 @@
 
 #include "ui/clip.h"
 #include "ui/face_cache.h"
+#include "ui/layout.h"
 #include "ui/looks.h"
 #include "ui/scale.h"
 #include "ui/ui.h"
@@ -77,9 +78,9 @@ void drawCardFace(Gdiplus::Graphics& graphics, HDC hdc, const GridGeometry& g, c
 constexpr COLORREF kCardSurface = RGB(255, 255, 255);
 
 void drawButton(Gdiplus::Graphics& graphics, HDC hdc, const RECT& button, const ButtonLook& look, const ViewState& view) {
-    fillRoundRect(graphics, button, px(14), look.fill);
+    fillRoundRect(graphics, button, areaCornerRadius(HitCardButton), look.fill);
     if (look.progressFill && look.progressWidth >= 1) {
-        fillRoundRect(graphics, RECT{button.left, button.top, button.left + look.progressWidth, button.bottom}, px(14),
+        fillRoundRect(graphics, RECT{button.left, button.top, button.left + look.progressWidth, button.bottom}, areaCornerRadius(HitCardButton),
                       look.progressFill);
     }
     drawText(hdc, look.label, button, view.fontButton, look.text, DT_SINGLELINE | DT_VCENTER | DT_CENTER);

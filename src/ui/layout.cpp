@@ -83,3 +83,29 @@ CatalogSection catalogSection(const CatalogLists& lists, const std::wstring& sel
     if (section.apps.empty()) section.emptyText = noCategories ? L"暂无分类，请在管理后台添加" : L"该分类暂无应用";
     return section;
 }
+
+int areaCornerRadius(int kind) {
+    switch (kind) {
+    case HitSidebarRow:
+        return px(8);
+    case HitDownloadsTool:
+    case HitSettingsTool:
+        return px(17);
+    case HitCardButton:
+        return px(14);
+    case HitPanelClear:
+    case HitPanelChangeDir:
+    case HitPanelOpenDir:
+        return px(13);
+    case HitPanelCancel:
+    case HitPanelInstall:
+    case HitPanelFolder:
+    case HitPanelRetry:
+    case HitReload:
+        return px(15);
+    case HitBanner:
+        return px(10);
+    default:
+        return 0;
+    }
+}

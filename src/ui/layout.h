@@ -36,7 +36,10 @@ struct SidebarGeometry {
 SidebarGeometry sidebarGeometry(int clientHeight, int rowCount, int scroll);
 int sidebarRowTop(const SidebarGeometry& g, int index);  // before skipping invisible rows
 ScrollbarGeom sidebarScrollbarGeom(const SidebarGeometry& g, int clientHeight);
-int sidebarNameShift(int nameWidth);  // (149 - width) / 2 below 148, else 0
+int sidebarNameShift(int nameWidth);
+// The corner radius a pressable area of this hit kind is drawn with (0 for square ones);
+// the painters and the focus ring around the area both take it from here.
+int areaCornerRadius(int kind);  // (149 - width) / 2 below 148, else 0
 
 bool toastShowing(uint32_t now, uint32_t toastTick);    // drawn while now - tick <= 2199
 bool bannerShowing(uint32_t now, uint32_t bannerTick);  // drawn while now - tick < 5000

@@ -10,6 +10,7 @@
 
 #include "ui/clip.h"
 #include "ui/face_cache.h"
+#include "ui/layout.h"
 #include "ui/looks.h"
 #include "ui/scale.h"
 #include "ui/ui.h"
@@ -28,7 +29,7 @@ bool hovered(const ViewState& view, int kind) { return view.hoverValid && view.h
 void headerButton(Gdiplus::Graphics& graphics, HDC hdc, ViewState& view, const RECT& rect, const wchar_t* label,
                   int kind, bool outlineReacts) {
     const bool hot = hovered(view, kind);
-    drawOutlinedBox(graphics, hdc, rect, px(13), Surface, hot && outlineReacts ? AccentHairline : Hairline, ViewBackground);
+    drawOutlinedBox(graphics, hdc, rect, areaCornerRadius(HitPanelClear), Surface, hot && outlineReacts ? AccentHairline : Hairline, ViewBackground);
     drawText(hdc, label, rect, view.fontButton, hot ? TextAccent : TextTertiary, kCentred);
     view.hitRects.push_back(HitRect{rect, kind, 0});
 }
@@ -78,9 +79,9 @@ void drawRowPicture(Gdiplus::Graphics& graphics, HDC hdc, int W, const RECT& row
     for (const PanelButton& b : look.buttons) {
         const RECT rect = at(RECT{b.left, T + panelButtonTop(), b.right, T + panelButtonTop() + panelButtonHeight()});
         if (b.primary) {
-            fillRoundRect(graphics, rect, px(15), Accent);
+            fillRoundRect(graphics, rect, areaCornerRadius(HitPanelInstall), Accent);
         } else {
-            outlined(rect, px(15), Hairline, kSurfaceColour);
+            outlined(rect, areaCornerRadius(HitPanelFolder), Hairline, kSurfaceColour);
         }
         drawText(hdc, b.label, rect, view.fontButton, b.primary ? TextOnAccent : TextTertiary, kCentred);
     }
