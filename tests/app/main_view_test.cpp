@@ -23,14 +23,12 @@ using painttest::blend;
 using painttest::Canvas;
 using painttest::describe;
 using painttest::frameWith;
+using painttest::kContentBg;
+using painttest::kSidebarBg;
 using painttest::near;
+using painttest::rgbOf;
 
 namespace {
-
-constexpr COLORREF kContentBg = RGB(245, 246, 248);
-constexpr COLORREF kSidebarBg = RGB(0xFA, 0xFB, 0xFD);
-
-COLORREF rgbOf(uint32_t argb) { return RGB((argb >> 16) & 0xFF, (argb >> 8) & 0xFF, argb & 0xFF); }
 
 struct AppFixture {
     int id;

@@ -25,16 +25,16 @@ using painttest::blend;
 using painttest::Canvas;
 using painttest::describe;
 using painttest::frameWith;
+using painttest::kContentBg;
+using painttest::kSidebarBg;
 using painttest::near;
+using painttest::rgbOf;
 
 namespace {
 
-constexpr COLORREF kContentBg = RGB(245, 246, 248);
-constexpr COLORREF kSidebarBg = RGB(0xFA, 0xFB, 0xFD);
 constexpr COLORREF kSelectedRow = RGB(0xEE, 0xED, 0xFF);
 constexpr COLORREF kWhite = RGB(255, 255, 255);
 
-COLORREF rgbOf(uint32_t argb) { return RGB((argb >> 16) & 0xFF, (argb >> 8) & 0xFF, argb & 0xFF); }
 
 std::shared_ptr<CatalogLists> listsOf(int categories, int apps) {
     auto lists = std::make_shared<CatalogLists>();

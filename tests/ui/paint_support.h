@@ -51,6 +51,12 @@ COLORREF blend(uint32_t argb, COLORREF background);
 // Whether two colours differ by at most `tolerance` in every channel.
 bool near(COLORREF a, COLORREF b, int tolerance = 2);
 std::string describe(COLORREF c);  // "RGB(1,2,3)"
+// The opaque colour of a 0xAARRGGBB palette entry as a GDI colour.
+inline COLORREF rgbOf(uint32_t argb) { return RGB((argb >> 16) & 0xFF, (argb >> 8) & 0xFF, argb & 0xFF); }
+
+// The main view's plain backgrounds, as the probes expect them.
+constexpr COLORREF kContentBg = RGB(245, 246, 248);
+constexpr COLORREF kSidebarBg = RGB(0xFA, 0xFB, 0xFD);
 
 // A frame with the given lists and no tasks, at tick `now`.
 PaintFrame frameWith(std::shared_ptr<const CatalogLists> lists, uint32_t now = 100000);
