@@ -285,9 +285,14 @@ void recordSidebar(const SidebarGeometry& g, int h, int n) {
     gApp.sidebarScrollbar = sidebarScrollbarGeom(g, h);
 }
 
-// One sidebar row in rect: the selected or hovered fill, the glyph and the name.
-void drawSidebarRow(Gdiplus::Graphics& graphics, HDC dc, const RECT& row, const std::wstring& name, bool selected,
-                    bool hot) {
+// Where a sidebar row's name shifts to: the glyph and the name sit together in the row.
+int sidebarRowShift(HDC dc, const RECT& row, const std::wstring& name) {
+    return row.left - sidebarRowLeft() + sidebarNameShift(textWidth(dc, name, gApp.fontSidebar));
+}
+
+// One sidebar row in rect: the selected or hovered fill and the name.
+void drawSidebarRowBody(Gdiplus::Graphics& graphics, HDC dc, const RECT& row, const std::wstring& name, bool selected,
+                        bool hot) {
     const int left = row.left - sidebarRowLeft();  // the row's own x origin
     const int top = row.top;
     if (selected) {
@@ -296,12 +301,21 @@ void drawSidebarRow(Gdiplus::Graphics& graphics, HDC dc, const RECT& row, const 
     } else if (hot) {
         fillRoundRect(graphics, row, areaCornerRadius(HitSidebarRow), Neutral);
     }
-    const int shift = left + sidebarNameShift(textWidth(dc, name, gApp.fontSidebar));
-    const GlyphChoice glyph = glyphForCategoryName(name);
-    const COLORREF colour = selected || hot ? highlightedGlyphColour(glyph.colour) : glyph.colour;
-    drawGlyphIcon(graphics, glyph.kind, rectOf(shift + px(12), top + px(13), shift + px(32), top + px(33)), colour);
+    const int shift = sidebarRowShift(dc, row, name);
     drawText(dc, name, rectOf(shift + px(39), top, left + px(184), row.bottom), gApp.fontSidebar, TextPrimary,
              DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX);
+}
+
+// The row's pictogram. It is always drawn in place, over a kept row too: its small curves
+// round to pixels by where they sit on the screen, so a copy drawn at another place could
+// differ from it by a pixel.
+void drawSidebarRowGlyph(Gdiplus::Graphics& graphics, HDC dc, const RECT& row, const std::wstring& name, bool selected,
+                         bool hot) {
+    const int shift = sidebarRowShift(dc, row, name);
+    const GlyphChoice glyph = glyphForCategoryName(name);
+    const COLORREF colour = selected || hot ? highlightedGlyphColour(glyph.colour) : glyph.colour;
+    drawGlyphIcon(graphics, glyph.kind, rectOf(shift + px(12), row.top + px(13), shift + px(32), row.top + px(33)),
+                  colour);
 }
 
 // Draws the sidebar of the recorded geometry.
@@ -339,10 +353,11 @@ void drawSidebar(Gdiplus::Graphics& graphics, HDC dc, int h, const SidebarGeomet
             const std::wstring look = std::wstring(selected ? L"s|" : hot ? L"h|" : L"-|") + category.name;
             const RECT local = rectOf(1, 1, 1 + row.right - row.left, 1 + row.bottom - row.top);
             if (!drawFace(graphics, dc, part, key, look, kSidebarBackground, [&](Gdiplus::Graphics& faceGraphics, HDC faceDc) {
-                    drawSidebarRow(faceGraphics, faceDc, local, category.name, selected, hot);
+                    drawSidebarRowBody(faceGraphics, faceDc, local, category.name, selected, hot);
                 })) {
-                drawSidebarRow(graphics, dc, row, category.name, selected, hot);
+                drawSidebarRowBody(graphics, dc, row, category.name, selected, hot);
             }
+            drawSidebarRowGlyph(graphics, dc, row, category.name, selected, hot);
         }
         graphics.ResetClip();
     }

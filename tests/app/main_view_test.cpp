@@ -7,6 +7,7 @@
 #include "scratch_folder.h"
 #include "ui/paint_support.h"
 #include "ui/palette.h"
+#include "ui/scale.h"
 
 #include <gtest/gtest.h>
 
@@ -112,6 +113,8 @@ protected:
             canvas_->savePng(path);
         }
     }
+
+    void expectCachedPaintsMatchPlainPaints(int dpi);
 
     const Canvas& paint(int w, int h, const PaintFrame& frame) {
         canvas_ = std::make_unique<Canvas>(w, h, RGB(0, 0, 0));
@@ -656,12 +659,24 @@ TEST_F(MainViewPaint, DownloadViewHitsAndActiveTool) {
 
 // The caches must never show an older state: a run of state changes painted with them
 // looks exactly like the same run painted without them.
-TEST_F(MainViewPaint, CachedPaintsMatchPlainPaints) {
+// Paints each step with the caches on and then off, at dpi, and compares every pixel.
+void MainViewPaint::expectCachedPaintsMatchPlainPaints(int dpi) {
+    setUiDpi(dpi);
+    createFonts(gApp, dpi);
     auto first = makeLists({{L"1", L"办公"}, {L"2", L"游戏"}, {L"3", L"系统工具与驱动程序大全合集"}},
                            {{1, L"甲", {L"1"}}, {2, L"乙", {L"1"}}, {3, L"丙", {L"2"}}});
     auto second = makeLists({{L"1", L"影音"}, {L"2", L"聊天"}, {L"3", L"安全"}}, {{1, L"甲", {L"1"}}});
-    const int w = 1180, h = 780;
-    const std::vector<std::function<void(PaintFrame&)>> steps = {
+    // Every pictogram and enough cards to scroll: kept rows and cards are shown at many offsets.
+    std::vector<AppFixture> many;
+    for (int i = 1; i <= 30; ++i) many.push_back({i, L"应用" + std::to_wstring(i), {L"1"}});
+    auto third = makeLists({{L"1", L"装机必备"}, {L"2", L"安全杀毒"}, {L"3", L"聊天社交"}, {L"4", L"浏览器"},
+                            {L"5", L"影音播放"}, {L"6", L"办公文档"}, {L"7", L"输入法"}, {L"8", L"压缩解压"},
+                            {L"9", L"系统工具"}, {L"10", L"驱动硬件"}, {L"11", L"远程控制"}, {L"12", L"数据备份"},
+                            {L"13", L"游戏娱乐"}, {L"14", L"图形图像"}, {L"15", L"视频剪辑"}, {L"16", L"机器人"},
+                            {L"17", L"编程开发"}, {L"18", L"其他"}},
+                           many);
+    const int w = MulDiv(1180, dpi, 96), h = MulDiv(780, dpi, 96);
+    std::vector<std::function<void(PaintFrame&)>> steps = {
         [](PaintFrame&) { gApp.selectedCategoryId = L"1"; },
         [](PaintFrame&) { gApp.selectedCategoryId = L"2"; },
         [](PaintFrame&) { gApp.hoverValid = true; gApp.hoverKind = HitSidebarRow; gApp.hoverId = 0; },
@@ -687,7 +702,14 @@ TEST_F(MainViewPaint, CachedPaintsMatchPlainPaints) {
         [](PaintFrame&) { gApp.viewMode = 0; gApp.sidebarScroll = 40; },
         [&](PaintFrame& f) { f.lists = second; },
         [](PaintFrame&) { gApp.selectedCategoryId = L"3"; },
+        [&](PaintFrame& f) { f.lists = third; gApp.sidebarScroll = 0; gApp.selectedCategoryId = L"1"; },
     };
+    for (int offset : {30, 7, 1, 45, 13, 100, 3}) {
+        steps.push_back([offset](PaintFrame&) { gApp.sidebarScroll = offset; });
+        steps.push_back([offset](PaintFrame&) { gApp.gridScroll = offset * 3; });
+    }
+    steps.push_back([](PaintFrame&) { gApp.hoverValid = true; gApp.hoverKind = HitSidebarRow; gApp.hoverId = 7; });
+    steps.push_back([](PaintFrame&) { gApp.sidebarScroll = 11; });
     PaintFrame frame = frameWith(first);
     Canvas plain(w, h, RGB(0, 0, 0));
     for (size_t i = 0; i < steps.size(); ++i) {
@@ -702,9 +724,16 @@ TEST_F(MainViewPaint, CachedPaintsMatchPlainPaints) {
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x)
                 if (!near(canvas_->pixel(x, y), plain.pixel(x, y), 2)) ++differing;
-        EXPECT_EQ(differing, 0) << "step " << i;
+        EXPECT_EQ(differing, 0) << "step " << i << " at " << dpi;
         if (differing) break;
     }
+    painttest::resetViewState();
+    setUiDpi(96);
+    createFonts(gApp, 96);
+}
+
+TEST_F(MainViewPaint, CachedPaintsMatchPlainPaints) {
+    for (int dpi : {96, 144}) expectCachedPaintsMatchPlainPaints(dpi);
 }
 
 // ---------------------------------------------------------------------------------------
