@@ -1,5 +1,6 @@
 #include "app/shadow.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -58,7 +59,7 @@ void premultiplyPixels(uint32_t* pixels, size_t count) {
     }
 }
 
-bool renderShadowPixels(int windowWidth, int windowHeight, uint32_t* pixels) {
+bool drawShadowRings(int windowWidth, int windowHeight, uint32_t* pixels) {
     const int width = windowWidth + 2 * shadowMargin();
     const int height = windowHeight + 2 * shadowMargin();
     const size_t count = size_t(width) * size_t(height);
@@ -85,6 +86,44 @@ bool renderShadowPixels(int windowWidth, int windowHeight, uint32_t* pixels) {
         graphics.Flush(Gdiplus::FlushIntentionSync);
     }
     premultiplyPixels(pixels, count);
+    return true;
+}
+
+int shadowCoreSize() {
+    // Twice the largest corner (radius plus rings) and a few straight pixels between them.
+    return 2 * (px(15) + 2 * shadowMargin() + 4);
+}
+
+bool renderShadowPixels(int windowWidth, int windowHeight, uint32_t* pixels) {
+    const int core = shadowCoreSize();
+    if (windowWidth <= core && windowHeight <= core) return drawShadowRings(windowWidth, windowHeight, pixels);
+    // Away from the corners every ring is straight, so the shadow of a large window is the
+    // shadow of a small one with its middle row and column repeated: drawing the whole
+    // picture costs far more under some GDI+ implementations (a tenth of a second at start-up).
+    const int smallWindowWidth = std::min(windowWidth, core), smallWindowHeight = std::min(windowHeight, core);
+    const int m2 = 2 * shadowMargin();
+    const int sw = smallWindowWidth + m2, sh = smallWindowHeight + m2;
+    const int width = windowWidth + m2, height = windowHeight + m2;
+    std::vector<uint32_t> small;
+    try {
+        small.resize(size_t(sw) * size_t(sh));
+    } catch (...) {
+        return false;
+    }
+    if (!drawShadowRings(smallWindowWidth, smallWindowHeight, small.data())) return false;
+    const auto sourceOf = [](int i, int size, int smallSize) {
+        const int half = smallSize / 2;
+        if (i < half) return i;
+        if (i >= size - (smallSize - half - 1)) return i - (size - smallSize);
+        return half;
+    };
+    std::vector<int> columns(static_cast<size_t>(width));
+    for (int x = 0; x < width; ++x) columns[static_cast<size_t>(x)] = sourceOf(x, width, sw);
+    for (int y = 0; y < height; ++y) {
+        const uint32_t* from = small.data() + size_t(sourceOf(y, height, sh)) * size_t(sw);
+        uint32_t* to = pixels + size_t(y) * size_t(width);
+        for (int x = 0; x < width; ++x) to[x] = from[columns[static_cast<size_t>(x)]];
+    }
     return true;
 }
 

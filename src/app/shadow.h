@@ -18,8 +18,10 @@ int shadowRingAlpha(int ring, int rings = 18);
 void premultiplyPixels(uint32_t* pixels, size_t count);
 // The shadow of a window of windowWidth x windowHeight as premultiplied top-down BGRA
 // pixels of (windowWidth + 2 margins) x (windowHeight + 2 margins); GDI+ must be started. False when
-// the pixels cannot be drawn.
+// the pixels cannot be drawn. renderShadowPixels draws a small shadow and stretches its
+// straight middle; drawShadowRings draws every ring at full size.
 bool renderShadowPixels(int windowWidth, int windowHeight, uint32_t* pixels);
+bool drawShadowRings(int windowWidth, int windowHeight, uint32_t* pixels);
 
 bool registerShadowClass(HINSTANCE instance);
 // Creates gApp.shadowWindow, hidden, around the main window's current rectangle or, with no
