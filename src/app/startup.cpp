@@ -71,15 +71,6 @@ bool initWindows(HINSTANCE instance) {
     registerSettingsClass(instance);
     markStartup(StartupMark::ClassesRegistered);
 
-    // The shadow's window is made, and given its layered picture, before the main window so
-    // that it starts out beneath it in the display server's stacking too: Wine's X11 driver
-    // only ever raises windows there (and makes a layered window's X window anew at its first
-    // picture), so a shadow made later stays above the main window and is moved back above it
-    // in the window order whenever it is exposed.
-    const bool shadow = registerShadowClass(instance) && createShadowWindow(instance, nullptr);
-    markStartup(StartupMark::ShadowWindowCreated);
-    if (shadow) prerenderShadow(r.width, r.height);
-    markStartup(StartupMark::ShadowPrerendered);
     adoptWarmedLogo();
     HWND window = CreateWindowExW(WS_EX_APPWINDOW, kMainWindowClass, kMainWindowTitle, WS_POPUP | WS_OVERLAPPEDWINDOW,
                                   r.x, r.y, r.width, r.height, nullptr, nullptr, instance, nullptr);
@@ -89,7 +80,14 @@ bool initWindows(HINSTANCE instance) {
     markStartup(StartupMark::WindowShown);
     UpdateWindow(window);
 
-    if (shadow) updateShadow(window);
+    // The shadow comes after the first frame: nothing on the way to it waits for the shadow's
+    // window or its picture.
+    if (registerShadowClass(instance) && createShadowWindow(instance, nullptr)) {
+        markStartup(StartupMark::ShadowWindowCreated);
+        prerenderShadow(r.width, r.height);
+        markStartup(StartupMark::ShadowPrerendered);
+        updateShadow(window);
+    }
     return true;
 }
 
