@@ -12,6 +12,7 @@ enum class StartupMark {
     EntryReached,
     CatalogRequestStarted,
     GdiplusStarted,
+    DisplayStarted,
     FontsCreated,
     OleStarted,
     ClassesRegistered,
@@ -29,7 +30,7 @@ enum class StartupMark {
 
 // The property names, in the order of StartupMark.
 inline const wchar_t* const kStartupMarkProps[] = {
-    L"KVMarkEntryMs",          L"KVMarkCatalogRequestMs", L"KVMarkGdiplusMs",       L"KVMarkFontsMs",           L"KVMarkOleMs",
+    L"KVMarkEntryMs",          L"KVMarkCatalogRequestMs", L"KVMarkGdiplusMs",       L"KVMarkDisplayMs",         L"KVMarkFontsMs",           L"KVMarkOleMs",
     L"KVMarkClassesMs",        L"KVMarkShadowDrawnMs",   L"KVMarkShadowWindowMs",  L"KVMarkShadowMs",        L"KVMarkHttpSessionMs",     L"KVMarkCatalogAnswerMs",
     L"KVMarkCatalogPublishedMs", L"KVMarkWindowCreatedMs", L"KVMarkWindowShownMs", L"KVMarkFirstPaintMs",
 };

@@ -58,6 +58,7 @@ bool initWindows(HINSTANCE instance) {
     // The primary display's scale until the window knows its own.
     setUiDpi(systemDpi());
     const WindowRect r = mainWindowRect(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), uiDpi());
+    markStartup(StartupMark::DisplayStarted);  // the first screen query waits for the display driver
     startShadowDrawing(r.width, r.height);
     createFonts(gApp, uiDpi());
     markStartup(StartupMark::FontsCreated);
@@ -87,6 +88,7 @@ bool initWindows(HINSTANCE instance) {
         prerenderShadow(r.width, r.height);
         markStartup(StartupMark::ShadowPrerendered);
         updateShadow(window);
+        if (GetPropW(window, kCatalogFrameProp)) showStartupMarks(window);  // the shadow's marks too
     }
     return true;
 }
