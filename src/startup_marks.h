@@ -16,7 +16,6 @@ enum class StartupMark {
     FontsCreated,
     OleStarted,
     ClassesRegistered,
-    ShadowDrawn,
     ShadowWindowCreated,
     ShadowPrerendered,
     HttpSessionOpened,
@@ -31,7 +30,7 @@ enum class StartupMark {
 // The property names, in the order of StartupMark.
 inline const wchar_t* const kStartupMarkProps[] = {
     L"KVMarkEntryMs",          L"KVMarkCatalogRequestMs", L"KVMarkGdiplusMs",       L"KVMarkDisplayMs",         L"KVMarkFontsMs",           L"KVMarkOleMs",
-    L"KVMarkClassesMs",        L"KVMarkShadowDrawnMs",   L"KVMarkShadowWindowMs",  L"KVMarkShadowMs",        L"KVMarkHttpSessionMs",     L"KVMarkCatalogAnswerMs",
+    L"KVMarkClassesMs",        L"KVMarkShadowWindowMs",  L"KVMarkShadowMs",        L"KVMarkHttpSessionMs",     L"KVMarkCatalogAnswerMs",
     L"KVMarkCatalogPublishedMs", L"KVMarkWindowCreatedMs", L"KVMarkWindowShownMs", L"KVMarkFirstPaintMs",
 };
 static_assert(sizeof kStartupMarkProps / sizeof kStartupMarkProps[0] == size_t(StartupMark::Count),

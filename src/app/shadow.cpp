@@ -1,14 +1,10 @@
 #include "app/shadow.h"
 
 #include <algorithm>
-#include <cstring>
-#include <memory>
-#include <new>
 #include <vector>
 
 #include "app/app_state.h"
 #include "scoped.h"
-#include "startup_marks.h"
 #include "ui/gdiplus.h"
 #include "ui/scale.h"
 
@@ -148,38 +144,9 @@ HWND createShadowWindow(HINSTANCE instance, HWND mainWindow) {
 
 namespace {
 
-// The shadow drawn on a worker while start-up goes on; the user-interface thread waits for
-// it when it first needs the picture.
-struct ShadowDrawing {
-    int windowWidth = 0;
-    int windowHeight = 0;
-    std::vector<uint32_t> pixels;
-    bool ok = false;
-    ScopedHandle done;  // set once pixels and ok are final
-};
-
-// User-interface thread only.
-std::shared_ptr<ShadowDrawing> pendingDrawing;
-
-DWORD WINAPI shadowDrawingThread(void* param) {
-    std::unique_ptr<std::shared_ptr<ShadowDrawing>> job(static_cast<std::shared_ptr<ShadowDrawing>*>(param));
-    ShadowDrawing& drawing = **job;
-    try {
-        drawing.pixels.resize(size_t(drawing.windowWidth + 2 * shadowMargin()) *
-                              size_t(drawing.windowHeight + 2 * shadowMargin()));
-        drawing.ok = renderShadowPixels(drawing.windowWidth, drawing.windowHeight, drawing.pixels.data());
-    } catch (...) {
-        drawing.ok = false;
-    }
-    markStartup(StartupMark::ShadowDrawn);
-    SetEvent(drawing.done.get());
-    return 0;
-}
-
-// Draws the shadow for the given outer size (or takes the pixels drawn ahead, when given)
-// and hands it to the layered window; false leaves the old picture (and gApp.shadowSize)
-// as they were.
-bool renderShadow(int windowWidth, int windowHeight, const uint32_t* drawn = nullptr) {
+// Draws the shadow for the given outer size and hands it to the layered window; false
+// leaves the old picture (and gApp.shadowSize) as they were.
+bool renderShadow(int windowWidth, int windowHeight) {
     const int width = windowWidth + 2 * shadowMargin();
     const int height = windowHeight + 2 * shadowMargin();
     HDC screen = GetDC(nullptr);
@@ -196,11 +163,7 @@ bool renderShadow(int windowWidth, int windowHeight, const uint32_t* drawn = nul
     void* bits = nullptr;
     ScopedGdiObject dib(CreateDIBSection(dc.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
     if (!dib || !bits) return false;
-    if (drawn) {
-        std::memcpy(bits, drawn, size_t(width) * size_t(height) * sizeof(uint32_t));
-    } else if (!renderShadowPixels(windowWidth, windowHeight, static_cast<uint32_t*>(bits))) {
-        return false;
-    }
+    if (!renderShadowPixels(windowWidth, windowHeight, static_cast<uint32_t*>(bits))) return false;
     GdiFlush();
     SelectedObject selected(dc.get(), dib.get());
     SIZE size{width, height};
@@ -212,31 +175,8 @@ bool renderShadow(int windowWidth, int windowHeight, const uint32_t* drawn = nul
 
 }  // namespace
 
-void startShadowDrawing(int windowWidth, int windowHeight) {
-    auto drawing = std::make_shared<ShadowDrawing>();
-    drawing->windowWidth = windowWidth;
-    drawing->windowHeight = windowHeight;
-    drawing->done.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!drawing->done) return;
-    auto* job = new (std::nothrow) std::shared_ptr<ShadowDrawing>(drawing);
-    if (!job) return;
-    ScopedHandle thread(CreateThread(nullptr, 0, shadowDrawingThread, job, 0, nullptr));
-    if (!thread) {
-        delete job;
-        return;
-    }
-    pendingDrawing = std::move(drawing);
-}
-
 void prerenderShadow(int windowWidth, int windowHeight) {
-    std::shared_ptr<ShadowDrawing> drawing = std::move(pendingDrawing);
-    pendingDrawing.reset();
-    const uint32_t* drawn = nullptr;
-    // Bounded: should the worker be stalled, the picture is drawn here instead.
-    if (drawing && drawing->windowWidth == windowWidth && drawing->windowHeight == windowHeight &&
-        WaitForSingleObject(drawing->done.get(), 10000) == WAIT_OBJECT_0 && drawing->ok)
-        drawn = drawing->pixels.data();
-    if (gApp.shadowWindow && renderShadow(windowWidth, windowHeight, drawn))
+    if (gApp.shadowWindow && renderShadow(windowWidth, windowHeight))
         gApp.shadowSize = SIZE{windowWidth + 2 * shadowMargin(), windowHeight + 2 * shadowMargin()};
 }
 

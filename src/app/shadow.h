@@ -27,9 +27,6 @@ bool registerShadowClass(HINSTANCE instance);
 // Creates gApp.shadowWindow, hidden, around the main window's current rectangle or, with no
 // main window yet, empty until updateShadow places it (null on failure).
 HWND createShadowWindow(HINSTANCE instance, HWND mainWindow);
-// Starts drawing the shadow for a window of that size on a worker (GDI+ must be started),
-// for prerenderShadow to take; without it, or for another size, prerenderShadow draws itself.
-void startShadowDrawing(int windowWidth, int windowHeight);
 // Renders the shadow for a window of that size ahead of showing it.
 void prerenderShadow(int windowWidth, int windowHeight);
 // Renders the shadow when the size changed and puts it directly below window.

@@ -59,12 +59,11 @@ bool initWindows(HINSTANCE instance) {
     setUiDpi(systemDpi());
     const WindowRect r = mainWindowRect(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), uiDpi());
     markStartup(StartupMark::DisplayStarted);  // the first screen query waits for the display driver
-    startShadowDrawing(r.width, r.height);
     createFonts(gApp, uiDpi());
     markStartup(StartupMark::FontsCreated);
-    // Beside the classes, the shadow window and its picture. Not before the display driver
-    // has started (the first call above that needs the screen): the worker's calls could
-    // only wait for that start and compete with it.
+    // Beside the classes and the main window. Not before the display driver has started (the
+    // first call above that needs the screen): the worker's calls could only wait for that
+    // start and compete with it. The shadow is drawn after the first frame for the same reason.
     startFirstPaintWarmUp();
     OleInitialize(nullptr);
     markStartup(StartupMark::OleStarted);

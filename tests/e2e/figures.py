@@ -36,7 +36,6 @@ MARKS = [
     ("KVMarkFontsMs", "fonts created"),
     ("KVMarkOleMs", "OLE initialised"),
     ("KVMarkClassesMs", "window classes registered"),
-    ("KVMarkShadowDrawnMs", "shadow pixels drawn (worker)"),
     ("KVMarkShadowWindowMs", "shadow window created (after the frame)"),
     ("KVMarkShadowMs", "shadow picture given to its window"),
     ("KVMarkHttpSessionMs", "first WinHTTP session open"),
