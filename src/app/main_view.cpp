@@ -285,14 +285,10 @@ void recordSidebar(const SidebarGeometry& g, int h, int n) {
     gApp.sidebarScrollbar = sidebarScrollbarGeom(g, h);
 }
 
-// Where a sidebar row's name shifts to: the glyph and the name sit together in the row.
-int sidebarRowShift(HDC dc, const RECT& row, const std::wstring& name) {
-    return row.left - sidebarRowLeft() + sidebarNameShift(textWidth(dc, name, gApp.fontSidebar));
-}
-
-// One sidebar row in rect: the selected or hovered fill and the name.
-void drawSidebarRowBody(Gdiplus::Graphics& graphics, HDC dc, const RECT& row, const std::wstring& name, bool selected,
-                        bool hot) {
+// One sidebar row in rect: the selected or hovered fill and the name. nameShift moves the
+// glyph and the name together (sidebarNameShift of the name's width).
+void drawSidebarRowBody(Gdiplus::Graphics& graphics, HDC dc, const RECT& row, const std::wstring& name, int nameShift,
+                        bool selected, bool hot) {
     const int left = row.left - sidebarRowLeft();  // the row's own x origin
     const int top = row.top;
     if (selected) {
@@ -301,7 +297,7 @@ void drawSidebarRowBody(Gdiplus::Graphics& graphics, HDC dc, const RECT& row, co
     } else if (hot) {
         fillRoundRect(graphics, row, areaCornerRadius(HitSidebarRow), Neutral);
     }
-    const int shift = sidebarRowShift(dc, row, name);
+    const int shift = left + nameShift;
     drawText(dc, name, rectOf(shift + px(39), top, left + px(184), row.bottom), gApp.fontSidebar, TextPrimary,
              DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX);
 }
@@ -309,9 +305,9 @@ void drawSidebarRowBody(Gdiplus::Graphics& graphics, HDC dc, const RECT& row, co
 // The row's pictogram. It is always drawn in place, over a kept row too: its small curves
 // round to pixels by where they sit on the screen, so a copy drawn at another place could
 // differ from it by a pixel.
-void drawSidebarRowGlyph(Gdiplus::Graphics& graphics, HDC dc, const RECT& row, const std::wstring& name, bool selected,
-                         bool hot) {
-    const int shift = sidebarRowShift(dc, row, name);
+void drawSidebarRowGlyph(Gdiplus::Graphics& graphics, const RECT& row, const std::wstring& name, int nameShift,
+                         bool selected, bool hot) {
+    const int shift = row.left - sidebarRowLeft() + nameShift;
     const GlyphChoice glyph = glyphForCategoryName(name);
     const COLORREF colour = selected || hot ? highlightedGlyphColour(glyph.colour) : glyph.colour;
     drawGlyphIcon(graphics, glyph.kind, rectOf(shift + px(12), row.top + px(13), shift + px(32), row.top + px(33)),
@@ -352,12 +348,13 @@ void drawSidebar(Gdiplus::Graphics& graphics, HDC dc, int h, const SidebarGeomet
             std::swprintf(key, 32, L"side|%d", i);
             const std::wstring look = std::wstring(selected ? L"s|" : hot ? L"h|" : L"-|") + category.name;
             const RECT local = rectOf(1, 1, 1 + row.right - row.left, 1 + row.bottom - row.top);
+            const int nameShift = sidebarNameShift(textWidth(dc, category.name, gApp.fontSidebar));
             if (!drawFace(graphics, dc, part, key, look, kSidebarBackground, [&](Gdiplus::Graphics& faceGraphics, HDC faceDc) {
-                    drawSidebarRowBody(faceGraphics, faceDc, local, category.name, selected, hot);
+                    drawSidebarRowBody(faceGraphics, faceDc, local, category.name, nameShift, selected, hot);
                 })) {
-                drawSidebarRowBody(graphics, dc, row, category.name, selected, hot);
+                drawSidebarRowBody(graphics, dc, row, category.name, nameShift, selected, hot);
             }
-            drawSidebarRowGlyph(graphics, dc, row, category.name, selected, hot);
+            drawSidebarRowGlyph(graphics, row, category.name, nameShift, selected, hot);
         }
         graphics.ResetClip();
     }

@@ -95,7 +95,7 @@ bool renderShadowPixels(int windowWidth, int windowHeight, uint32_t* pixels) {
     if (windowWidth <= core && windowHeight <= core) return drawShadowRings(windowWidth, windowHeight, pixels);
     // Away from the corners every ring is straight, so the shadow of a large window is the
     // shadow of a small one with its middle row and column repeated: drawing the whole
-    // picture costs far more under some GDI+ implementations (a tenth of a second at start-up).
+    // picture costs far more under some GDI+ implementations (a sixth of a second at start-up).
     const int smallWindowWidth = std::min(windowWidth, core), smallWindowHeight = std::min(windowHeight, core);
     const int m2 = 2 * shadowMargin();
     const int sw = smallWindowWidth + m2, sh = smallWindowHeight + m2;
