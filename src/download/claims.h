@@ -2,7 +2,7 @@
 // creates the part file and keeps it until the job itself is gone (cleared, or replaced by
 // a new download of the same application), so no other job ever writes, moves over or
 // deletes a file that a job still shows, installs or may still be writing. Claims are
-// compared without letter case, as the file system compares names.
+// compared as the file system compares paths (see claimKey).
 #pragma once
 
 #include <string>
@@ -26,6 +26,10 @@ public:
 private:
     std::wstring key_;
 };
+
+// The form claims compare: the full path with "\\" between names, each name without its
+// trailing dots and blanks, in upper case (ordinal); two spellings of one file give one key.
+std::wstring claimKey(const std::wstring& path);
 
 // Whether any claim holds the path now.
 bool isFileClaimed(const std::wstring& path);

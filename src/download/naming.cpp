@@ -20,6 +20,35 @@ int hexValue(wchar_t c) {
 
 wchar_t lower(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c; }
 
+bool isHighSurrogate(wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool isLowSurrogate(wchar_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// Keeps the characters a file name may show, in order: forbidden, hidden and control
+// characters go, and so does half of a broken surrogate pair.
+std::wstring keepShowable(const std::wstring& name) {
+    std::wstring out;
+    out.reserve(name.size());
+    for (size_t i = 0; i < name.size(); ++i) {
+        const wchar_t c = name[i];
+        if (isForbidden(c) || isHiddenOrControl(c)) continue;
+        if (isHighSurrogate(c)) {
+            if (i + 1 < name.size() && isLowSurrogate(name[i + 1])) {
+                out.push_back(c);
+                out.push_back(name[++i]);
+            }
+            continue;
+        }
+        if (isLowSurrogate(c)) continue;
+        out.push_back(c);
+    }
+    return out;
+}
+
+// Windows drops trailing dots and blanks when it makes a file: the name must already lack them.
+void trimTrailingDotsAndBlanks(std::wstring& s) {
+    while (!s.empty() && (s.back() == L' ' || s.back() == L'.')) s.pop_back();
+}
+
 bool endsWithNoCase(const std::wstring& s, const wchar_t* suffix) {
     size_t n = wcslen(suffix);
     if (s.size() < n) return false;
@@ -30,25 +59,36 @@ bool endsWithNoCase(const std::wstring& s, const wchar_t* suffix) {
 
 }  // namespace
 
+bool isHiddenOrControl(wchar_t c) {
+    if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) return true;
+    // Zero-width characters and direction marks: they hide or reorder what a name shows
+    // ("invoice\u202Efdp.exe" reads as "invoiceexe.pdf").
+    if (c == 0x061C || c == 0x180E || c == 0xFEFF) return true;
+    if (c >= 0x200B && c <= 0x200F) return true;
+    if (c >= 0x2028 && c <= 0x202E) return true;
+    if (c >= 0x2060 && c <= 0x2069) return true;
+    return false;
+}
+
 bool isDeviceName(const std::wstring& name) {
     std::wstring stem = name.substr(0, name.find(L'.'));
     while (!stem.empty() && stem.back() == L' ') stem.pop_back();
     for (wchar_t& c : stem) c = lower(c);
     if (stem == L"con" || stem == L"prn" || stem == L"aux" || stem == L"nul") return true;
-    if (stem.size() == 4 && (stem.compare(0, 3, L"com") == 0 || stem.compare(0, 3, L"lpt") == 0))
-        return stem[3] >= L'1' && stem[3] <= L'9';
+    if (stem == L"conin$" || stem == L"conout$") return true;
+    if (stem.size() == 4 && (stem.compare(0, 3, L"com") == 0 || stem.compare(0, 3, L"lpt") == 0)) {
+        const wchar_t n = stem[3];
+        // Windows also reserves the superscript digits one to three.
+        return (n >= L'0' && n <= L'9') || n == 0x00B9 || n == 0x00B2 || n == 0x00B3;
+    }
     return false;
 }
 
 std::wstring sanitizeFileName(const std::wstring& name) {
-    std::wstring out;
-    for (wchar_t c : name) {
-        // Control characters are invalid in Windows file names: the part file could not be made.
-        if (isForbidden(c) || c < 0x20) continue;
-        out.push_back(c);
-    }
-    while (!out.empty() && out.back() == L' ') out.pop_back();
-    if (out.size() > 50) out.resize(50);
+    std::wstring out = keepShowable(name);
+    trimTrailingDotsAndBlanks(out);
+    if (out.size() > 50) out.resize(isHighSurrogate(out[49]) ? 49 : 50);
+    trimTrailingDotsAndBlanks(out);
     if (out.empty() || isDeviceName(out)) return L"app";
     return out;
 }
@@ -80,9 +120,7 @@ bool fileNameFromAddress(const std::wstring& address, std::wstring& name) {
                             &decoded[0], len) != len)
         return false;
 
-    std::wstring clean;
-    for (wchar_t c : decoded)
-        if (c >= 0x20 && !isForbidden(c)) clean.push_back(c);
+    const std::wstring clean = keepShowable(decoded);
     if (clean.empty() || clean.size() > 150) return false;
 
     static const wchar_t* const accepted[] = {L".exe", L".zip", L".rar", L".7z", L".msi", L".msix"};

@@ -5,8 +5,9 @@
 #include <cstddef>
 #include <string>
 
-// Forbidden characters and control characters dropped, trailing blanks removed, at most
-// 50 characters; "app" when nothing usable is left (or the rest is a device name).
+// Forbidden, control, zero-width and direction characters dropped, trailing dots and blanks
+// removed, at most 50 characters (never half a surrogate pair); "app" when nothing usable
+// is left (or the rest is a device name).
 std::wstring sanitizeFileName(const std::wstring& name);
 
 // Name from the last path segment of an address (query and fragment ignored),
@@ -14,7 +15,12 @@ std::wstring sanitizeFileName(const std::wstring& name);
 // False when the address gives no acceptable name (the caller keeps its default).
 bool fileNameFromAddress(const std::wstring& address, std::wstring& name);
 
-// CON, PRN, AUX, NUL, COM1-9, LPT1-9 (any extension): names that open a device.
+// Characters no file name taken from a server keeps: C0 and C1 controls, zero-width
+// characters and the marks that change the direction text is shown in.
+bool isHiddenOrControl(wchar_t c);
+
+// CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM0-9 and LPT0-9 (also with a superscript 1, 2
+// or 3), with any extension: names that open a device.
 bool isDeviceName(const std::wstring& name);
 
 // "zip", "rar" or "7z" from the first bytes of a file; empty for anything else.

@@ -28,6 +28,11 @@ std::function<void(const std::wstring&, bool)>& hookSlot() {
     return *hook;
 }
 
+bool isExistingFolder(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 void callShell(const ShellJob& job) {
     if (job.selectItem) {
         PIDLIST_ABSOLUTE item = ILCreateFromPathW(job.target.c_str());
@@ -42,6 +47,9 @@ void callShell(const ShellJob& job) {
 DWORD WINAPI shellThread(LPVOID parameter) {
     std::unique_ptr<ShellJob> job(static_cast<ShellJob*>(parameter));
     try {
+        // Opening a path through the shell runs it when it names a program: only a folder
+        // that exists is ever opened. Checked here, since the look can wait on a dead share.
+        if (!job->selectItem && !isExistingFolder(job->target)) return 0;
         std::function<void(const std::wstring&, bool)> hook;
         {
             std::lock_guard<std::mutex> lock(hookLock());

@@ -8,7 +8,8 @@
 #include <string>
 
 // Opens folder in the shell's file browser on a thread of its own; false when the thread
-// could not be started (nothing is shown then).
+// could not be started (nothing is shown then). A path that is not an existing folder (a
+// file, a program) is never opened.
 bool openFolderDetached(const std::wstring& folder);
 // Opens the folder of path with path selected, on a thread of its own.
 bool showInFolderDetached(const std::wstring& path);

@@ -241,6 +241,41 @@ TEST_F(Manager, ShowingAFileOrFolderLeavesTheCallerFreeWhileTheShellWaits) {
     setShellOpenHook(nullptr);
 }
 
+// A download folder that names a file (a program, say) is never handed to the shell's
+// "open", which would run it; an existing folder is.
+TEST_F(Manager, OpeningTheFolderOpensOnlyAnExistingFolder) {
+    struct Shell {
+        std::mutex lock;
+        std::condition_variable changed;
+        std::vector<std::wstring> targets;
+    };
+    auto shell = std::make_shared<Shell>();
+    setShellOpenHook([shell](const std::wstring& target, bool) {
+        std::lock_guard<std::mutex> held(shell->lock);
+        shell->targets.push_back(target);
+        shell->changed.notify_all();
+    });
+    const std::wstring program = dir.file(L"tool.exe");
+    HANDLE f = CreateFileW(program.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE);
+    CloseHandle(f);
+
+    EXPECT_TRUE(openFolderDetached(program));
+    EXPECT_TRUE(openFolderDetached(dir.file(L"missing")));
+    EXPECT_TRUE(openFolderDetached(dir.path()));
+    {
+        std::unique_lock<std::mutex> held(shell->lock);
+        ASSERT_TRUE(shell->changed.wait_for(held, std::chrono::seconds(10), [&] { return !shell->targets.empty(); }));
+    }
+    // The refused ones end before the shell is reached; give them as long again.
+    Sleep(300);
+    {
+        std::lock_guard<std::mutex> held(shell->lock);
+        EXPECT_EQ(shell->targets, std::vector<std::wstring>{dir.path()});
+    }
+    setShellOpenHook(nullptr);
+}
+
 // tick() reads the clock itself: each step below brackets that reading between two reads of
 // its own, waits for the sample's age rather than sleeping a fixed time, and judges the
 // result against the ages the bracket allows.

@@ -1,6 +1,7 @@
 // File names from application names and from the server's final address; archive magic.
 #include <gtest/gtest.h>
 
+#include "download/claims.h"
 #include "download/naming.h"
 
 namespace {
@@ -20,9 +21,26 @@ TEST(SanitizeFileName, KeepsWhatWindowsAcceptsInAFileName) {
         {L"", L"app"},
         {L"\\/:*?\"<>|", L"app"},
         {std::wstring(60, L'x'), std::wstring(50, L'x')},
-        {std::wstring(49, L'x') + L"  y", std::wstring(49, L'x') + L" "},
+        // A cut never leaves a trailing blank or dot, which Windows would drop from the name.
+        {std::wstring(49, L'x') + L"  y", std::wstring(49, L'x')},
+        {L"Tool. . ", L"Tool"},
+        // A cut never splits a surrogate pair; a broken pair loses its half.
+        {std::wstring(49, L'x') + L"\xD83D\xDE00", std::wstring(49, L'x')},
+        {std::wstring(48, L'x') + L"\xD83D\xDE00", std::wstring(48, L'x') + L"\xD83D\xDE00"},
+        {L"a\xD83D" L"b\xDE00" L"c", L"abc"},
+        // Direction marks and zero-width characters would disguise the name in Explorer.
+        {L"invoice\x202E" L"fdp.exe", L"invoicefdp.exe"},
+        {L"a\x200B" L"b\x200F" L"c\x2066" L"d\x2069" L"e\xFEFF" L"f\x202A" L"g\x0085" L"h\x007F", L"abcdefgh"},
         {L"CON", L"app"},
         {L"com1", L"app"},
+        {L"COM0", L"app"},
+        {L"lpt0.txt", L"app"},
+        {L"COM\x00B9", L"app"},
+        {L"lpt\x00B2.exe", L"app"},
+        {L"LPT\x00B3", L"app"},
+        {L"conin$", L"app"},
+        {L"CONOUT$.log", L"app"},
+        {L"COM10", L"COM10"},
         {L"Console", L"Console"},
     };
     for (const auto& c : cases) EXPECT_EQ(sanitizeFileName(c.in), c.out) << c.in.size();
@@ -62,6 +80,11 @@ TEST(FileNameFromAddress, AcceptsOnlyInstallerAndArchiveNames) {
         {L"http://h/nul.zip", nullptr},
         {L"http://h/lpt9.exe", nullptr},
         {L"http://h/CONSOLE.exe", L"CONSOLE.exe"},
+        {L"http://h/invoice%E2%80%AEfdp.exe", L"invoicefdp.exe"},
+        {L"http://h/a%E2%80%8Bb%EF%BB%BF.exe", L"ab.exe"},
+        {L"http://h/com0.exe", nullptr},
+        {L"http://h/LPT%C2%B9.msi", nullptr},
+        {L"http://h/CONOUT$.exe", nullptr},
     };
     for (const auto& c : cases) {
         std::wstring name = L"default";
@@ -120,6 +143,33 @@ TEST(NumberedPath, PutsTheNumberBeforeTheExtension) {
     EXPECT_EQ(numberedPath(L"C:\\d\\setup.exe", 2), L"C:\\d\\setup (2).exe");
     EXPECT_EQ(numberedPath(L"C:\\d.x\\setup", 3), L"C:\\d.x\\setup (3)");
     EXPECT_EQ(numberedPath(L"C:\\d\\a.b.msi", 10), L"C:\\d\\a.b (10).msi");
+}
+
+// Two spellings of one file are one claim: a second job must not write over the first's file.
+TEST(FileClaims, TwoSpellingsOfOneFileAreOneClaim) {
+    const struct {
+        const wchar_t* first;
+        const wchar_t* second;
+        bool same;
+    } cases[] = {
+        {L"D:/dl\\setup.exe", L"D:\\dl\\setup.exe", true},
+        {L"D:\\dl\\SETUP.EXE", L"d:\\DL\\setup.exe", true},
+        {L"D:\\dl\\setup.exe. .", L"D:\\dl\\setup.exe", true},
+        {L"D:\\dl.\\setup.exe", L"D:\\dl\\setup.exe", true},
+        {L"D:\\dl\\x\\..\\setup.exe", L"D:\\dl\\setup.exe", true},
+        {L"D:\\dl\\\x00C4pp.exe", L"D:\\dl\\\x00E4pp.exe", true},
+        {L"D:\\dl\\setup.exe", L"D:\\dl\\setup2.exe", false},
+        {L"D:\\dl\\setup.exe", L"E:\\dl\\setup.exe", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(claimKey(c.first) == claimKey(c.second), c.same) << c.first << L" / " << c.second;
+        if (!c.same) continue;
+        FileClaim a, b;
+        EXPECT_EQ(a.take(c.first), c.first);
+        EXPECT_TRUE(isFileClaimed(c.second));
+        // The second spelling gets a numbered name of its own.
+        EXPECT_NE(claimKey(b.take(c.second)), claimKey(c.first)) << c.second;
+    }
 }
 
 }  // namespace
