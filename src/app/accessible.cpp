@@ -458,7 +458,9 @@ std::wstring areaName(int kind, int id, const NameFacts& facts) {
     case HitPanelOpenDir:
         return L"打开目录";
     case HitBanner:
-        return facts.bannerTitle + L" " + bannerMessage(facts.bannerVerified, facts.bannerIsArchive, facts.bannerInstall, facts.bannerUnverifiable).text;
+        return facts.bannerTitle + L" " +
+               bannerMessage(facts.bannerVerified, facts.bannerIsArchive, facts.bannerInstall, facts.bannerUnverifiable)
+                   .text;
     default:
         return L"";
     }

@@ -163,7 +163,7 @@ void DownloadManager::run(std::shared_ptr<Task> task) {
         std::string digest;
         if (fileMd5HexPatient(partPath, digest, &t->cancelRequested)) {
             t->md5Ok = digestMatches(t->md5, digest);
-        } else {
+        } else if (!t->cancelRequested) {
             // A digest was promised but the file could not be read: never run it unchecked.
             t->md5Ok = false;
             t->md5Unverified = true;
