@@ -458,7 +458,9 @@ std::wstring areaName(int kind, int id, const NameFacts& facts) {
     case HitPanelOpenDir:
         return L"打开目录";
     case HitBanner:
-        return facts.bannerTitle + L" " + bannerMessage(facts.bannerVerified, facts.bannerIsArchive, facts.bannerInstall).text;
+        return facts.bannerTitle + L" " +
+               bannerMessage(facts.bannerVerified, facts.bannerIsArchive, facts.bannerInstall, facts.bannerUnverifiable)
+                   .text;
     default:
         return L"";
     }
@@ -485,6 +487,7 @@ bool sameAccessFacts(const AccessFacts& a, const AccessFacts& b) {
     const NameFacts& x = a.names;
     const NameFacts& y = b.names;
     return x.maximized == y.maximized && x.bannerTitle == y.bannerTitle && x.bannerVerified == y.bannerVerified &&
+           x.bannerUnverifiable == y.bannerUnverifiable &&
            x.bannerIsArchive == y.bannerIsArchive && x.bannerInstall == y.bannerInstall &&
            a.selectedCategoryId == b.selectedCategoryId && a.viewMode == b.viewMode && a.toastText == b.toastText &&
            EqualRect(&a.toastRect, &b.toastRect) != FALSE;

@@ -38,6 +38,7 @@ struct NameFacts {
     bool maximized = false;
     std::wstring bannerTitle;
     bool bannerVerified = true;
+    bool bannerUnverifiable = false;
     bool bannerIsArchive = false;
     BannerInstall bannerInstall = BannerInstall::Started;
 };

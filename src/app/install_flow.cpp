@@ -52,6 +52,7 @@ InstallStep installStep(bool hasPackage, const TaskInfo* task) {
     const auto state = static_cast<TaskState>(task->state);
     if (state == TaskState::Completed || state == TaskState::InstallFailed) {
         if (task->isArchive) return InstallStep::RevealArchive;
+        if (task->md5Unverified) return InstallStep::RefuseUnverified;
         return task->md5Ok ? InstallStep::RunInstaller : InstallStep::RefuseMismatch;
     }
     if (isBusy(state)) return InstallStep::Busy;
@@ -66,6 +67,7 @@ bool isCurrentFinish(const TaskInfo* task, uint64_t generation) {
 
 FinishedStep finishedStep(const TaskInfo& task) {
     if (task.isArchive) return FinishedStep::Archive;
+    if (task.md5Unverified) return FinishedStep::Unverified;
     return task.md5Ok ? FinishedStep::RunInstaller : FinishedStep::Mismatch;
 }
 
@@ -81,6 +83,7 @@ std::wstring archiveKeptText(const std::wstring& name) {
 }
 std::wstring installerStartedText(const std::wstring& name) { return L"正在打开安装向导：" + name; }
 std::wstring mismatchRefusedText() { return L"文件校验不一致，已禁止安装，请删除后重新下载"; }
+std::wstring unverifiedText() { return L"无法校验文件，已禁止安装"; }
 std::wstring archiveDownloadedText(const std::wstring& name) {
     return quotedName(name) + L"下载成功，压缩包已保存，可打开文件夹解压安装";
 }
@@ -131,6 +134,9 @@ void startInstallFlow(const App& app) {
     case InstallStep::RefuseMismatch:
         showToast(mismatchRefusedText(), 2);
         return;
+    case InstallStep::RefuseUnverified:
+        showToast(unverifiedText(), 2);
+        return;
     case InstallStep::Busy:
         return;
     case InstallStep::Download:
@@ -146,7 +152,7 @@ void onPanelInstall(int appId) {
     const auto tasks = manager.snapshot();
     const TaskInfo* task = findTask(tasks, appId);
     if (task && !task->md5Ok) {
-        showToast(mismatchRefusedText(), 2);
+        showToast(task->md5Unverified ? unverifiedText() : mismatchRefusedText(), 2);
         return;
     }
     if (!manager.install(appId)) return;
@@ -163,6 +169,7 @@ void onDownloadFinished(int appId, uint64_t generation) {
     MessageBeep(MB_ICONASTERISK);
     gApp.bannerText = task->name;
     gApp.bannerVerified = task->md5Ok;
+    gApp.bannerUnverifiable = task->md5Unverified;
     gApp.bannerIsArchive = task->isArchive;
     gApp.bannerTaskId = appId;
     gApp.bannerGeneration = generation;
@@ -179,6 +186,9 @@ void onDownloadFinished(int appId, uint64_t generation) {
         break;
     case FinishedStep::Mismatch:
         showToast(mismatchDownloadedText(), 2);
+        break;
+    case FinishedStep::Unverified:
+        showToast(unverifiedText(), 2);
         break;
     }
     requestRepaint();

@@ -27,6 +27,7 @@ enum class InstallStep {
     RevealArchive,   // a kept archive: show it in its folder
     RunInstaller,    // a verified installer: run it
     RefuseMismatch,  // failed MD5 check: never run
+    RefuseUnverified,  // could not be read to check its digest: never run
     Busy,            // already downloading, verifying or installing: nothing
     Download,        // start a fresh download
 };
@@ -36,7 +37,7 @@ bool cardShowsManager(const TaskInfo* task);
 // Whether a finished message is about the job shown now, and that job is finished.
 bool isCurrentFinish(const TaskInfo* task, uint64_t generation);
 
-enum class FinishedStep { Archive, RunInstaller, Mismatch };
+enum class FinishedStep { Archive, RunInstaller, Mismatch, Unverified };
 FinishedStep finishedStep(const TaskInfo& task);
 
 // server + "/api/client/download/" + id + "?channel=" + the percent-encoded channel.
@@ -48,6 +49,7 @@ std::wstring downloadStartedText(const std::wstring& name);
 std::wstring archiveKeptText(const std::wstring& name);
 std::wstring installerStartedText(const std::wstring& name);
 std::wstring mismatchRefusedText();
+std::wstring unverifiedText();  // refused, and said when the download finishes
 std::wstring archiveDownloadedText(const std::wstring& name);
 std::wstring installerDownloadedText(const std::wstring& name);
 std::wstring mismatchDownloadedText();

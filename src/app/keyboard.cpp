@@ -111,7 +111,8 @@ FocusInput focusInput(int width, int height, const std::shared_ptr<const Catalog
 
 bool sameTask(const TaskInfo& a, const TaskInfo& b) {
     return a.appId == b.appId && a.name == b.name && a.state == b.state && a.downloadedBytes == b.downloadedBytes &&
-           a.totalBytes == b.totalBytes && a.speed == b.speed && a.md5Ok == b.md5Ok && a.isArchive == b.isArchive &&
+           a.totalBytes == b.totalBytes && a.speed == b.speed && a.md5Ok == b.md5Ok &&
+           a.md5Unverified == b.md5Unverified && a.isArchive == b.isArchive &&
            a.errorText == b.errorText && a.retryCount == b.retryCount && a.generation == b.generation &&
            a.installWaiting == b.installWaiting;
 }
@@ -164,6 +165,7 @@ AccessFacts accessFacts(HWND window, const CatalogLists* lists, const std::map<i
     facts.names.maximized = window && IsZoomed(window);
     facts.names.bannerTitle = gApp.bannerText;
     facts.names.bannerVerified = gApp.bannerVerified;
+    facts.names.bannerUnverifiable = gApp.bannerUnverifiable;
     facts.names.bannerIsArchive = gApp.bannerIsArchive;
     if (tasks) {
         auto task = tasks->find(gApp.bannerTaskId);

@@ -81,16 +81,22 @@ void DownloadManager::start(int32_t appId, const std::wstring& name, const std::
 }
 
 void DownloadManager::cancel(int32_t appId) {
-    std::lock_guard<std::mutex> lock(tasksLock);
-    auto it = tasks.find(appId);
-    if (it == tasks.end()) return;
-    Task& t = *it->second;
-    // The runner may finish at this very moment: the cancel counts only if it comes first.
-    TaskState s = t.state.load();
-    while (isActive(s) && !t.state.compare_exchange_weak(s, TaskState::Cancelled)) {
+    {
+        std::lock_guard<std::mutex> lock(tasksLock);
+        auto it = tasks.find(appId);
+        if (it == tasks.end()) return;
+        Task& t = *it->second;
+        // The runner may finish at this very moment: the cancel counts only if it comes first.
+        TaskState s = t.state.load();
+        while (isActive(s) && !t.state.compare_exchange_weak(s, TaskState::Cancelled)) {
+        }
+        if (!isActive(s)) return;
+        t.cancelRequested = true;
     }
-    if (!isActive(s)) return;
-    t.cancelRequested = true;
+    // Wakes a runner waiting for a connection slot. Taking slotLock first means a waiter
+    // that has just seen the flag clear is already asleep and gets the notice.
+    { std::lock_guard<std::mutex> slots(slotLock); }
+    slotFree.notify_all();
     post(WM_DOWNLOAD_CHANGED);
 }
 
@@ -193,6 +199,7 @@ std::map<int32_t, TaskInfo> DownloadManager::snapshot() {
         info.totalBytes = t.totalBytes.load();
         info.speed = t.speed.load();
         info.md5Ok = t.md5Ok.load();
+        info.md5Unverified = t.md5Unverified.load();
         info.isArchive = t.isArchive.load();
         info.errorText = t.getError();
         info.retryCount = t.retryCount.load();
@@ -203,10 +210,12 @@ std::map<int32_t, TaskInfo> DownloadManager::snapshot() {
     return out;
 }
 
-void DownloadManager::acquireSlot() {
+bool DownloadManager::acquireSlot(const std::atomic<bool>* cancelFlag) {
     std::unique_lock<std::mutex> lock(slotLock);
-    slotFree.wait(lock, [this] { return activeRequests < kMaxRequestsInFlight; });
+    slotFree.wait(lock, [&] { return activeRequests < kMaxRequestsInFlight || (cancelFlag && cancelFlag->load()); });
+    if (cancelFlag && cancelFlag->load()) return false;
     ++activeRequests;
+    return true;
 }
 
 void DownloadManager::releaseSlot() {

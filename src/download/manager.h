@@ -43,8 +43,9 @@ public:
     void tick();
     std::map<int32_t, TaskInfo> snapshot();
 
-    // Connection limit: at most 6 requests in flight over all jobs.
-    void acquireSlot();
+    // Connection limit: at most 6 requests in flight over all jobs. A job waiting for a slot
+    // gives up (false, no slot taken) as soon as its cancel flag is set.
+    bool acquireSlot(const std::atomic<bool>* cancelFlag = nullptr);
     void releaseSlot();
 
     // Runner thread.

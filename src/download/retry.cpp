@@ -48,8 +48,10 @@ AttemptOutcome classifyAttempt(const AttemptFacts& f) {
         return o;
     }
     // With a known size the range is done only when exactly filled.
-    const bool filled = f.end < 0 || f.pos == f.end + 1;
-    const bool overfilled = f.end >= 0 && f.pos > f.end + 1;
+    // A whole body without a length is done once it reached the size; what runs past it is
+    // kept for the digest to judge.
+    const bool filled = f.end < 0 || f.pos == f.end + 1 || (f.wholeBody && f.pos > f.end);
+    const bool overfilled = f.end >= 0 && f.pos > f.end + 1 && !f.wholeBody;
     HttpResult result = f.answerFilled ? HttpResult::Ok : f.result;
 
     switch (result) {

@@ -44,6 +44,7 @@ struct AttemptFacts {
     bool rangeIgnored = false;   // the sink refused a whole body where a range was needed
     bool answerRefused = false;  // the sink refused an answer whose offset or sizes disagree
     bool answerFilled = false;   // the sink stopped at the last byte the answer covered
+    bool wholeBody = false;      // a whole body without a length: complete however long it ran
     int64_t pos = 0;             // next byte to write
     int64_t end = -1;            // last byte of the range, negative = unknown
     int64_t requestStart = 0;    // pos when the request was sent

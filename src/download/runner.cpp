@@ -5,6 +5,7 @@
 #include "download/format.h"
 #include "download/manager.h"
 #include "download/naming.h"
+#include "download/reserve.h"
 #include "download/verify.h"
 #include "json/encoding.h"
 #include "net/http.h"
@@ -56,6 +57,7 @@ void DownloadManager::fail(Task* task, const std::wstring& text) {
 void DownloadManager::run(std::shared_ptr<Task> task) {
     Task* t = task.get();
     const CancelCleanup cleanup(t);
+    const int64_t packageSize = t->totalBytes.load();  // the catalog's, before the probe speaks
     const std::wstring url = json::toWide(t->url);
     const std::vector<HttpHeader> probeHeaders{{L"Range", L"bytes=0-0"}};
     const HttpDataSink refuseBody = [](const unsigned char*, unsigned long) { return false; };
@@ -64,7 +66,7 @@ void DownloadManager::run(std::shared_ptr<Task> task) {
     for (int attempt = 1;; ++attempt) {
         probe = HttpResponse();
         std::wstring error;
-        acquireSlot();
+        if (!acquireSlot(&t->cancelRequested)) return;
         HttpResult r = httpRequest(url, probeHeaders, nullptr, L"GET", refuseBody, probe, error, &t->cancelRequested);
         releaseSlot();
         if (t->cancelRequested) return;
@@ -103,6 +105,12 @@ void DownloadManager::run(std::shared_ptr<Task> task) {
 
     const std::wstring partPath = t->getPartPath();
     const int64_t total = t->totalBytes.load();
+    const int64_t available = freeDiskBytes(directory);
+    const ReservePlan plan = planReserve(total, packageSize, available);
+    if (!plan.fits) {
+        fail(t, diskFullText(plan.reserve, available));
+        return;
+    }
     {
         // Always a new file: nothing from an earlier run is reused.
         ScopedFile file(CreateFileW(partPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -112,11 +120,11 @@ void DownloadManager::run(std::shared_ptr<Task> task) {
             return;
         }
         t->partCreated = true;
-        if (total > 0) {
-            // Full size from the start, so writes never grow the file; a size the disk cannot
-            // hold fails here rather than after a long transfer.
+        if (plan.reserve > 0) {
+            // Reserved from the start, so writes do not grow the file; a disk that filled up
+            // since the free space was read fails here rather than after a long transfer.
             LARGE_INTEGER size;
-            size.QuadPart = total;
+            size.QuadPart = plan.reserve;
             if (!SetFilePointerEx(file.get(), size, nullptr, FILE_BEGIN) || !SetEndOfFile(file.get())) {
                 fail(t, L"磁盘写入失败");
                 return;
@@ -153,7 +161,13 @@ void DownloadManager::run(std::shared_ptr<Task> task) {
 
     if (!t->md5.empty()) {
         std::string digest;
-        if (fileMd5Hex(partPath, digest)) t->md5Ok = digestMatches(t->md5, digest);
+        if (fileMd5HexPatient(partPath, digest, &t->cancelRequested)) {
+            t->md5Ok = digestMatches(t->md5, digest);
+        } else if (!t->cancelRequested) {
+            // A digest was promised but the file could not be read: never run it unchecked.
+            t->md5Ok = false;
+            t->md5Unverified = true;
+        }
     }
 
     std::wstring filePath = t->getFilePath();

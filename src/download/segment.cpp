@@ -91,7 +91,7 @@ bool DownloadManager::downloadPart(Task* t, int64_t start, int64_t end, bool use
 
         const int64_t requestStart = pos;
         bool checked = false, rangeIgnored = false, answerRefused = false, answerFilled = false;
-        bool writeFailed = false, errorAnswer = false;
+        bool writeFailed = false, errorAnswer = false, wholeBody = false;
         int64_t last = end;  // last byte this answer may write; negative = no bound
         HttpResponse response;
         std::wstring error;
@@ -131,7 +131,10 @@ bool DownloadManager::downloadPart(Task* t, int64_t start, int64_t end, bool use
                 case AnswerVerdict::Accept:
                     break;
                 }
-                last = end;
+                // A whole body without a length ends with the connection: it is the file,
+                // however far it runs past the catalog's size.
+                wholeBody = response.status != 206 && response.contentLength < 0;
+                last = wholeBody ? -1 : end;
                 if (response.status == 206 && (last < 0 || response.rangeEnd < last)) last = response.rangeEnd;
             }
             DWORD n = size;
@@ -163,7 +166,7 @@ bool DownloadManager::downloadPart(Task* t, int64_t start, int64_t end, bool use
             return false;
         };
 
-        acquireSlot();
+        if (!acquireSlot(&t->cancelRequested)) return false;
         HttpResult result = httpRequest(json::toWide(address), headers, nullptr, L"GET", sink, response, error,
                                         &t->cancelRequested);
         releaseSlot();
@@ -188,6 +191,7 @@ bool DownloadManager::downloadPart(Task* t, int64_t start, int64_t end, bool use
         facts.rangeIgnored = rangeIgnored;
         facts.answerRefused = answerRefused;
         facts.answerFilled = answerFilled;
+        facts.wholeBody = wholeBody;
         facts.pos = pos;
         facts.end = end;
         facts.requestStart = requestStart;
@@ -208,7 +212,10 @@ bool DownloadManager::downloadPart(Task* t, int64_t start, int64_t end, bool use
             pos = start;
         }
 
-        if (outcome.action == AttemptAction::Done) return true;
+        if (outcome.action == AttemptAction::Done) {
+            if (end >= 0 && pos > end + 1) t->totalBytes = pos;
+            return true;
+        }
         if (outcome.action == AttemptAction::Continue) continue;
         if (outcome.action == AttemptAction::GiveUp) {
             t->setError(giveUpMessage(t->getError(), error, false));

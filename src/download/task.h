@@ -44,6 +44,9 @@ struct Task {
     std::atomic<int32_t> speed{0};
     std::atomic<TaskState> state{TaskState::Downloading};
     std::atomic<bool> md5Ok{true};
+    // The catalog gave a digest but the file could not be read to check it; md5Ok is false
+    // then too, so everything that refuses a mismatch refuses this.
+    std::atomic<bool> md5Unverified{false};
     std::atomic<bool> isArchive{false};
 
     std::mutex errorLock;
@@ -111,6 +114,7 @@ struct TaskInfo {
     int64_t totalBytes = 0;
     int32_t speed = 0;
     bool md5Ok = true;
+    bool md5Unverified = false;
     bool isArchive = false;
     std::wstring errorText;
     int32_t retryCount = 0;

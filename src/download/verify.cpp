@@ -49,6 +49,21 @@ bool fileMd5Hex(const std::wstring& path, std::string& out) {
     return true;
 }
 
+std::atomic<uint32_t> verifyRetryPauseMs{750};
+
+bool fileMd5HexPatient(const std::wstring& path, std::string& out, const std::atomic<bool>* cancelFlag) {
+    for (int attempt = 1;; ++attempt) {
+        if (cancelFlag && cancelFlag->load()) return false;
+        if (fileMd5Hex(path, out)) return true;
+        if (attempt >= kVerifyTries) return false;
+        // In short steps, so a cancel is not kept waiting.
+        for (uint32_t waited = 0, pause = verifyRetryPauseMs.load(); waited < pause; waited += 50) {
+            if (cancelFlag && cancelFlag->load()) return false;
+            Sleep(pause - waited < 50 ? pause - waited : 50);
+        }
+    }
+}
+
 bool digestMatches(const std::string& expected, const std::string& computed) {
     if (expected.empty()) return true;
     return expected == computed;

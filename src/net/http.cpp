@@ -32,6 +32,9 @@ const DWORD kIgnoreCertErrors = 0x3300;  // unknown CA, wrong usage, wrong name,
 
 bool cancelled(const std::atomic<bool>* flag) { return flag && flag->load(); }
 
+std::atomic<uint32_t> stallWindowMs{kStallWindowMs};
+std::atomic<uint32_t> stallMinBytes{kStallMinBytes};
+
 // One attempt's handles, closed request first, then connection, then the session when
 // the attempt opened its own.
 struct Attempt {
@@ -116,6 +119,7 @@ HttpResult readBody(HINTERNET request, int64_t expected, const HttpDataSink& sin
     if (!sink && !text && expected > 0)
         collected.reserve(static_cast<size_t>(std::min<int64_t>(expected, httprules::kMaxMemoryBody + 1)));
     int64_t received = 0;
+    httprules::StallWatch watch(stallWindowMs.load(), stallMinBytes.load(), GetTickCount());
     for (;;) {
         if (cancelled(cancelFlag)) return HttpResult::Cancelled;
         DWORD available = 0;
@@ -146,6 +150,10 @@ HttpResult readBody(HINTERNET request, int64_t expected, const HttpDataSink& sin
             return HttpResult::ReadFailed;
         }
         received += got;
+        if (watch.stalled(GetTickCount(), got)) {
+            error = L"网络连接停滞";
+            return HttpResult::ReadFailed;
+        }
         if (sink) {
             if (!sink(buffer.get(), got)) return HttpResult::Cancelled;
             continue;
@@ -287,6 +295,11 @@ HttpResult requestThrough(HINTERNET shared, const std::wstring& url, const std::
 }  // namespace
 
 HttpSession::HttpSession() : handle_(openSession()) {}
+
+void setStallLimits(uint32_t windowMs, uint32_t minBytes) {
+    stallWindowMs = windowMs;
+    stallMinBytes = minBytes;
+}
 
 HttpResult httpRequest(const std::wstring& url, const std::vector<HttpHeader>& headers, const std::string* body,
                        const std::wstring& verb, const HttpDataSink& sink, HttpResponse& response,

@@ -69,6 +69,14 @@ HttpResult httpRequest(const HttpSession& session, const std::wstring& url, cons
                        const std::string* body, const std::wstring& verb, const HttpDataSink& sink,
                        HttpResponse& response, std::wstring& error, const std::atomic<bool>* cancelFlag);
 
+// A body that brings fewer than minBytes in windowMs is abandoned as ReadFailed with
+// "网络连接停滞": a server trickling a byte now and then never trips the receive time-out
+// and would hold its connection (and the caller's slot) for ever. 60 s and 1 KiB unless a
+// test sets other limits; they apply to requests that start afterwards.
+void setStallLimits(uint32_t windowMs, uint32_t minBytes);
+constexpr uint32_t kStallWindowMs = 60000;
+constexpr uint32_t kStallMinBytes = 1024;
+
 // GET without headers; on Ok moves the body out and returns true, else sets error
 // (the engine's message, or "网络错误") and leaves body untouched.
 bool httpGetText(const std::wstring& url, std::string& body, std::wstring& error);

@@ -42,6 +42,30 @@ inline bool bodyCutShort(int64_t expected, int64_t received) { return expected >
 // mid-line or one with a line that is no header; Windows refuses both.
 bool headerBlockComplete(const std::wstring& raw);
 
+// Tells a body that arrives too slowly: fewer than minBytes within a window of windowMs,
+// windows counted one after another from the start of the body. Ticks are milliseconds
+// and may wrap.
+class StallWatch {
+public:
+    StallWatch(uint32_t windowMs, uint32_t minBytes, uint32_t now)
+        : windowMs_(windowMs), minBytes_(minBytes), windowStart_(now) {}
+    // Bytes that arrived at tick now; true when the window that has run out fell short.
+    bool stalled(uint32_t now, uint64_t got) {
+        bytes_ += got;
+        if (now - windowStart_ < windowMs_) return false;
+        if (bytes_ < minBytes_) return true;
+        windowStart_ = now;
+        bytes_ = 0;
+        return false;
+    }
+
+private:
+    uint32_t windowMs_;
+    uint32_t minBytes_;
+    uint32_t windowStart_;
+    uint64_t bytes_ = 0;
+};
+
 // "<what> (winhttp N)" with N in unsigned decimal.
 std::wstring winhttpMessage(const wchar_t* what, unsigned long error);
 

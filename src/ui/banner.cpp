@@ -20,7 +20,7 @@ void drawCompletionBanner(Gdiplus::Graphics& graphics, HDC hdc, int W, int H, co
     auto task = frame.tasks.find(view.bannerTaskId);
     const BannerInstall install = shownBannerInstall(
         view.bannerInstall, task == frame.tasks.end() ? nullptr : &task->second, view.bannerGeneration);
-    const BannerMessage message = bannerMessage(view.bannerVerified, view.bannerIsArchive, install);
+    const BannerMessage message = bannerMessage(view.bannerVerified, view.bannerIsArchive, install, view.bannerUnverifiable);
     drawText(hdc, message.text, RECT{W - px(286), H - px(61), W - px(34), H - px(37)}, view.fontBody, message.colour, line);
 
     view.hitRects.push_back(HitRect{banner, HitBanner, 0});

@@ -188,7 +188,7 @@ RowLook panelRowLook(const TaskInfo& task, int width) {
     RowLook look;
     look.name = task.name;
     look.nameColour = TextPrimary;
-    if (task.state == 2 && !task.md5Ok) {
+    if (task.state == 2 && !task.md5Ok && !task.md5Unverified) {
         look.nameSuffix = L"  (MD5 校验不一致)";
         look.nameColour = TextDanger;
     }
@@ -239,7 +239,10 @@ RowLook panelRowLook(const TaskInfo& task, int width) {
         break;
     case 2:
     case 7:
-        if (task.state == 2) {
+        if (task.state == 2 && task.md5Unverified) {
+            look.status = L"无法校验文件，已禁止安装";
+            look.statusColour = TextDanger;
+        } else if (task.state == 2) {
             look.status = task.isArchive ? L"下载成功 · 压缩包已保存" : L"下载完成";
             look.statusColour = TextSuccess;
         } else {
@@ -285,8 +288,9 @@ RECT bannerRect(int width, int height) {
     return RECT{width - px(356), height - px(104), width - px(20), height - px(20)};
 }
 
-BannerMessage bannerMessage(bool verified, bool isArchive, BannerInstall install) {
+BannerMessage bannerMessage(bool verified, bool isArchive, BannerInstall install, bool unverifiable) {
     const COLORREF colour = verified ? TextTertiary : TextWarning;
+    if (unverifiable) return {L"无法校验文件，已禁止安装", TextWarning};
     if (isArchive) return {L"下载成功，压缩包已保存", colour};
     if (!verified) return {L"下载完成，校验不一致，请谨慎安装", colour};
     switch (install) {

@@ -98,7 +98,9 @@ struct BannerMessage {
     std::wstring text;
     COLORREF colour = 0;
 };
-BannerMessage bannerMessage(bool verified, bool isArchive, BannerInstall install = BannerInstall::Started);
+// unverifiable: the file could not be read to check its digest (verified is false then too).
+BannerMessage bannerMessage(bool verified, bool isArchive, BannerInstall install = BannerInstall::Started,
+                            bool unverifiable = false);
 // The banner's install state as shown: an installer being opened that the queue holds
 // behind another one is waiting.
 BannerInstall shownBannerInstall(BannerInstall stored, const TaskInfo* task, uint64_t generation);

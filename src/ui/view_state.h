@@ -65,6 +65,7 @@ struct ViewState {
     std::wstring bannerText;
     int bannerTaskId = 0;
     bool bannerVerified = true;
+    bool bannerUnverifiable = false;  // the file could not be read to check it
     bool bannerIsArchive = false;
     uint64_t bannerGeneration = 0;  // the finished job's generation
     BannerInstall bannerInstall = BannerInstall::Opening;

@@ -226,6 +226,13 @@ TaskInfo task(TaskState state, bool md5Ok = true, bool archive = false) {
     return t;
 }
 
+// The catalog gave a digest but the file could not be read to check it.
+TaskInfo unverified() {
+    TaskInfo t = task(TaskState::Completed, false);
+    t.md5Unverified = true;
+    return t;
+}
+
 TEST(InstallRules, DecidesByPackageAndTaskState) {
     const struct {
         const char* name;
@@ -247,6 +254,7 @@ TEST(InstallRules, DecidesByPackageAndTaskState) {
         {"install failed, again", true, true, task(TaskState::InstallFailed), InstallStep::RunInstaller},
         {"completed mismatch", true, true, task(TaskState::Completed, false), InstallStep::RefuseMismatch},
         {"install failed mismatch", true, true, task(TaskState::InstallFailed, false), InstallStep::RefuseMismatch},
+        {"completed unverifiable", true, true, unverified(), InstallStep::RefuseUnverified},
         {"completed archive", true, true, task(TaskState::Completed, true, true), InstallStep::RevealArchive},
         {"archive with mismatch", true, true, task(TaskState::Completed, false, true), InstallStep::RevealArchive},
     };
@@ -274,6 +282,7 @@ TEST(InstallRules, AFinishedDownloadRunsOnlyAVerifiedInstaller) {
     EXPECT_EQ(finishedStep(task(TaskState::Completed, false, true)), FinishedStep::Archive);
     EXPECT_EQ(finishedStep(task(TaskState::Completed, true, false)), FinishedStep::RunInstaller);
     EXPECT_EQ(finishedStep(task(TaskState::Completed, false, false)), FinishedStep::Mismatch);
+    EXPECT_EQ(finishedStep(unverified()), FinishedStep::Unverified);
 }
 
 TEST(InstallRules, ToastTexts) {

@@ -602,6 +602,64 @@ TEST_F(Transfer, AFullDiskStopsWithoutRetry) {
     }
 }
 
+TEST_F(Transfer, AFileTheDiskCannotHoldFailsAtOnceAndLeavesNothing) {
+    // A probe claiming 1 PB with no catalog size to hold it against.
+    const std::string p = testserver::uniquePath("api/client/download/36");
+    testserver::script(p, R"([{"raw":"HTTP/1.1 200 OK\r\nContent-Length: 1125899906842624\r\n\r\nabc","hold_ms":100}])");
+    auto t = download(8226, urlFor(p), "", 0);
+    EXPECT_EQ(t->state.load(), TaskState::Failed);
+    const std::wstring text = t->getError();
+    EXPECT_EQ(text.rfind(L"磁盘空间不足（需要 1048576.00 GB，可用 ", 0), 0u) << json::toUtf8(text);
+    EXPECT_FALSE(dltest::fileExists(t->getPartPath()));
+    EXPECT_EQ(testserver::requests(p).size(), 1u);
+}
+
+TEST_F(Transfer, AWholeBodyWithoutLengthLongerThanTheCatalogSizeIsTakenWhole) {
+    // The catalog says 3000 bytes; the server ignores ranges and sends 5000 without a length.
+    const std::string p = testserver::uniquePath("api/client/download/37");
+    testserver::script(p, R"([{"ranges":false,"content_length":false,"body_size":5000}])");
+    const std::string served = pattern(5000);
+    auto t = download(8227, urlFor(p), md5Of(served), 3000);
+    expectFile(t, served);
+    EXPECT_TRUE(t->md5Ok.load());
+    EXPECT_EQ(t->totalBytes.load(), 5000);
+    EXPECT_EQ(testserver::requests(p).size(), 2u);
+}
+
+TEST_F(Transfer, AFileThatCannotBeReadToVerifyIsNeverInstalled) {
+    verifyRetryPauseMs = 20;
+    const std::string p = testserver::uniquePath("api/client/download/38");
+    testserver::script(p, R"([{"body_size":20000},{"body_size":20000,"chunk":1000,"interval_ms":100}])");
+    const std::string served = pattern(20000);
+    auto t = begin(8228, urlFor(p), md5Of(served), 20000);
+    ASSERT_TRUE(dltest::waitFor([&] { return t->downloadedBytes.load() > 0; }));
+    // Another program holds the file without letting anyone read it (as a scanner may).
+    ScopedFile holder(CreateFileW(t->getPartPath().c_str(), GENERIC_WRITE, FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(holder);
+    ASSERT_EQ(WaitForSingleObject(t->thread.get(), 60000), WAIT_OBJECT_0);
+    verifyRetryPauseMs = 750;
+    EXPECT_EQ(t->state.load(), TaskState::Completed) << json::toUtf8(t->getError());
+    ASSERT_FALSE(t->md5Ok.load());
+    EXPECT_TRUE(m.snapshot()[8228].md5Unverified);
+    EXPECT_FALSE(m.install(8228));
+    EXPECT_EQ(t->state.load(), TaskState::Completed);
+}
+
+TEST_F(Transfer, ACancelWakesAJobWaitingForAConnectionSlot) {
+    for (int i = 0; i < kMaxRequestsInFlight; ++i) m.acquireSlot();
+    const std::string p = testserver::uniquePath("api/client/download/39");
+    testserver::script(p, R"([{"body_size":1000}])");
+    auto t = begin(8229, urlFor(p), "", 1000);
+    Sleep(200);
+    m.cancel(8229);
+    const DWORD waited = WaitForSingleObject(t->thread.get(), 3000);
+    for (int i = 0; i < kMaxRequestsInFlight; ++i) m.releaseSlot();
+    EXPECT_EQ(waited, WAIT_OBJECT_0) << "the cancelled job still waited for a slot";
+    EXPECT_EQ(t->state.load(), TaskState::Cancelled);
+    EXPECT_TRUE(testserver::requests(p).empty());
+}
+
 TEST_F(Transfer, AnUncreatablePartFileFailsTheJob) {
     // The download folder is a file: nothing can be created in it.
     const std::wstring notDir = dir.file(L"plainfile");

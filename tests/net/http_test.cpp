@@ -501,6 +501,22 @@ TEST_F(Http, CancelFromAnotherThreadEndsASlowBody) {
     EXPECT_LT(took, 30000u) << "the cancel must not wait for the whole body";
 }
 
+TEST_F(Http, ATricklingBodyIsAbandonedAsAStall) {
+    // A byte every 0.3 s never trips the receive time-out; with a 2 s window asking for
+    // 1 KiB the engine gives up after about 2 s instead of the minute the body would take.
+    setStallLimits(2000, 1024);
+    std::string p = testserver::uniquePath("trickle");
+    ASSERT_TRUE(testserver::script(p, R"([{"body_size":200,"chunk":1,"interval_ms":300}])"));
+    ULONGLONG start = GetTickCount64();
+    Call c = run(url(p));
+    ULONGLONG took = GetTickCount64() - start;
+    setStallLimits(kStallWindowMs, kStallMinBytes);
+    EXPECT_EQ(c.result, HttpResult::ReadFailed);
+    EXPECT_EQ(c.error, L"网络连接停滞");
+    EXPECT_EQ(c.response.status, 200);
+    EXPECT_LT(took, 10000u);
+}
+
 TEST_F(Http, ServerStallingMidHeaderEndsWithinTheReceiveTimeout) {
     std::string p = testserver::uniquePath("stall");
     ASSERT_TRUE(testserver::script(p, R"([{"raw":"HTTP/1.1 200 OK\r\nContent-Le","hold_ms":45000}])"));

@@ -366,6 +366,21 @@ TEST(PanelRowLook, ChecksumMismatchMarksTheNameOfACompletedTaskOnly) {
     EXPECT_EQ(look.nameColour, TextPrimary);
 }
 
+TEST(PanelRowLook, AFileThatCouldNotBeCheckedSaysSoOnItsRowAndBanner) {
+    TaskInfo t = task(2, 10, 10);
+    t.md5Ok = false;
+    t.md5Unverified = true;
+    const RowLook look = panelRowLook(t, 1180);
+    EXPECT_EQ(look.nameSuffix, L"");
+    EXPECT_EQ(look.status, L"无法校验文件，已禁止安装");
+    EXPECT_EQ(look.statusColour, TextDanger);
+    for (bool archive : {false, true}) {
+        const BannerMessage m = bannerMessage(false, archive, BannerInstall::Opening, true);
+        EXPECT_EQ(m.text, L"无法校验文件，已禁止安装") << archive;
+        EXPECT_EQ(m.colour, TextWarning) << archive;
+    }
+}
+
 TEST(PanelRowLook, NarrowWindowHasNoBarButKeepsItsButtons) {
     for (int state : {0, 2, 3, 5}) {
         const RowLook look = panelRowLook(task(state, 50, 100), 500);
