@@ -108,6 +108,7 @@ void banner(const TaskInfo& task, bool verified, bool isArchive, BannerInstall i
     gApp.bannerIsArchive = isArchive;
     gApp.bannerGeneration = task.generation;
     gApp.bannerInstall = install;
+    gApp.bannerUnverifiable = task.md5Unverified;
     gApp.bannerTick = kNow - 1500;
 }
 
@@ -179,6 +180,9 @@ void buildRowTasks(Fixtures& fx) {
     t.push_back(makeTask(3010, L"银河电脑管家", TaskState::Installed, 95 * mb, 95 * mb));
     t.push_back(makeTask(3011, L"闪电驱动大师", TaskState::Installing, 28 * mb, 28 * mb));
     t.push_back(makeTask(3012, L"远程桌面助手", TaskState::InstallFailed, 52 * mb, 52 * mb));
+    t.push_back(makeTask(3013, L"清风截图", TaskState::Completed, 9 * mb, 9 * mb));
+    t.back().md5Ok = false;
+    t.back().md5Unverified = true;
 
     std::vector<App> apps;
     for (const TaskInfo& task : t) {
@@ -279,7 +283,7 @@ std::vector<State> mainViewStates() {
                      addTasks(sc, fx.cardTasks);
                  }});
     s.push_back({"download-rows", [](const Fixtures& fx, Scene& sc) {
-                     sc.height = 1330;  // every row without scrolling
+                     sc.height = 1420;  // every row without scrolling
                      panelOf(sc, fx, SIZE_MAX);
                  }});
     s.push_back({"panel-scrolled", [](const Fixtures& fx, Scene& sc) {
@@ -363,6 +367,7 @@ std::vector<State> mainViewStates() {
         {"banner-mismatch", 3007, false, false, BannerInstall::Started},
         {"banner-archive-mismatch", 3006, false, true, BannerInstall::Started},
         {"banner-missing-app", 3003, true, false, BannerInstall::Started},
+        {"banner-unverified", 3013, false, false, BannerInstall::Started},
     };
     for (const BannerCase& b : banners) {
         s.push_back({b.name, [b](const Fixtures& fx, Scene& sc) {
