@@ -330,6 +330,7 @@ TEST_F(InstallQueueOfTrees, NextInstallerWaitsWhileTheOneBeforeStillShowsItsLast
     ASSERT_TRUE(waitForAll());
     EXPECT_EQ(first->state.load(), TaskState::Installed);
     EXPECT_EQ(second->state.load(), TaskState::Installed);
+    ASSERT_TRUE(dltest::waitFor([] { return readOrderLog().size() >= 4; }, 10000)) << describe(readOrderLog());
     std::vector<LogEvent> log = readOrderLog();
     ASSERT_EQ(log.size(), 4u) << describe(log);
     EXPECT_EQ(log[1].key + " " + log[1].event, "KVTestQueueFinish end") << describe(log);
