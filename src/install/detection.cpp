@@ -76,7 +76,8 @@ std::vector<UninstallPlaces> newEntryPlaces(const InstalledSnapshot& before, con
             std::wstring path = std::wstring(source.subkey) + L"\\" + key.substr(prefix.size());
             ScopedKey entry;
             if (RegOpenKeyExW(source.hive, path.c_str(), 0, KEY_READ, entry.out()) != ERROR_SUCCESS) break;
-            out.push_back(UninstallPlaces{readText(entry.get(), L"InstallLocation"), readText(entry.get(), L"DisplayIcon"),
+            out.push_back(UninstallPlaces{readText(entry.get(), L"InstallLocation"),
+                                          readText(entry.get(), L"DisplayIcon"),
                                           readText(entry.get(), L"UninstallString")});
             break;
         }

@@ -19,7 +19,8 @@ std::wstring trimmed(const std::wstring& s) {
 // Backslashes only, no trailing separator; empty unless absolute ("X:\..." or "\\server\...").
 std::wstring normalFolder(std::wstring folder) {
     folder = trimmed(folder);
-    if (folder.size() >= 2 && folder.front() == L'"' && folder.back() == L'"') folder = folder.substr(1, folder.size() - 2);
+    if (folder.size() >= 2 && folder.front() == L'"' && folder.back() == L'"')
+        folder = folder.substr(1, folder.size() - 2);
     for (wchar_t& c : folder) {
         if (c == L'/') c = L'\\';
     }

@@ -173,7 +173,8 @@ std::vector<std::wstring> InstallerProcesses::remainingImages() const {
     }
     const ULONG_PTR* ids = list.header.ProcessIdList;
     for (DWORD i = 0; i < list.header.NumberOfProcessIdsInList; i++) {
-        ScopedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, static_cast<DWORD>(ids[i])));
+        const DWORD id = static_cast<DWORD>(ids[i]);
+        ScopedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, id));
         if (!process) {
             // Ended since the list was made: nothing left to wait for.
             if (GetLastError() != ERROR_INVALID_PARAMETER) images.emplace_back();

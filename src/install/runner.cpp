@@ -55,10 +55,11 @@ TaskState runInstaller(const Task& task, InstallerEvents& events) {
     std::wstring file = task.getFilePath();
     // Removed while the job waited for its turn: a failed launch, without the shell's error box.
     if (GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES) return TaskState::Completed;
-    if (isWindowsInstallerPackage(file) &&
-        !waitForWindowsInstallerIdle(kMsiWaitLimitMs, recheckPauseMs.load(), events.abandoned) && events.abandoned &&
-        events.abandoned())
-        return TaskState::Completed;
+    if (isWindowsInstallerPackage(file)) {
+        // Given up after the limit, the package starts anyway and Windows Installer decides.
+        waitForWindowsInstallerIdle(kMsiWaitLimitMs, recheckPauseMs.load(), events.abandoned);
+        if (events.abandoned && events.abandoned()) return TaskState::Completed;
+    }
 
     InstallerFolder folder;
     PlaceResult placed = folder.place(file, task.verifiedSize.load(), task.verifiedWriteTime.load());

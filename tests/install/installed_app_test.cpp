@@ -21,12 +21,14 @@ TEST(InstalledApp, FoldersComeFromTheEntrysValuesInEveryFormAndNeverFromSystemOr
         {L"\"relative\\uninst.exe\"", L""},
         {L"", L""},
     };
-    for (const auto& c : commands) EXPECT_EQ(folderOfCommand(c.command), c.folder) << testing::PrintToString(std::wstring(c.command));
+    for (const auto& c : commands)
+        EXPECT_EQ(folderOfCommand(c.command), c.folder) << testing::PrintToString(std::wstring(c.command));
 
     const std::vector<std::wstring> excluded = {L"C:\\Windows", L"C:\\Users\\u\\Temp\\kv-setup-1-2-3"};
     UninstallPlaces nsis{L"C:\\Program Files\\Foo App\\", L"C:\\Program Files\\Foo App\\foo.exe,0",
                          L"\"C:\\Program Files\\Foo App\\uninst.exe\""};
-    UninstallPlaces msi{L"", L"C:\\Windows\\Installer\\{GUID}\\icon.ico", L"C:\\Windows\\System32\\msiexec.exe /X{GUID}"};
+    UninstallPlaces msi{L"", L"C:\\Windows\\Installer\\{GUID}\\icon.ico",
+                        L"C:\\Windows\\System32\\msiexec.exe /X{GUID}"};
     UninstallPlaces wide{L"C:\\", L"", L"C:\\Users\\u\\uninstall.exe"};
     std::vector<std::wstring> folders = installedAppFolders({nsis, msi, wide}, excluded);
     EXPECT_EQ(folders, std::vector<std::wstring>(3, L"C:\\Program Files\\Foo App"))
