@@ -40,6 +40,32 @@ bool removeTree(const std::wstring& folder, int depth) {
     return RemoveDirectoryW(folder.c_str()) && ok;
 }
 
+// Empty folders of earlier runs, unchanged for an hour, are removed: an installed program that
+// the installer started keeps its folder as working folder, so it could not go at the time.
+// Folders with files in them stay (a file may still be in use).
+void removeEmptyLeftovers(const std::wstring& base) {
+    ULARGE_INTEGER now;
+    FILETIME nowTime;
+    GetSystemTimeAsFileTime(&nowTime);
+    now.LowPart = nowTime.dwLowDateTime;
+    now.HighPart = nowTime.dwHighDateTime;
+    const unsigned long long hour = 36000000000ULL;  // in 100-ns units
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((base + L"kv-setup-*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    int looked = 0;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+            (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            continue;
+        ULARGE_INTEGER changed;
+        changed.LowPart = found.ftLastWriteTime.dwLowDateTime;
+        changed.HighPart = found.ftLastWriteTime.dwHighDateTime;
+        if (changed.QuadPart + hour < now.QuadPart) RemoveDirectoryW((base + found.cFileName).c_str());
+    } while (++looked < 64 && FindNextFileW(search, &found));
+    FindClose(search);
+}
+
 }  // namespace
 
 bool sameAsVerified(int64_t verifiedSize, uint64_t verifiedWriteTime, int64_t size, uint64_t writeTime) {
@@ -52,6 +78,7 @@ bool InstallerFolder::makeFolder() {
     if (n == 0 || n > MAX_PATH) return false;
     std::wstring base = std::wstring(temp, n);
     if (base.back() != L'\\') base.push_back(L'\\');
+    removeEmptyLeftovers(base);
     // A name nobody has used: an existing folder (perhaps planted) is never taken over.
     for (int attempt = 0; attempt < 100; attempt++) {
         std::wstring path = base + L"kv-setup-" + std::to_wstring(GetCurrentProcessId()) + L"-" +

@@ -52,8 +52,32 @@ protected:
     const std::wstring installer = downloads + L"\\where-setup.exe";
 };
 
+// A folder in the temporary folder, its last change `hoursAgo` hours back.
+void makeFolderChanged(const std::wstring& path, int hoursAgo) {
+    CreateDirectoryW(path.c_str(), nullptr);
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    ScopedFile dir(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, share, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER t;
+    t.LowPart = now.dwLowDateTime;
+    t.HighPart = now.dwHighDateTime;
+    t.QuadPart -= static_cast<unsigned long long>(hoursAgo) * 36000000000ULL;
+    FILETIME then = {t.LowPart, t.HighPart};
+    SetFileTime(dir.get(), nullptr, nullptr, &then);
+}
+
 TEST_F(InstallerStart, RunsFromAFreshFolderOfItsOwnThatIsRemovedAfterTheJudgement) {
     TestEntry entry(HKEY_CURRENT_USER, L"KVTestWhere");
+    // Left by earlier runs: an empty folder unchanged for hours goes, the others stay.
+    const std::wstring oldEmpty = tempFile(L"kv-setup-test-old"), recent = tempFile(L"kv-setup-test-recent"),
+                       oldFull = tempFile(L"kv-setup-test-full");
+    CreateDirectoryW(oldFull.c_str(), nullptr);
+    dltest::writeFile(oldFull + L"\\left.txt", "x");
+    makeFolderChanged(oldEmpty, 2);
+    makeFolderChanged(recent, 0);
+    makeFolderChanged(oldFull, 2);
     auto task = taskFor(installer, L"KV Where Tool");
     task->noteVerified(installer);
     RunOutcome r = runTask(task);
@@ -68,6 +92,13 @@ TEST_F(InstallerStart, RunsFromAFreshFolderOfItsOwnThatIsRemovedAfterTheJudgemen
     EXPECT_EQ(where[2], L"nodll") << "the planted file is not beside it";
     EXPECT_FALSE(fileExists(ranFrom)) << "its folder is gone";
     EXPECT_TRUE(fileExists(installer)) << "the downloaded file stays";
+    EXPECT_FALSE(fileExists(oldEmpty));
+    EXPECT_TRUE(fileExists(recent));
+    EXPECT_TRUE(fileExists(oldFull + L"\\left.txt"));
+    DeleteFileW((oldFull + L"\\left.txt").c_str());
+    RemoveDirectoryW(oldFull.c_str());
+    RemoveDirectoryW(recent.c_str());
+    RemoveDirectoryW(oldEmpty.c_str());
 }
 
 TEST_F(InstallerStart, AFileChangedAfterVerificationIsNotRun) {
