@@ -14,7 +14,8 @@ ScopedFile openUnwritable(const std::wstring& path) {
 }
 
 // Deletes the folder's contents, depth-first; links to elsewhere are removed, not followed.
-bool removeTree(const std::wstring& folder, int depth) {
+// True when nothing is left in it.
+bool removeContents(const std::wstring& folder, int depth) {
     if (depth > 16) return false;
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
@@ -28,7 +29,7 @@ bool removeTree(const std::wstring& folder, int depth) {
                 SetFileAttributesW(path.c_str(), found.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
             if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
                 !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-                ok = removeTree(path, depth + 1) && ok;
+                ok = removeContents(path, depth + 1) && RemoveDirectoryW(path.c_str()) && ok;
             } else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                 ok = RemoveDirectoryW(path.c_str()) && ok;
             } else {
@@ -37,7 +38,7 @@ bool removeTree(const std::wstring& folder, int depth) {
         } while (FindNextFileW(search, &found));
         FindClose(search);
     }
-    return RemoveDirectoryW(folder.c_str()) && ok;
+    return ok;
 }
 
 // Empty folders of earlier runs, unchanged for an hour, are removed: an installed program that
@@ -127,13 +128,14 @@ PlaceResult InstallerFolder::place(const std::wstring& file, int64_t verifiedSiz
 bool InstallerFolder::remove() {
     hold_.reset();
     if (folder_.empty()) return true;
-    for (int attempt = 0; attempt < 6; attempt++) {
-        if (removeTree(folder_, 0)) {
-            folder_.clear();
-            return true;
-        }
-        Sleep(200);
+    bool gone = false;
+    for (int attempt = 0; attempt < 6 && !gone; attempt++) {
+        if (attempt > 0) Sleep(200);
+        bool empty = removeContents(folder_, 0);
+        gone = RemoveDirectoryW(folder_.c_str()) != FALSE;
+        // Empty but still there: a program's working folder, which waiting does not change.
+        if (empty && !gone) break;
     }
     folder_.clear();
-    return false;
+    return gone;
 }
