@@ -189,6 +189,7 @@ void DownloadManager::run(std::shared_ptr<Task> task) {
         return;
     }
     if (archiveName.held()) t->adoptClaim(std::move(archiveName), filePath);
+    t->noteVerified(filePath);
     t->speed = 0;
     expected = TaskState::Verifying;
     if (!t->state.compare_exchange_strong(expected, TaskState::Completed)) {

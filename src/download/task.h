@@ -58,6 +58,9 @@ struct Task {
     std::atomic<bool> cleared{false};      // taken out of the manager by clearFinished
     std::atomic<bool> installWaiting{false};  // Installing, but queued behind another installer
     std::atomic<bool> installStarted{false};  // the installer process of this install has started
+    // The finished file as verified: the installer runner starts it only while both still hold.
+    std::atomic<int64_t> verifiedSize{-1};  // -1: never verified by this program
+    std::atomic<uint64_t> verifiedWriteTime{0};
     ScopedHandle thread;  // runner thread; nobody waits on it
 
     std::mutex urlLock;
@@ -95,6 +98,14 @@ struct Task {
         std::lock_guard<std::mutex> lock(pathLock);
         fileClaim = std::move(claim);
         filePath = file;
+    }
+    // Notes the size and last-write time of the verified file just moved to its final name.
+    void noteVerified(const std::wstring& file) {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (!GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data)) return;
+        verifiedWriteTime = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                            data.ftLastWriteTime.dwLowDateTime;
+        verifiedSize = (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     }
     void setError(const std::wstring& text) {
         std::lock_guard<std::mutex> lock(errorLock);

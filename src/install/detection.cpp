@@ -1,6 +1,7 @@
 // Installed-software detection from the three uninstall keys, and the two matching rules.
 #include "install/install.h"
 
+#include "install/installed_app.h"
 #include "scoped.h"
 
 namespace {
@@ -38,7 +39,51 @@ void enumerateUninstall(HKEY hive, const wchar_t* subkey, const wchar_t* prefix,
     }
 }
 
+// A text value of an entry, REG_EXPAND_SZ expanded; empty when absent or of another type.
+std::wstring readText(HKEY key, const wchar_t* name) {
+    wchar_t value[1024];
+    DWORD type = 0;
+    DWORD size = sizeof(value) - sizeof(wchar_t);
+    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ))
+        return std::wstring();
+    size_t chars = size / sizeof(wchar_t);
+    size_t len = 0;
+    while (len < chars && value[len] != L'\0') len++;
+    std::wstring text(value, len);
+    if (type != REG_EXPAND_SZ) return text;
+    wchar_t expanded[1024];
+    DWORD n = ExpandEnvironmentStringsW(text.c_str(), expanded, 1024);
+    return n > 0 && n <= 1024 ? std::wstring(expanded) : text;
+}
+
 }  // namespace
+
+std::vector<UninstallPlaces> newEntryPlaces(const InstalledSnapshot& before, const InstalledSnapshot& after) {
+    const struct {
+        const wchar_t* prefix;
+        HKEY hive;
+        const wchar_t* subkey;
+    } sources[] = {{L"LM64\\", HKEY_LOCAL_MACHINE, kUninstallKey},
+                   {L"LM32\\", HKEY_LOCAL_MACHINE, kUninstallKey32},
+                   {L"CU\\", HKEY_CURRENT_USER, kUninstallKey}};
+    std::vector<UninstallPlaces> out;
+    for (const std::wstring& key : after.keys) {
+        if (before.keys.count(key)) continue;
+        for (const auto& source : sources) {
+            std::wstring prefix = source.prefix;
+            if (key.compare(0, prefix.size(), prefix) != 0) continue;
+            std::wstring path = std::wstring(source.subkey) + L"\\" + key.substr(prefix.size());
+            ScopedKey entry;
+            if (RegOpenKeyExW(source.hive, path.c_str(), 0, KEY_READ, entry.out()) != ERROR_SUCCESS) break;
+            out.push_back(UninstallPlaces{readText(entry.get(), L"InstallLocation"),
+                                          readText(entry.get(), L"DisplayIcon"),
+                                          readText(entry.get(), L"UninstallString")});
+            break;
+        }
+    }
+    return out;
+}
 
 InstalledSnapshot takeInstalledSnapshot() {
     InstalledSnapshot snapshot;

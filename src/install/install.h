@@ -42,14 +42,26 @@ constexpr UINT kMsgInstallerNotStarted = WM_APP + 6;
 // False when the queue's thread could not be created (the task was not queued).
 bool startInstallerRunner(std::shared_ptr<Task> task, HWND notifyWindow);
 
-// Runs the task's installer on the calling thread, as the shell would, with every process it
-// starts, and returns the final state judged from the uninstall registry while they run and
-// from the first process's exit code once they have all ended. `started` is called once, on
-// this thread, as soon as the installer has started; never when it could not be launched.
+// What runInstaller tells its caller on the way, all on the calling thread.
+struct InstallerEvents {
+    std::function<void()> started;     // once, as soon as the installer runs; never if it could not start
+    std::function<void()> registered;  // once, when its uninstall entry appears while its processes still run
+    std::function<bool()> abandoned;   // asked while it waits to start: true gives up the start
+    bool fileChanged = false;          // set when the file was no longer the verified one and was not run
+};
+
+// Runs the task's installer on the calling thread, as the shell would, from a folder of its
+// own, with every process it starts, and returns the final state judged from the uninstall
+// registry while they run and from the first process's exit code once they have all ended.
+// It returns only when the whole tree has ended, apart from processes that run the newly
+// installed application (and those that left the tree), so that the next installer never
+// runs beside this one.
+TaskState runInstaller(const Task& task, InstallerEvents& events);
 TaskState runInstaller(const Task& task, const std::function<void()>& started = {});
 
-// The row text of an installer that could not be started: whether its file is still there.
-std::wstring installerNotStartedText(bool fileExists);
+// The row text of an installer that was not started: whether its file is still there, and
+// whether it was refused because it changed after verification.
+std::wstring installerNotStartedText(bool fileExists, bool fileChanged = false);
 
 // Pause between the registry looks while the installer's processes run and after they have
 // ended: 2000 ms; tests shorten it.

@@ -35,16 +35,16 @@ void setInstallJobRefused(bool refused) { assignmentRefused = refused; }
 
 bool startsAsProgram(const std::wstring& file) { return endsWith(file, L".exe"); }
 
-LaunchResult InstallerProcesses::launch(const std::wstring& file) {
-    if (!startsAsProgram(file)) return openThroughShell(file, makeJob());
+LaunchResult InstallerProcesses::launch(const std::wstring& file, const std::wstring& directory) {
+    if (!startsAsProgram(file)) return openThroughShell(file, directory, makeJob());
     if (makeJob()) {
-        LaunchResult result = startSuspendedInJob(file);
+        LaunchResult result = startSuspendedInJob(file, directory);
         if (result == LaunchResult::Started) return result;
         dropJob();
     }
     // Needs elevation, the job was refused, or the file is not a program Windows can start
     // this way: the shell launches it (and asks, or explains) as it always did.
-    return openThroughShell(file, false);
+    return openThroughShell(file, directory, false);
 }
 
 bool InstallerProcesses::makeJob() {
@@ -76,7 +76,7 @@ void InstallerProcesses::dropJob() {
     job_.reset();
 }
 
-LaunchResult InstallerProcesses::startSuspendedInJob(const std::wstring& file) {
+LaunchResult InstallerProcesses::startSuspendedInJob(const std::wstring& file, const std::wstring& directory) {
     std::wstring commandLine = L"\"" + file + L"\"";
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
@@ -84,7 +84,7 @@ LaunchResult InstallerProcesses::startSuspendedInJob(const std::wstring& file) {
     startup.wShowWindow = SW_SHOWNORMAL;
     PROCESS_INFORMATION info = {};
     if (!CreateProcessW(file.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED | CREATE_NEW_CONSOLE,
-                        nullptr, nullptr, &startup, &info))
+                        nullptr, directory.empty() ? nullptr : directory.c_str(), &startup, &info))
         return LaunchResult::Failed;
     ScopedHandle process(info.hProcess), thread(info.hThread);
     if (!assign(process.get()) || ResumeThread(thread.get()) == static_cast<DWORD>(-1)) {
@@ -96,11 +96,13 @@ LaunchResult InstallerProcesses::startSuspendedInJob(const std::wstring& file) {
     return LaunchResult::Started;
 }
 
-LaunchResult InstallerProcesses::openThroughShell(const std::wstring& file, bool joinJob) {
+LaunchResult InstallerProcesses::openThroughShell(const std::wstring& file, const std::wstring& directory,
+                                                  bool joinJob) {
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof(info);
     info.fMask = SEE_MASK_NOCLOSEPROCESS;
     info.lpFile = file.c_str();
+    info.lpDirectory = directory.empty() ? nullptr : directory.c_str();
     info.nShow = SW_SHOWNORMAL;
     if (!ShellExecuteExW(&info)) {
         dropJob();
@@ -155,6 +157,37 @@ bool InstallerProcesses::waitForEnd(DWORD timeoutMs) {
     // The time is up: the job's own count stands in for a message that may have been lost.
     ended_ = noProcessLeft();
     return ended_;
+}
+
+std::vector<std::wstring> InstallerProcesses::remainingImages() const {
+    std::vector<std::wstring> images;
+    if (!port_) return images;
+    // Room for 256 processes; a longer list than that counts as one unknown process more.
+    struct {
+        JOBOBJECT_BASIC_PROCESS_ID_LIST header;
+        ULONG_PTR more[255];
+    } list = {};
+    if (!QueryInformationJobObject(job_.get(), JobObjectBasicProcessIdList, &list, sizeof(list), nullptr)) {
+        images.emplace_back();
+        return images;
+    }
+    const ULONG_PTR* ids = list.header.ProcessIdList;
+    for (DWORD i = 0; i < list.header.NumberOfProcessIdsInList; i++) {
+        const DWORD id = static_cast<DWORD>(ids[i]);
+        ScopedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, id));
+        if (!process) {
+            // Ended since the list was made: nothing left to wait for.
+            if (GetLastError() != ERROR_INVALID_PARAMETER) images.emplace_back();
+            continue;
+        }
+        wchar_t path[MAX_PATH * 4];
+        DWORD size = MAX_PATH * 4;
+        if (WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0) continue;
+        images.emplace_back(QueryFullProcessImageNameW(process.get(), 0, path, &size) ? std::wstring(path, size)
+                                                                                      : std::wstring());
+    }
+    if (list.header.NumberOfAssignedProcesses > list.header.NumberOfProcessIdsInList) images.emplace_back();
+    return images;
 }
 
 DWORD InstallerProcesses::firstExitCode() const {

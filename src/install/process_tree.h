@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "scoped.h"
 
@@ -25,8 +26,9 @@ public:
     InstallerProcesses& operator=(const InstallerProcesses&) = delete;
 
     // Starts the file as a double-click would: normal show, the shell's file associations,
-    // a console of its own for a console program. Closing this object ends no process.
-    LaunchResult launch(const std::wstring& file);
+    // a console of its own for a console program, `directory` as working folder. Closing
+    // this object ends no process.
+    LaunchResult launch(const std::wstring& file, const std::wstring& directory);
 
     // True when the whole tree is followed, false when only the first process is.
     bool followsTree() const { return static_cast<bool>(port_); }
@@ -35,14 +37,18 @@ public:
     // process when no tree is followed; true once it has ended.
     bool waitForEnd(DWORD timeoutMs);
 
+    // The image paths of the tree's processes still running; an empty path for one whose
+    // image cannot be read. Only meaningful while the tree is followed.
+    std::vector<std::wstring> remainingImages() const;
+
     // The first process's exit code; 0 when it cannot be read.
     DWORD firstExitCode() const;
 
 private:
     bool makeJob();
     bool assign(HANDLE process) const;
-    LaunchResult startSuspendedInJob(const std::wstring& file);
-    LaunchResult openThroughShell(const std::wstring& file, bool joinJob);
+    LaunchResult startSuspendedInJob(const std::wstring& file, const std::wstring& directory);
+    LaunchResult openThroughShell(const std::wstring& file, const std::wstring& directory, bool joinJob);
     bool noProcessLeft() const;
     void dropJob();
 

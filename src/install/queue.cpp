@@ -67,19 +67,36 @@ private:
         const WPARAM appId = static_cast<WPARAM>(static_cast<INT_PTR>(task.appId));
         const LPARAM generation = static_cast<LPARAM>(task.generation);
         TaskState outcome = TaskState::Completed;
+        bool registered = false;
+        InstallerEvents events;
+        events.started = [&] {
+            // The window repaints on this too: the row no longer waits.
+            task.installStarted = true;
+            post(job, kMsgInstallerStarted, appId, generation);
+        };
+        events.registered = [&] {
+            // The card shows the software installed at once; the queue still waits for the
+            // installer's last page to close before the next one starts.
+            registered = true;
+            task.state = TaskState::Installed;
+            post(job, WM_APP + 1);
+        };
+        events.abandoned = [&] { return job.notifyWindow && !IsWindow(job.notifyWindow); };
         try {
-            outcome = runInstaller(task, [&] {
-                // The window repaints on this too: the row no longer waits.
-                task.installStarted = true;
-                post(job, kMsgInstallerStarted, appId, generation);
-            });
+            outcome = runInstaller(task, events);
         } catch (...) {
             // Out of memory while reading the registry: the file is still there to try again.
             outcome = TaskState::Completed;
         }
+        if (registered) return;
         if (!task.installStarted) {
+            if (events.abandoned()) {
+                task.state = TaskState::Completed;
+                return;
+            }
             const std::wstring file = task.getFilePath();
-            task.setError(installerNotStartedText(GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES));
+            task.setError(installerNotStartedText(GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES,
+                                                  events.fileChanged));
             task.state = TaskState::InstallFailed;
             post(job, WM_APP + 1);
             post(job, kMsgInstallerNotStarted, appId, generation);
@@ -115,7 +132,8 @@ InstallQueue& installQueue() {
 
 }  // namespace
 
-std::wstring installerNotStartedText(bool fileExists) {
+std::wstring installerNotStartedText(bool fileExists, bool fileChanged) {
+    if (fileChanged) return L"安装包已被改动，已禁止安装";
     return fileExists ? L"安装程序未能启动，可点击右侧按钮重试" : L"安装文件已不存在，请重新下载";
 }
 

@@ -7,6 +7,9 @@
 #include <atomic>
 
 #include "download/task.h"
+#include "install/installed_app.h"
+#include "install/installer_folder.h"
+#include "install/msi_wait.h"
 #include "install/process_tree.h"
 
 namespace {
@@ -39,13 +42,29 @@ TaskState judgeAfterExit(const InstalledSnapshot& before, bool alreadyInstalled,
     return exitCode != 0 ? TaskState::InstallFailed : TaskState::Completed;
 }
 
+std::wstring windowsFolder() {
+    wchar_t path[MAX_PATH];
+    UINT n = GetWindowsDirectoryW(path, MAX_PATH);
+    return n > 0 && n < MAX_PATH ? std::wstring(path, n) : std::wstring();
+}
+
 }  // namespace
 
-TaskState runInstaller(const Task& task, const std::function<void()>& started) {
+TaskState runInstaller(const Task& task, InstallerEvents& events) {
     ComApartment com;
     std::wstring file = task.getFilePath();
     // Removed while the job waited for its turn: a failed launch, without the shell's error box.
     if (GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES) return TaskState::Completed;
+    if (isWindowsInstallerPackage(file)) {
+        // Given up after the limit, the package starts anyway and Windows Installer decides.
+        waitForWindowsInstallerIdle(kMsiWaitLimitMs, recheckPauseMs.load(), events.abandoned);
+        if (events.abandoned && events.abandoned()) return TaskState::Completed;
+    }
+
+    InstallerFolder folder;
+    PlaceResult placed = folder.place(file, task.verifiedSize.load(), task.verifiedWriteTime.load());
+    if (placed == PlaceResult::Changed) events.fileChanged = true;
+    if (placed != PlaceResult::Placed) return TaskState::Completed;
 
     // Taken right before this installer starts, after the one before it has been judged,
     // so that only this installer's own registrations count.
@@ -53,21 +72,42 @@ TaskState runInstaller(const Task& task, const std::function<void()>& started) {
     bool alreadyInstalled = matchesInstalled(before, task.name);
 
     InstallerProcesses installer;
-    LaunchResult launched = installer.launch(file);
+    LaunchResult launched = installer.launch(folder.file(), folder.folder());
+    folder.release();
     if (launched == LaunchResult::Failed) return TaskState::Completed;
-    if (started) started();
-    if (launched == LaunchResult::NoProcess) return TaskState::Installed;
+    if (events.started) events.started();
+    if (launched == LaunchResult::NoProcess) {
+        // A program already running was handed the file and may still be reading it.
+        folder.keep();
+        return TaskState::Installed;
+    }
 
     // The real setup often runs in a later process of the tree, and the last one may be the
-    // installed program itself: a registration while the tree runs decides at once.
+    // installed program itself. A registration decides the outcome at once, but setups write
+    // their entry before their last page: the slot is held until the tree has ended, or
+    // nothing but the installed application is left of it.
     if (installer.followsTree()) {
+        bool registered = false;
+        const std::vector<std::wstring> notTheApp = {windowsFolder(), folder.folder()};
         while (!installer.waitForEnd(recheckPauseMs.load())) {
-            if (hasNewEntry(before)) return TaskState::Installed;
+            InstalledSnapshot now = takeInstalledSnapshot();
+            if (!hasNewKey(before, now)) continue;
+            if (!registered && events.registered) events.registered();
+            registered = true;
+            std::vector<std::wstring> appFolders = installedAppFolders(newEntryPlaces(before, now), notTheApp);
+            if (onlyInstalledAppLeft(installer.remainingImages(), appFolders)) break;
         }
+        if (registered) return TaskState::Installed;
     } else {
         installer.waitForEnd(INFINITE);
     }
     return judgeAfterExit(before, alreadyInstalled, installer.firstExitCode());
+}
+
+TaskState runInstaller(const Task& task, const std::function<void()>& started) {
+    InstallerEvents events;
+    events.started = started;
+    return runInstaller(task, events);
 }
 
 void setInstallRecheckPause(unsigned milliseconds) { recheckPauseMs = milliseconds; }

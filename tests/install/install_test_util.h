@@ -121,14 +121,9 @@ inline BOOL CALLBACK closeErrorBox(HWND hwnd, LPARAM) {
     return TRUE;
 }
 
-// Runs `file` for an application called `appName` the way the download manager does: the
-// task goes to Installing, the runner posts WM_APP+1 to a window of this thread when done.
-inline RunOutcome runInstall(const std::wstring& file, const std::wstring& appName, DWORD timeoutMs = 60000) {
-    auto task = std::make_shared<Task>();
-    task->appId = 7;
-    task->name = appName;
-    task->setPaths(file);
-    task->state = TaskState::Installing;
+// Runs a task in Installing the way the download manager does; the runner posts WM_APP+1 to a
+// window of this thread when done.
+inline RunOutcome runTask(const std::shared_ptr<Task>& task, DWORD timeoutMs = 60000) {
     HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     RunOutcome out;
     DWORD start = GetTickCount();
@@ -149,4 +144,18 @@ inline RunOutcome runInstall(const std::wstring& file, const std::wstring& appNa
     out.state = task->state.load();
     DestroyWindow(window);
     return out;
+}
+
+// A task in Installing for `file`, of an application called `appName`.
+inline std::shared_ptr<Task> taskFor(const std::wstring& file, const std::wstring& appName) {
+    auto task = std::make_shared<Task>();
+    task->appId = 7;
+    task->name = appName;
+    task->setPaths(file);
+    task->state = TaskState::Installing;
+    return task;
+}
+
+inline RunOutcome runInstall(const std::wstring& file, const std::wstring& appName, DWORD timeoutMs = 60000) {
+    return runTask(taskFor(file, appName), timeoutMs);
 }

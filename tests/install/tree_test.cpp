@@ -320,6 +320,27 @@ TEST_F(InstallQueueOfTrees, NextInstallerStartsOnlyAfterTheWholeTreeOfTheOneBefo
                                                        << describe(log);
 }
 
+TEST_F(InstallQueueOfTrees, NextInstallerWaitsWhileTheOneBeforeStillShowsItsLastPage) {
+    TestEntry finish(HKEY_CURRENT_USER, L"KVTestQueueFinish"), b(HKEY_CURRENT_USER, L"KVTestQueueB");
+    auto first = accept(packagePath(L"slow-finish-page.exe"), L"KV Queue Finish");
+    auto second = accept(packagePath(L"slow-b.exe"), L"KV Queue B");
+    // The card may show the first installed while its last page is still open.
+    ASSERT_TRUE(dltest::waitFor([&] { return first->state.load() == TaskState::Installed; }, 30000));
+    std::vector<LogEvent> early = readOrderLog();
+    ASSERT_TRUE(waitForAll());
+    EXPECT_EQ(first->state.load(), TaskState::Installed);
+    EXPECT_EQ(second->state.load(), TaskState::Installed);
+    ASSERT_TRUE(dltest::waitFor([] { return readOrderLog().size() >= 4; }, 10000)) << describe(readOrderLog());
+    std::vector<LogEvent> log = readOrderLog();
+    ASSERT_EQ(log.size(), 4u) << describe(log);
+    EXPECT_EQ(log[1].key + " " + log[1].event, "KVTestQueueFinish end") << describe(log);
+    EXPECT_EQ(log[2].key + " " + log[2].event, "KVTestQueueB start") << describe(log);
+    EXPECT_GE(log[2].tick, log[1].tick) << describe(log);
+    std::printf("tree: installed shown with %zu log lines; last page closed +%llu ms, next started +%llu ms\n",
+                early.size(), static_cast<unsigned long long>(log[1].tick - log[0].tick),
+                static_cast<unsigned long long>(log[2].tick - log[0].tick));
+}
+
 TEST_F(InstallQueueOfTrees, AnInstalledProgramStillRunningDoesNotHoldTheQueue) {
     TestEntry launched(HKEY_CURRENT_USER, L"KVTestLaunch"), b(HKEY_CURRENT_USER, L"KVTestQueueB");
     LaunchedProgram program(L"KVTestLaunch");

@@ -47,6 +47,8 @@ def main():
     ap.add_argument("--hand-over-after-ms", type=int, default=0,
                     help="hand-over installer: how long the first process waits, idle, before it hands over")
     ap.add_argument("--run-ms", type=int, default=60000, help="launching installer: longest run of its program")
+    ap.add_argument("--finish-page-ms", type=int, default=0,
+                    help="slow installer: how long it stays on its last page after registering")
     ap.add_argument("--log-order", action="store_true",
                     help="hand-over installer: the second process notes its start and end in the order log")
     ap.add_argument("--info", help="also write the MD5 digest and size to this JSON file")
@@ -57,6 +59,7 @@ def main():
               "delayMs": str(args.delay_ms), "exitCode": str(args.exit_code),
               "childExitCode": str(args.child_exit_code),
               "handOverAfterMs": str(args.hand_over_after_ms), "runMs": str(args.run_ms),
+              "finishPageMs": str(args.finish_page_ms),
               "logOrder": "1" if args.log_order else "0"}
     for k, v in fields.items():
         if "\n" in v or "\r" in v:

@@ -3,7 +3,8 @@
 //
 // Settings trailer at the very end of the .exe (make-package.py writes it):
 //   UTF-8 lines "name=...", "key=...", "version=...", "publisher=...", "delayMs=...",
-//   "exitCode=...", "childExitCode=...", "handOverAfterMs=...", "runMs=...", "logOrder=..."
+//   "exitCode=...", "childExitCode=...", "handOverAfterMs=...", "runMs=...", "finishPageMs=...",
+//   "logOrder=..."
 //   then the text length as 4 bytes little-endian, then the 8 bytes "KVSETUP1".
 // The shell starts an installer without arguments, so the trailer is how one program file
 // becomes the package of one particular application.
@@ -25,6 +26,7 @@ struct SetupConfig {
     int childExitCode = 0;      // hand-over installer: the second process registers only when 0
     DWORD handOverAfterMs = 0;  // hand-over installer: the first process waits, ready for input, this long
     DWORD runMs = 60000;        // launching installer: longest run of the program it starts
+    DWORD finishPageMs = 0;     // slow installer: stays this long on its last page after registering
     bool logOrder = false;      // hand-over installer: the second process notes its start and end
 };
 
@@ -89,6 +91,7 @@ inline SetupConfig readConfig() {
         else if (k == L"childExitCode") cfg.childExitCode = _wtoi(v.c_str());
         else if (k == L"handOverAfterMs") cfg.handOverAfterMs = static_cast<DWORD>(_wtoi(v.c_str()));
         else if (k == L"runMs") cfg.runMs = static_cast<DWORD>(_wtoi(v.c_str()));
+        else if (k == L"finishPageMs") cfg.finishPageMs = static_cast<DWORD>(_wtoi(v.c_str()));
         else if (k == L"logOrder") cfg.logOrder = v == L"1";
     }
     return cfg;
