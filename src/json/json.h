@@ -70,10 +70,23 @@ std::shared_ptr<Value> parse(const std::string& text);
 // accepted, even when elements were visited before the fault was found.
 using ElementVisitor = std::function<void(const Value&)>;
 struct ElementStream {
+    ElementStream(std::vector<std::string> path_, ElementVisitor visit_, std::vector<std::string> members_ = {})
+        : path(std::move(path_)), visit(std::move(visit_)), members(std::move(members_)) {}
+
     std::vector<std::string> path;
     ElementVisitor visit;
+    // When not empty, the only members an element keeps (an object's other members are
+    // left out; an element that is no object stands as an empty value of its kind), so a
+    // reader of a few members pays for those only.
+    std::vector<std::string> members;
 };
-std::shared_ptr<Value> parse(const std::string& text, const std::vector<ElementStream>& streams);
+// What becomes of the values off the streamed paths. Skip: they are read and checked as
+// ever (the same texts are accepted) but no node is made for them: an object on the paths
+// keeps only the first member of each key on them, and such a member whose value the path
+// cannot go on through stands as an empty value of its kind ("", 0, false, [] or {}).
+enum class OffPaths { Keep, Skip };
+std::shared_ptr<Value> parse(const std::string& text, const std::vector<ElementStream>& streams,
+                             OffPaths offPaths = OffPaths::Keep);
 
 // The same parse for a text that arrives piece by piece (a response body as it is read),
 // so that the whole text never has to be held: feed the pieces in order, cut anywhere,
@@ -84,7 +97,7 @@ std::shared_ptr<Value> parse(const std::string& text, const std::vector<ElementS
 // to be unacceptable the rest is ignored; a visitor's exception leaves the parser failed.
 class StreamParser {
 public:
-    explicit StreamParser(std::vector<ElementStream> streams);
+    explicit StreamParser(std::vector<ElementStream> streams, OffPaths offPaths = OffPaths::Keep);
     ~StreamParser();
     StreamParser(const StreamParser&) = delete;
     StreamParser& operator=(const StreamParser&) = delete;
