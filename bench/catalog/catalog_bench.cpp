@@ -4,7 +4,8 @@
 // (request included) and the process's peak working set. Then times the parts apart.
 // catalog_bench SERVER phases: the memory after each step of a few loads.
 // catalog_bench shape NAME: parses a generated 8 MiB answer of a hostile shape into
-// records, as a load does, and prints the process's peak memory (one shape per process).
+// records and publishes them, as a load does, and prints the process's peak memory (one
+// shape per process).
 #include <windows.h>
 #include <psapi.h>
 
@@ -61,6 +62,11 @@ bool hostileAnswer(const std::wstring& name, std::string& body) {
     else if (name == L"shown-apps") repeat(R"({"data":{"apps":[)", R"({"categoryId":"a"})", "]}}");
     else if (name == L"category-ids") repeat(R"({"data":{"apps":[{"categoryIds":[)", R"("a")", "]}]}}");
     else if (name == L"categories") repeat(R"({"data":{"categories":[)", "{}", "]}}");
+    else if (name == L"distinct-ids") {
+        body = R"({"data":{"apps":[{"categoryIds":[)";
+        for (unsigned i = 0; body.size() + 16 < size; ++i) body += "\"" + std::to_string(i) + "\",";
+        body += R"("x"]}]}})";
+    }
     else return false;
     return true;
 }
@@ -73,14 +79,17 @@ int runShape(const std::wstring& name) {
     }
     const double bodyMiB = mib(body.size());
     const PROCESS_MEMORY_COUNTERS before = memory();
-    CatalogLists lists;
+    // Read and published as a load does: publishing builds the lists' category index.
+    auto lists = std::make_shared<CatalogLists>();
     const double t0 = now();
-    const bool ok = parseBootstrap(body, lists, 0);
+    const bool ok = parseBootstrap(body, *lists, 0);
+    static CatalogState store;
+    if (ok) store.publish(lists);
     const double ms = now() - t0;
     const PROCESS_MEMORY_COUNTERS after = memory();
     wprintf(L"%-13ls %.2f MiB answer: %ls, %zu categories, %zu apps, %.0f ms; before %.1f MiB, peak working set "
             L"%.1f MiB, peak private %.1f MiB\n",
-            name.c_str(), bodyMiB, ok ? L"accepted" : L"rejected", lists.categories.size(), lists.apps.size(), ms,
+            name.c_str(), bodyMiB, ok ? L"accepted" : L"rejected", lists->categories.size(), lists->apps.size(), ms,
             mib(before.WorkingSetSize), mib(after.PeakWorkingSetSize), mib(after.PeakPagefileUsage));
     return 0;
 }

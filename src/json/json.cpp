@@ -1180,11 +1180,12 @@ struct StreamParser::State {
                     : skipped    ? parser.skipDocument()
                                  : parser.parseDocument();
         }
-        // A long value's copy is not kept for the rest of the text.
+        // A long value's copy and lists are not kept for the rest of the text.
         if (piece.capacity() > kKeptPiece)
             std::string().swap(piece);
         else
             piece.clear();
+        if (static_cast<size_t>(to - from) > kKeptPiece) scratch->trim();
         if (!value) return failAt(end);
         if (top.streamed) {
             // Failed while the visitor runs: an exception from it leaves the parser failed.
