@@ -886,10 +886,10 @@ std::shared_ptr<Value> parse(const std::string& text, const std::vector<ElementS
 // parser's decisions at the same bytes. Every other value (a member off the paths, an
 // element of a streamed array) is cut out whole, by counting brackets outside strings as
 // the string reader sees them, and parsed on its own with the containers around it
-// counted. That gives what the parser gives for it in place: the cut ends at the first
-// ',', ']' or '}' outside strings and brackets, which no accepted value holds and which
-// is the byte the parser looks at next; a cut in the wrong place means a fault that the
-// value's own parse meets too.
+// counted (or, when values off the paths are skipped, only checked). That gives what the
+// parser gives for it in place: the cut ends at the first ',', ']' or '}' outside strings
+// and brackets, which no accepted value holds and which is the byte the parser looks at
+// next; a cut in the wrong place means a fault that the value's own parse meets too.
 struct StreamParser::State {
     enum class Mode { Start, Structure, Whole, Done, Failed };
     enum class Step { RootValue, ObjectOpen, Key, KeyText, Colon, MemberValue, Piece, AfterMember, ArrayOpen };

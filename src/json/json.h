@@ -70,8 +70,8 @@ std::shared_ptr<Value> parse(const std::string& text);
 // accepted, even when elements were visited before the fault was found.
 using ElementVisitor = std::function<void(const Value&)>;
 struct ElementStream {
-    ElementStream(std::vector<std::string> path_, ElementVisitor visit_, std::vector<std::string> members_ = {})
-        : path(std::move(path_)), visit(std::move(visit_)), members(std::move(members_)) {}
+    ElementStream(std::vector<std::string> atPath, ElementVisitor visitor, std::vector<std::string> keptMembers = {})
+        : path(std::move(atPath)), visit(std::move(visitor)), members(std::move(keptMembers)) {}
 
     std::vector<std::string> path;
     ElementVisitor visit;
@@ -92,8 +92,8 @@ std::shared_ptr<Value> parse(const std::string& text, const std::vector<ElementS
 // so that the whole text never has to be held: feed the pieces in order, cut anywhere,
 // then finish. Streamed elements are visited as soon as they are complete; the other
 // values are kept as text only while they are being read, except when the root itself is
-// no object on the paths (then the whole text is kept and parsed at the end). finish
-// gives what parse(whole text, streams) gives, visits included. Once the text is known
+// no object on the paths (then the whole text is kept and parsed at the end). finish gives
+// what parse(whole text, streams, offPaths) gives, visits included. Once the text is known
 // to be unacceptable the rest is ignored; a visitor's exception leaves the parser failed.
 class StreamParser {
 public:
