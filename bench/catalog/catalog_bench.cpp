@@ -3,10 +3,14 @@
 // program does at start-up and on every reload, and prints the time of each load
 // (request included) and the process's peak working set. Then times the parts apart.
 // catalog_bench SERVER phases: the memory after each step of a few loads.
+// catalog_bench shape NAME: parses a generated 8 MiB answer of a hostile shape into
+// records and publishes them, as a load does, and prints the process's peak memory (one
+// shape per process).
 #include <windows.h>
 #include <psapi.h>
 
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <string>
 
@@ -36,6 +40,60 @@ PROCESS_MEMORY_COUNTERS memory() {
 
 double mib(SIZE_T bytes) { return static_cast<double>(bytes) / 1048576.0; }
 
+// Bootstrap answers of about 8 MiB, each shaped to make one part of a load grow.
+bool hostileAnswer(const std::wstring& name, std::string& body) {
+    const size_t size = 8u << 20;
+    auto repeat = [&](const char* head, const char* element, const char* tail) {
+        body = head;
+        const size_t n = std::strlen(element);
+        while (body.size() + n + std::strlen(tail) < size) {
+            body += element;
+            body += ',';
+        }
+        body += element;
+        body += tail;
+    };
+    if (name == L"empty-apps") repeat(R"({"data":{"apps":[)", "{}", "]}}");
+    else if (name == L"side-array") repeat(R"({"data":{"categories":[],"apps":[]},"extra":[)", "{}", "]}");
+    else if (name == L"side-numbers") repeat(R"({"data":{"apps":[],"extra":[)", "0", "]}}");
+    else if (name == L"root-array") repeat("[", "{}", "]");
+    else if (name == L"data-array") repeat(R"({"data":[)", "{}", "]}");
+    else if (name == L"app-members") repeat(R"({"data":{"apps":[{"categoryId":"a","x":[)", "{}", "]}]}}");
+    else if (name == L"shown-apps") repeat(R"({"data":{"apps":[)", R"({"categoryId":"a"})", "]}}");
+    else if (name == L"category-ids") repeat(R"({"data":{"apps":[{"categoryIds":[)", R"("a")", "]}]}}");
+    else if (name == L"categories") repeat(R"({"data":{"categories":[)", "{}", "]}}");
+    else if (name == L"distinct-ids") {
+        body = R"({"data":{"apps":[{"categoryIds":[)";
+        for (unsigned i = 0; body.size() + 16 < size; ++i) body += "\"" + std::to_string(i) + "\",";
+        body += R"("x"]}]}})";
+    }
+    else return false;
+    return true;
+}
+
+int runShape(const std::wstring& name) {
+    std::string body;
+    if (!hostileAnswer(name, body)) {
+        fwprintf(stderr, L"unknown shape %ls\n", name.c_str());
+        return 2;
+    }
+    const double bodyMiB = mib(body.size());
+    const PROCESS_MEMORY_COUNTERS before = memory();
+    // Read and published as a load does: publishing builds the lists' category index.
+    auto lists = std::make_shared<CatalogLists>();
+    const double t0 = now();
+    const bool ok = parseBootstrap(body, *lists, 0);
+    static CatalogState store;
+    if (ok) store.publish(lists);
+    const double ms = now() - t0;
+    const PROCESS_MEMORY_COUNTERS after = memory();
+    wprintf(L"%-13ls %.2f MiB answer: %ls, %zu categories, %zu apps, %.0f ms; before %.1f MiB, peak working set "
+            L"%.1f MiB, peak private %.1f MiB\n",
+            name.c_str(), bodyMiB, ok ? L"accepted" : L"rejected", lists->categories.size(), lists->apps.size(), ms,
+            mib(before.WorkingSetSize), mib(after.PeakWorkingSetSize), mib(after.PeakPagefileUsage));
+    return 0;
+}
+
 constexpr double kTargetMs = 150;
 constexpr double kTargetPeakMiB = 40;
 
@@ -43,9 +101,10 @@ constexpr double kTargetPeakMiB = 40;
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) {
-        fwprintf(stderr, L"usage: catalog_bench SERVER [ROUNDS]\n");
+        fwprintf(stderr, L"usage: catalog_bench SERVER [ROUNDS] | SERVER phases | shape NAME\n");
         return 2;
     }
+    if (wcscmp(argv[1], L"shape") == 0 && argc > 2) return runShape(argv[2]);
     const std::wstring server = argv[1];
     if (argc > 2 && wcscmp(argv[2], L"phases") == 0) {
         // Memory after each step in a fresh process: where the peak comes from.

@@ -344,6 +344,10 @@ KeyCommand keyCommand(UINT vk, bool shift, bool control, bool alt) {
     }
 }
 
+bool repeatsWhenHeld(KeyCommand command) {
+    return command != KeyCommand::Press && command != KeyCommand::Escape && command != KeyCommand::Reload;
+}
+
 RingShape focusRingShape(const RECT& area, int kind) {
     RingShape ring;
     ring.rect = area;

@@ -83,6 +83,9 @@ enum class KeyCommand {
     None, Next, Previous, Up, Down, Left, Right, Press, Escape, Reload, Home, End, PageUp, PageDown
 };
 KeyCommand keyCommand(UINT virtualKey, bool shift, bool control, bool alt);
+// Whether a key held down acts again on each automatic repeat: moving and paging do, a key
+// that presses, leaves or reloads acts once per press.
+bool repeatsWhenHeld(KeyCommand command);
 
 // The focus ring's path: 2 pixels outside the area with the area's corner radius plus 2
 // (areaCornerRadius); the caption buttons touch the window's edges, so theirs lies 4

@@ -301,11 +301,12 @@ void pageView(HWND window, KeyCommand command) {
 
 void setAreaPress(PressArea press) { keyboard().press = press; }
 
-bool onKeyboardKey(HWND window, WPARAM virtualKey) {
+bool onKeyboardKey(HWND window, WPARAM virtualKey, bool repeated) {
     const KeyCommand command = keyCommand(static_cast<UINT>(virtualKey), GetKeyState(VK_SHIFT) < 0,
                                           GetKeyState(VK_CONTROL) < 0, GetKeyState(VK_MENU) < 0);
     KeyboardState& k = keyboard();
     if (command != KeyCommand::None && !IsWindowEnabled(window)) return true;  // behind a modal dialog
+    if (command != KeyCommand::None && repeated && !repeatsWhenHeld(command)) return true;
     switch (command) {
     case KeyCommand::None:
         return false;

@@ -17,8 +17,9 @@ class Graphics;
 using PressArea = void (*)(HWND window, int kind, int id);
 void setAreaPress(PressArea press);
 
-// WM_KEYDOWN: true when the key was used.
-bool onKeyboardKey(HWND window, WPARAM virtualKey);
+// WM_KEYDOWN: true when the key was used. repeated: the key was already down (an automatic
+// repeat of a held key).
+bool onKeyboardKey(HWND window, WPARAM virtualKey, bool repeated);
 // A left press on the client (kind 0 when it hit no area): hides the ring and moves the
 // focus to the pressed area, so that Tab goes on from there.
 void onMousePress(int kind, int id);

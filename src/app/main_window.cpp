@@ -512,7 +512,9 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         case WM_GETDPISCALEDSIZE:
             return onGetDpiScaledSize(window, wParam, lParam);
         case WM_KEYDOWN:
-            return onKeyboardKey(window, wParam) ? 0 : DefWindowProcW(window, message, wParam, lParam);
+            // Bit 30: the key was already down, so this is an automatic repeat.
+            return onKeyboardKey(window, wParam, (lParam & (LPARAM(1) << 30)) != 0) ? 0
+                                                                                    : DefWindowProcW(window, message, wParam, lParam);
         case WM_GETOBJECT:
             return onGetObject(window, wParam, lParam);
         default:

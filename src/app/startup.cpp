@@ -22,6 +22,10 @@ int loadsRunning = 0;
 }  // namespace
 
 void startCatalogLoad() {
+    // One load at a time: a reload asked for while one runs would fetch the same answer
+    // again beside it (a held key asks about 30 times a second), and the running load
+    // cannot be stopped, so replacing it would not end it either.
+    if (loadsRunning > 0) return;
     gApp.catalogLoading = true;
     gApp.catalogLoadFailed = false;
     requestRepaint();

@@ -9,9 +9,8 @@ bool initWindows(HINSTANCE instance);
 // Runs until the quit message and returns its wParam.
 int runMessageLoop();
 
-// Starts a background load of the catalog; never blocks. Loads may overlap (each
-// "重新加载" starts one): the view shows the loading state until the last has finished,
-// and the last to finish decides what is shown.
+// Starts a background load of the catalog; never blocks. Only one load runs at a time: a
+// "重新加载" while one runs is ignored, and the running one decides what is shown.
 void startCatalogLoad();
 // Called for each load-finished message; true when no other load is still running.
 bool finishCatalogLoad();

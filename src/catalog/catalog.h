@@ -132,8 +132,9 @@ const App* findApp(const std::vector<App>& apps, int id);  // first match, or nu
 AppRef findApp(const CatalogState& catalog, int id);        // in the current lists
 
 // Loading. parseBootstrap fills lists from a bootstrap body (consumed to keep the peak
-// memory low; expectedApps, a likely application count, sizes the list up front); false
-// means "数据格式错误" and leaves lists as they were.
+// memory low; expectedApps, a likely application count, sizes the list up front, within a
+// bound); false means "数据格式错误" and leaves lists as they were. Applications in no
+// category are left out: no view can show them.
 bool parseBootstrap(std::string& body, CatalogLists& lists, size_t expectedApps = 0);
 bool loadCatalog(CatalogState& catalog, const std::wstring& server);
 // Starts the load thread: it runs loadCatalog and posts WM_APP+4 to window.

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <memory>
 #include <new>
 #include <utility>
@@ -16,6 +17,8 @@ std::wstring wideString(const json::Value* v) {
     if (!v || v->kind != json::String) return std::wstring();
     return json::toWide(v->string());
 }
+
+constexpr size_t kMostReservedApps = 4096;
 
 struct CatalogLoadJob {
     CatalogState* catalog;
@@ -41,6 +44,10 @@ DWORD WINAPI catalogLoadThread(void* param) {
 // becomes its record as soon as its element is complete, and the element is freed at
 // once, so neither the text nor the tree of the whole answer exists beside the records.
 // The records go into lists only once the whole text has been accepted.
+// Only the members that become fields are built; the rest of the answer is read and
+// checked but never held, so an answer of any shape costs about what its records cost.
+// An application in no category is not kept: no view can show it, and an answer of empty
+// objects would otherwise make a record of some hundred bytes out of every three.
 class BootstrapReader {
 public:
     explicit BootstrapReader(size_t expectedApps)
@@ -52,11 +59,20 @@ public:
                             category.name = wideString(element.lookup("name"));
                         }
                         built_.categories.push_back(std::move(category));
-                    }},
-                   {{"data", "apps"}, [this](const json::Value& element) { built_.apps.push_back(parseApp(element)); }}}) {
+                    },
+                    {"id", "name"}},
+                   {{"data", "apps"},
+                    [this](const json::Value& element) {
+                        App app = parseApp(element);
+                        if (!app.categoryIds.empty()) built_.apps.push_back(std::move(app));
+                    },
+                    {"id", "name", "version", "categoryIds", "categoryId", "description", "icon", "packageSize", "md5",
+                     "hasPackage", "downloads", "updatedAt"}}},
+                  json::OffPaths::Skip) {
         // Sized for the list it is likely to replace: growing by doubling would hold two
-        // arrays of records at once near the end, when the memory in use is highest.
-        built_.apps.reserve(expectedApps);
+        // arrays of records at once near the end, when the memory in use is highest. Only
+        // up to a bound: the last answer's size is no promise about the next one's.
+        built_.apps.reserve(std::min(expectedApps, kMostReservedApps));
     }
 
     // An answer too large to hold as records is treated like an unreadable one; the rest

@@ -154,6 +154,8 @@ App parseApp(const json::Value& node) {
     app.version = normalizeVersion(wideMember(node, "version"));
     if (const json::Value* ids = node.lookup("categoryIds")) {
         if (ids->kind == json::Array) {
+            // Sized once: a long list grows while its whole tree is still held.
+            app.categoryIds.reserve(ids->array().size());
             for (const auto& element : ids->array()) {
                 if (!element || element->kind != json::String) continue;
                 std::wstring id = json::toWide(element->string());

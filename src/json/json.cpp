@@ -304,6 +304,7 @@ struct Route {
     std::string key;
     std::vector<Route> next;
     const ElementVisitor* visit = nullptr;
+    const std::vector<std::string>* members = nullptr;  // an element's members to keep; none: all
 };
 
 Route routeOf(const std::vector<ElementStream>& streams) {
@@ -320,6 +321,7 @@ Route routeOf(const std::vector<ElementStream>& streams) {
             at = &*it;
         }
         at->visit = &stream.visit;
+        at->members = stream.members.empty() ? nullptr : &stream.members;
     }
     return root;
 }
@@ -353,8 +355,15 @@ class Parser {
 public:
     // depth: the containers already open around the text (when it is one value cut out
     // of a larger document).
-    Parser(const char* begin, const char* end, Scratch& scratch, const Route* route, int depth = 0)
-        : p_(begin), end_(end), depth_(depth), arena_(document_.get()), route_(route), scratch_(scratch) {}
+    Parser(const char* begin, const char* end, Scratch& scratch, const Route* route, int depth = 0,
+           OffPaths offPaths = OffPaths::Keep)
+        : p_(begin),
+          end_(end),
+          depth_(depth),
+          arena_(document_.get()),
+          route_(route),
+          skipOffPaths_(offPaths == OffPaths::Skip),
+          scratch_(scratch) {}
     ~Parser() { scratch_.clear(); }
     Parser(const Parser&) = delete;
     Parser& operator=(const Parser&) = delete;
@@ -367,6 +376,18 @@ public:
         return root;
     }
 
+    // The text is one element of the streamed array at stream.
+    std::shared_ptr<Value> parseElementDocument(const Route& stream) {
+        auto element = parseElement(stream);
+        return element && atEnd() ? element : nullptr;
+    }
+
+    // The text is one value that is checked but not kept: an empty value of its kind.
+    std::shared_ptr<Value> skipDocument() {
+        auto value = skippedValue();
+        return value && atEnd() ? value : nullptr;
+    }
+
     // The text is one string literal, from its opening quote.
     void readWholeString(std::string& out) { readString(out); }
 
@@ -377,7 +398,13 @@ private:
     FillingArena document_;
     NodeArena* arena_;  // where new nodes go: the document's, or a streamed element's
     const Route* route_;
+    const bool skipOffPaths_;
     Scratch& scratch_;
+
+    bool atEnd() {
+        skipWhitespace();
+        return p_ == end_;
+    }
 
     template <typename T>
     static std::vector<T>& scratchAt(std::vector<std::vector<T>>& stack, int depth) {
@@ -407,14 +434,21 @@ private:
     std::shared_ptr<Value> parseValue(const Route* route) {
         skipWhitespace();
         if (p_ == end_) return nullptr;
+        if (route && skipOffPaths_ && *p_ != '[' && *p_ != '{') return skippedValue();
         switch (*p_) {
         case '"': {
             auto v = newNode();
             readString(ParserImpl::makeString(*v));
             return v;
         }
-        case '[': return route && route->visit ? parseStreamedArray(*route->visit) : parseArray();
-        case '{': return parseObject(route && !route->next.empty() ? route : nullptr);
+        case '[':
+            if (route && route->visit) return parseStreamedArray(*route);
+            if (route && skipOffPaths_) return skippedValue();
+            return parseArray();
+        case '{':
+            if (route && !route->next.empty()) return parseObject(route, nullptr);
+            if (route && skipOffPaths_) return skippedValue();
+            return parseObject(nullptr, nullptr);
         case 't':
         case 'f': {
             auto v = newNode();
@@ -445,6 +479,11 @@ private:
     std::shared_ptr<Value> parseNumber() {
         auto v = newNode();
         v->kind = Number;
+        if (!readNumber(v->number)) return nullptr;
+        return v;
+    }
+
+    bool readNumber(double& number) {
         const char* q = p_;
         bool negative = false;
         if (q != end_ && (*q == '-' || *q == '+')) negative = (*q++ == '-');
@@ -480,16 +519,106 @@ private:
             power >= -kMaxExactPower && power <= kMaxExactPower) {
             double d = static_cast<double>(mantissa);
             d = power >= 0 ? d * kExactPowersOfTen[power] : d / kExactPowersOfTen[-power];
-            v->number = negative ? -d : d;
+            number = negative ? -d : d;
             p_ = q;
-            return v;
+            return true;
         }
         // The text is a std::string, so a terminating zero follows its last byte.
         char* stop = nullptr;
-        v->number = std::strtod(p_, &stop);
-        if (stop == p_ || stop == nullptr || stop > end_) return nullptr;
+        number = std::strtod(p_, &stop);
+        if (stop == p_ || stop == nullptr || stop > end_) return false;
         p_ = stop;
+        return true;
+    }
+
+    // Reads one value exactly as parseValue would, without making a node.
+    bool skipValue() {
+        skipWhitespace();
+        if (p_ == end_) return false;
+        switch (*p_) {
+        case '"': p_ = stringStop(p_ + 1); return true;
+        case '[': return skipContainer(']');
+        case '{': return skipContainer('}');
+        case 't':
+        case 'f':
+            if (remainingStartsWith("true", 4)) {
+                p_ += 4;
+            } else if (remainingStartsWith("false", 5)) {
+                p_ += 5;
+            } else {
+                return false;
+            }
+            return true;
+        case 'n':
+            if (!remainingStartsWith("null", 4)) return false;
+            p_ += 4;
+            return true;
+        default: {
+            double ignored;
+            return readNumber(ignored);
+        }
+        }
+    }
+
+    bool skipContainer(char close) {
+        ++p_;
+        if (++depth_ > kMaxDepth) return false;
+        skipWhitespace();
+        if (p_ != end_ && *p_ == close) {
+            ++p_;
+            --depth_;
+            return true;
+        }
+        for (;;) {
+            if (close == '}') {
+                skipWhitespace();
+                if (p_ == end_ || *p_ != '"') return false;
+                p_ = stringStop(p_ + 1);
+                skipWhitespace();
+                if (p_ == end_ || *p_ != ':') return false;
+                ++p_;
+            }
+            if (!skipValue()) return false;
+            skipWhitespace();
+            if (p_ == end_) return false;
+            if (*p_ == ',') {
+                ++p_;
+                continue;
+            }
+            if (*p_ == close) {
+                ++p_;
+                --depth_;
+                return true;
+            }
+            return false;
+        }
+    }
+
+    // A value read and checked but not kept: one empty node of its kind stands for it.
+    std::shared_ptr<Value> skippedValue() {
+        skipWhitespace();
+        if (p_ == end_) return nullptr;
+        const char first = *p_;
+        if (!skipValue()) return nullptr;
+        auto v = newNode();
+        switch (first) {
+        case '"': ParserImpl::makeString(*v); break;
+        case '[': ParserImpl::makeArray(*v); break;
+        case '{': ParserImpl::makeObject(*v); break;
+        case 't':
+        case 'f': v->kind = Bool; break;
+        case 'n': break;
+        default: v->kind = Number; break;
+        }
         return v;
+    }
+
+    // One element of a streamed array, with only the members its stream keeps.
+    std::shared_ptr<Value> parseElement(const Route& stream) {
+        if (!stream.members) return parseValue(nullptr);
+        skipWhitespace();
+        if (p_ != end_ && *p_ == '{') return parseObject(nullptr, stream.members);
+        return skippedValue();
     }
 
     std::shared_ptr<Value> parseArray() {
@@ -527,7 +656,7 @@ private:
     // Like parseArray, but each element is handed over and freed as soon as it is
     // complete; the array node stays empty. Every element fills an arena of its own, so
     // that its memory is reused by the next one instead of adding up.
-    std::shared_ptr<Value> parseStreamedArray(const ElementVisitor& visit) {
+    std::shared_ptr<Value> parseStreamedArray(const Route& stream) {
         ++p_;
         if (++depth_ > kMaxDepth) return nullptr;
         auto v = newNode();
@@ -543,10 +672,10 @@ private:
             {
                 FillingArena own;
                 arena_ = own.get();
-                auto element = parseValue(nullptr);
+                auto element = parseElement(stream);
                 arena_ = outer;
                 if (!element) return nullptr;
-                visit(*element);
+                (*stream.visit)(*element);
             }
             skipWhitespace();
             if (p_ == end_) return nullptr;
@@ -563,8 +692,10 @@ private:
         }
     }
 
-    // route: the streamed paths that go on through this object's members, or null.
-    std::shared_ptr<Value> parseObject(const Route* route) {
+    // route: the streamed paths that go on through this object's members, or null; off
+    // them, skipped members are read but not kept. only: the keys of the members to keep,
+    // or null for all.
+    std::shared_ptr<Value> parseObject(const Route* route, const std::vector<std::string>* only) {
         ++p_;
         if (++depth_ > kMaxDepth) return nullptr;
         auto v = newNode();
@@ -595,9 +726,15 @@ private:
                     }
                 }
             }
-            auto member = parseValue(next);
-            if (!member) return nullptr;
-            members.emplace_back(std::move(key), std::move(member));
+            const bool keep = only ? std::find(only->begin(), only->end(), key) != only->end()
+                                   : !(route && skipOffPaths_) || next != nullptr;
+            if (keep) {
+                auto member = parseValue(next);
+                if (!member) return nullptr;
+                members.emplace_back(std::move(key), std::move(member));
+            } else if (!skipValue()) {
+                return nullptr;
+            }
             skipWhitespace();
             if (p_ == end_) return nullptr;
             if (*p_ == ',') {
@@ -723,14 +860,14 @@ private:
     }
 };
 
-std::shared_ptr<Value> parseText(const std::string& text, const Route* route) {
+std::shared_ptr<Value> parseText(const std::string& text, const Route* route, OffPaths offPaths) {
     const char* begin = text.data();
     const char* end = begin + text.size();
     if (text.size() > 2 && static_cast<unsigned char>(begin[0]) == 0xEF &&
         static_cast<unsigned char>(begin[1]) == 0xBB && static_cast<unsigned char>(begin[2]) == 0xBF)
         begin += 3;
     auto scratch = ScratchPool::instance().take();
-    auto root = Parser(begin, end, *scratch, route).parseDocument();
+    auto root = Parser(begin, end, *scratch, route, 0, offPaths).parseDocument();
     scratch->trim();
     ScratchPool::instance().give(std::move(scratch));
     return root;
@@ -738,21 +875,21 @@ std::shared_ptr<Value> parseText(const std::string& text, const Route* route) {
 
 }  // namespace
 
-std::shared_ptr<Value> parse(const std::string& text) { return parseText(text, nullptr); }
+std::shared_ptr<Value> parse(const std::string& text) { return parseText(text, nullptr, OffPaths::Keep); }
 
-std::shared_ptr<Value> parse(const std::string& text, const std::vector<ElementStream>& streams) {
+std::shared_ptr<Value> parse(const std::string& text, const std::vector<ElementStream>& streams, OffPaths offPaths) {
     const Route route = routeOf(streams);
-    return parseText(text, &route);
+    return parseText(text, &route, offPaths);
 }
 
 // The members on the streamed paths are followed by a small state machine that makes the
 // parser's decisions at the same bytes. Every other value (a member off the paths, an
 // element of a streamed array) is cut out whole, by counting brackets outside strings as
 // the string reader sees them, and parsed on its own with the containers around it
-// counted. That gives what the parser gives for it in place: the cut ends at the first
-// ',', ']' or '}' outside strings and brackets, which no accepted value holds and which
-// is the byte the parser looks at next; a cut in the wrong place means a fault that the
-// value's own parse meets too.
+// counted (or, when values off the paths are skipped, only checked). That gives what the
+// parser gives for it in place: the cut ends at the first ',', ']' or '}' outside strings
+// and brackets, which no accepted value holds and which is the byte the parser looks at
+// next; a cut in the wrong place means a fault that the value's own parse meets too.
 struct StreamParser::State {
     enum class Mode { Start, Structure, Whole, Done, Failed };
     enum class Step { RootValue, ObjectOpen, Key, KeyText, Colon, MemberValue, Piece, AfterMember, ArrayOpen };
@@ -765,8 +902,8 @@ struct StreamParser::State {
         const Route* memberRoute = nullptr;
     };
 
-    explicit State(std::vector<ElementStream> s)
-        : streams(std::move(s)), route(routeOf(streams)), scratch(ScratchPool::instance().take()) {}
+    State(std::vector<ElementStream> s, OffPaths o)
+        : streams(std::move(s)), route(routeOf(streams)), offPaths(o), scratch(ScratchPool::instance().take()) {}
     ~State() {
         frames.clear();
         root.reset();
@@ -776,12 +913,14 @@ struct StreamParser::State {
 
     std::vector<ElementStream> streams;
     Route route;
+    OffPaths offPaths;
     std::unique_ptr<Scratch> scratch;
     Mode mode = Mode::Start;
     Step step = Step::RootValue;
     std::vector<Frame> frames;
     std::string text;   // Start: the first bytes, for the byte-order mark; Whole: the text so far
     std::string piece;  // the key or value being cut out, once it spans pieces of input
+    static constexpr size_t kKeptPiece = 1u << 16;
     int pieceDepth = 0;
     bool inString = false;
     bool backslash = false;
@@ -827,7 +966,7 @@ struct StreamParser::State {
         if (mode == Mode::Start) startStructure();
         std::shared_ptr<Value> result;
         if (mode == Mode::Whole)
-            result = Parser(text.data(), text.data() + text.size(), *scratch, &route).parseDocument();
+            result = Parser(text.data(), text.data() + text.size(), *scratch, &route, 0, offPaths).parseDocument();
         else if (mode == Mode::Done)
             result = std::move(root);
         fail();
@@ -1026,14 +1165,27 @@ struct StreamParser::State {
         // Cut from the input as it stands when the value lies in one piece: the byte after
         // it is the one that ends it, so a number's conversion stops before it too.
         const int depth = static_cast<int>(frames.size());
-        std::shared_ptr<Value> value;
-        if (piece.empty()) {
-            value = Parser(p, q, *scratch, nullptr, depth).parseDocument();
-        } else {
+        const char* from = p;
+        const char* to = q;
+        if (!piece.empty()) {
             piece.append(p, static_cast<size_t>(q - p));
-            value = Parser(piece.data(), piece.data() + piece.size(), *scratch, nullptr, depth).parseDocument();
-            piece.clear();
+            from = piece.data();
+            to = piece.data() + piece.size();
         }
+        const bool skipped = !top.streamed && offPaths == OffPaths::Skip;
+        std::shared_ptr<Value> value;
+        {
+            Parser parser(from, to, *scratch, nullptr, depth);
+            value = top.streamed ? parser.parseElementDocument(*top.route)
+                    : skipped    ? parser.skipDocument()
+                                 : parser.parseDocument();
+        }
+        // A long value's copy and lists are not kept for the rest of the text.
+        if (piece.capacity() > kKeptPiece)
+            std::string().swap(piece);
+        else
+            piece.clear();
+        if (static_cast<size_t>(to - from) > kKeptPiece) scratch->trim();
         if (!value) return failAt(end);
         if (top.streamed) {
             // Failed while the visitor runs: an exception from it leaves the parser failed.
@@ -1047,7 +1199,9 @@ struct StreamParser::State {
             }
             return close(q);
         }
-        ParserImpl::members(*top.node).emplace_back(std::move(top.key), std::move(value));
+        // Skipped, a member stays only when the paths go on through its key.
+        if (!skipped || top.memberRoute)
+            ParserImpl::members(*top.node).emplace_back(std::move(top.key), std::move(value));
         if (*q == ',') {
             step = Step::Key;
             return q + 1;
@@ -1056,7 +1210,8 @@ struct StreamParser::State {
     }
 };
 
-StreamParser::StreamParser(std::vector<ElementStream> streams) : state_(new State(std::move(streams))) {}
+StreamParser::StreamParser(std::vector<ElementStream> streams, OffPaths offPaths)
+    : state_(new State(std::move(streams), offPaths)) {}
 
 StreamParser::~StreamParser() = default;
 

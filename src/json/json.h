@@ -70,21 +70,34 @@ std::shared_ptr<Value> parse(const std::string& text);
 // accepted, even when elements were visited before the fault was found.
 using ElementVisitor = std::function<void(const Value&)>;
 struct ElementStream {
+    ElementStream(std::vector<std::string> atPath, ElementVisitor visitor, std::vector<std::string> keptMembers = {})
+        : path(std::move(atPath)), visit(std::move(visitor)), members(std::move(keptMembers)) {}
+
     std::vector<std::string> path;
     ElementVisitor visit;
+    // When not empty, the only members an element keeps (an object's other members are
+    // left out; an element that is no object stands as an empty value of its kind), so a
+    // reader of a few members pays for those only.
+    std::vector<std::string> members;
 };
-std::shared_ptr<Value> parse(const std::string& text, const std::vector<ElementStream>& streams);
+// What becomes of the values off the streamed paths. Skip: they are read and checked as
+// ever (the same texts are accepted) but no node is made for them: an object on the paths
+// keeps only the first member of each key on them, and such a member whose value the path
+// cannot go on through stands as an empty value of its kind ("", 0, false, [] or {}).
+enum class OffPaths { Keep, Skip };
+std::shared_ptr<Value> parse(const std::string& text, const std::vector<ElementStream>& streams,
+                             OffPaths offPaths = OffPaths::Keep);
 
 // The same parse for a text that arrives piece by piece (a response body as it is read),
 // so that the whole text never has to be held: feed the pieces in order, cut anywhere,
 // then finish. Streamed elements are visited as soon as they are complete; the other
 // values are kept as text only while they are being read, except when the root itself is
-// no object on the paths (then the whole text is kept and parsed at the end). finish
-// gives what parse(whole text, streams) gives, visits included. Once the text is known
+// no object on the paths (then the whole text is kept and parsed at the end). finish gives
+// what parse(whole text, streams, offPaths) gives, visits included. Once the text is known
 // to be unacceptable the rest is ignored; a visitor's exception leaves the parser failed.
 class StreamParser {
 public:
-    explicit StreamParser(std::vector<ElementStream> streams);
+    explicit StreamParser(std::vector<ElementStream> streams, OffPaths offPaths = OffPaths::Keep);
     ~StreamParser();
     StreamParser(const StreamParser&) = delete;
     StreamParser& operator=(const StreamParser&) = delete;

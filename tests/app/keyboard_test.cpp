@@ -179,6 +179,33 @@ TEST_F(Keyboard, TabReachesACardsInstallButtonAndEnterStartsTheDownload) {
     EXPECT_EQ(DownloadManager::instance().snapshot().count(kNotes), 1u);
 }
 
+TEST_F(Keyboard, AHeldKeyPressesOnceAndMovesOnEachRepeat) {
+    const LPARAM repeat = LPARAM(1) << 30;
+    const std::string bootstrap = prefix + "/api/client/bootstrap";
+    const size_t before = testserver::requests(bootstrap).size();
+    key(VK_F5);
+    ASSERT_TRUE(pumpUntil([] { return !gApp.catalogLoading; }));
+    for (int i = 0; i < 5; ++i) PostMessageW(window, WM_KEYDOWN, VK_F5, repeat);
+    pumpFor(300);
+    EXPECT_FALSE(gApp.catalogLoading);
+    EXPECT_EQ(testserver::requests(bootstrap).size(), before + 1);
+
+    // Enter held on an install button: the download starts once, and the repeats do not
+    // press the button again (which would open the download manager).
+    ASSERT_TRUE(tabTo(HitCardButton, kNotes));
+    key(VK_RETURN);
+    for (int i = 0; i < 3; ++i) PostMessageW(window, WM_KEYDOWN, VK_RETURN, repeat);
+    pumpFor(100);
+    EXPECT_EQ(gApp.viewMode, 0);
+    EXPECT_EQ(DownloadManager::instance().snapshot().count(kNotes), 1u);
+
+    // Moving keys go on while held.
+    const FocusKey from = keyboardFocus();
+    PostMessageW(window, WM_KEYDOWN, VK_TAB, repeat);
+    pumpFor(30);
+    EXPECT_NE(keyboardFocus(), from);
+}
+
 TEST_F(Keyboard, SpaceOnTheSidebarAfterArrowsSelectsTheCategory) {
     ASSERT_TRUE(tabTo(HitSidebarRow, 0));
     key(VK_DOWN);

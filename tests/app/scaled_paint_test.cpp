@@ -349,7 +349,7 @@ TEST_P(ScaledPaint, FocusRingAroundACardButton) {
 
     bool focused = false;
     for (int i = 0; i < 30 && !focused; ++i) {
-        onKeyboardKey(window, VK_TAB);
+        onKeyboardKey(window, VK_TAB, false);
         focused = keyboardFocus().kind == HitCardButton && keyboardFocus().id == 10;
     }
     ASSERT_TRUE(focused);

@@ -46,7 +46,7 @@ TEST(CatalogLoad, FillsTheListsAndPostsSuccess) {
     std::string prefix;
     std::wstring server = scriptedServer(bodyStep(R"({"code":0,"data":{"categories":[{"id":"2","name":"聊天社交"},
         {"id":"5","name":"办公软件"}],"apps":[{"id":7,"name":"微信","version":"3.9.10","categoryIds":["2"]},
-        {"id":8,"name":"WPS Office","categoryId":"5"},{"id":7,"name":"重复"}]}})"), &prefix);
+        {"id":8,"name":"WPS Office","categoryId":"5"},{"id":7,"name":"重复","categoryId":"5"}]}})"), &prefix);
     CatalogState catalog;
     catalog.setLastError(L"earlier failure");
     WPARAM result = 99;

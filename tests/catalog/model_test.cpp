@@ -160,8 +160,8 @@ TEST(Bootstrap, ShapesOfTheAnswer) {
         {R"({"data":{}})", true, 0, 0},
         {R"({"data":{"categories":[{"id":"a","name":"A"},{"id":"b","name":"B"}]}})", true, 2, 0},
         {R"({"data":{"categories":{},"apps":"x"}})", true, 0, 0},
-        {R"({"data":{"categories":[1,null,[]],"apps":[1,null,{"id":3}]}})", true, 3, 3},
-        {R"({"data":{"apps":[{"id":1}]},"data":5})", true, 0, 1},
+        {R"({"data":{"categories":[1,null,[]],"apps":[1,null,{"id":3,"categoryId":"c"}]}})", true, 3, 1},
+        {R"({"data":{"apps":[{"id":1,"categoryId":"c"}]},"data":5})", true, 0, 1},
     };
     for (const Case& c : cases) {
         std::string body = c.body;
@@ -175,7 +175,8 @@ TEST(Bootstrap, ShapesOfTheAnswer) {
 
 TEST(Bootstrap, CategoriesAndAppsInServerOrder) {
     std::string body = R"({"data":{"categories":[{"id":"2","name":"聊天社交"},{"id":3,"name":"办公"},"x"],
-        "apps":[{"id":9,"name":"b","categoryIds":["2"]},{"id":9,"name":"a"},{"id":1}]}})";
+        "apps":[{"id":9,"name":"b","categoryIds":["2"]},{"id":9,"name":"a","categoryId":"9"},{"id":1},
+        {"id":2,"categoryIds":[""],"categoryId":""}]}})";
     CatalogLists lists;
     ASSERT_TRUE(parseBootstrap(body, lists));
     ASSERT_EQ(3u, lists.categories.size());
@@ -184,15 +185,15 @@ TEST(Bootstrap, CategoriesAndAppsInServerOrder) {
     EXPECT_EQ(L"", lists.categories[1].id) << "a numeric id is not a category id";
     EXPECT_EQ(L"办公", lists.categories[1].name);
     EXPECT_EQ(L"", lists.categories[2].name);
-    ASSERT_EQ(3u, lists.apps.size());
+    ASSERT_EQ(2u, lists.apps.size()) << "an application in no category can never be shown, so it is not kept";
     EXPECT_EQ(L"b", lists.apps[0].name);
     EXPECT_EQ(L"a", lists.apps[1].name);
     EXPECT_EQ(L"b", findApp(lists.apps, 9)->name) << "duplicate ids: the first wins";
 }
 
 TEST(Bootstrap, TheFirstMemberOfEachKeyIsTheOneRead) {
-    std::string body = R"({"data":{"apps":[{"id":1}],"categories":[{"id":"a"}],"apps":[{"id":2},{"id":3}],
-        "categories":[]},"data":{"apps":[{"id":4}]}})";
+    std::string body = R"({"data":{"apps":[{"id":1,"categoryId":"a"}],"categories":[{"id":"a"}],
+        "apps":[{"id":2,"categoryId":"a"}],"categories":[]},"data":{"apps":[{"id":4,"categoryId":"a"}]}})";
     CatalogLists lists;
     ASSERT_TRUE(parseBootstrap(body, lists));
     ASSERT_EQ(1u, lists.apps.size());
@@ -226,7 +227,7 @@ TEST(Bootstrap, AFaultAfterTheListsLeavesTheOldOnes) {
 
 TEST(Bootstrap, TheExpectedCountOnlySizesTheList) {
     for (size_t expected : {size_t(0), size_t(1), size_t(3), size_t(1000)}) {
-        std::string body = R"({"data":{"apps":[{"id":1},{"id":2},{"id":3}]}})";
+        std::string body = R"({"data":{"apps":[{"id":1,"categoryId":"c"},{"id":2,"categoryId":"c"},{"id":3,"categoryId":"c"}]}})";
         CatalogLists lists;
         ASSERT_TRUE(parseBootstrap(body, lists, expected)) << expected;
         ASSERT_EQ(3u, lists.apps.size()) << expected;
@@ -237,7 +238,8 @@ TEST(Bootstrap, TheExpectedCountOnlySizesTheList) {
 TEST(Bootstrap, HostileAnswersNeverCrash) {
     std::string deep(8 * 1024 * 1024, '[');
     std::string nestedData = "{\"data\":" + std::string(100, '[') + std::string(100, ']') + "}";
-    std::string hugeName = R"({"data":{"apps":[{"name":")" + std::string(6 * 1024 * 1024, 'x') + R"("}]}})";
+    std::string hugeName =
+        R"({"data":{"apps":[{"categoryId":"c","name":")" + std::string(6 * 1024 * 1024, 'x') + R"("}]}})";
     std::string invalid = "{\"data\":{\"categories\":[{\"id\":\"\xFF\xFE\",\"name\":\"\xED\xA0\x80\"}]}}";
     std::string wrongKinds = R"({"data":{"categories":[{"id":{},"name":[]}],"apps":[{"id":[],"name":{},
         "categoryIds":[{},[],true],"packageSize":1e308,"downloads":-1e308,"updatedAt":"x"}]}})";

@@ -629,7 +629,65 @@ def failed_load_shows_the_error(r):
     r.expect_equal("two loads", len(r.server.requests("/api/client/bootstrap")), 2)
 
 
-LOAD = [failed_load_shows_the_error]
+# Answers of about 8 MiB (just under the request engine's limit) in shapes that once made a
+# record or a tree node of every few bytes: (head, element, tail), the element repeated.
+HOSTILE = [
+    ("empty objects as applications", '{"data":{"apps":[', "{}", "]}}"),
+    ("a side array", '{"data":{"categories":[],"apps":[]},"extra":[', "{}", "]}"),
+]
+HOSTILE_BYTES = 8 * 1024 * 1024 - 4096
+
+
+def bootstrap_asked(r):
+    return len(r.server.requests("/api/client/bootstrap"))
+
+
+def reload_until_asked(r, label, count, timeout=60.0):
+    """Presses F5 until the bootstrap has been asked for count times in all (a press while a
+    load runs is ignored, so a new request also means the one before has ended)."""
+    deadline = time.monotonic() + timeout
+    while bootstrap_asked(r) < count:
+        if time.monotonic() > deadline:
+            return r.check(label, False, "asked %d times, not %d" % (bootstrap_asked(r), count))
+        r.session.key("F5")
+        time.sleep(1.0)
+    return True
+
+
+def hostile_answers_keep_the_memory_bounded(r):
+    for name, head, element, tail in HOSTILE:
+        path = os.path.join(r.session.work, "hostile-%d.json" % HOSTILE.index((name, head, element, tail)))
+        n = (HOSTILE_BYTES - len(head) - len(tail)) // (len(element) + 1)
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(head + ",".join([element] * n) + tail)
+        # The hostile answer once, then the ordinary catalog again.
+        r.server.script("/api/client/bootstrap", [
+            {"file": path, "content_type": "application/json"},
+            {"file": r.catalog.bootstrap_path, "content_type": "application/json; charset=utf-8"}])
+        asked = bootstrap_asked(r)
+        if not reload_until_asked(r, "hostile answer asked for", asked + 1):
+            return
+        if not reload_until_asked(r, "catalog asked for after it", asked + 2):
+            return
+        r.wait_catalog(timeout=30)
+        m = r.session.facts_call(["memory"])
+        r.check("memory read", m.get("found"), str(m))
+        r.log("after %s (%d bytes): working set %.1f MiB, peak working set %.1f MiB, peak private %.1f MiB"
+              % (name, os.path.getsize(path), m.get("workingSet", 0) / 1048576.0,
+                 m.get("peakWorkingSet", 0) / 1048576.0, m.get("peakPrivate", 0) / 1048576.0))
+
+
+def held_reload_key_loads_once(r):
+    asked = bootstrap_asked(r)
+    r.session.xdotool("keydown", "F5")
+    time.sleep(1.5)  # the display repeats a held key about 25 times a second
+    r.session.xdotool("keyup", "F5")
+    r.wait_catalog(timeout=20)
+    time.sleep(1.0)
+    r.expect_equal("one load for a held F5", bootstrap_asked(r) - asked, 1)
+
+
+LOAD = [failed_load_shows_the_error, hostile_answers_keep_the_memory_bounded, held_reload_key_loads_once]
 
 # --- group "close": closed again and again while background work runs -------------------
 

@@ -10,6 +10,7 @@
 #include "scoped.h"
 
 #include <windows.h>
+#include <psapi.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -314,15 +315,32 @@ std::string forget(const std::wstring& prefix) {
 
 }  // namespace
 
+// The main window's process: its memory now and at its peak, in bytes.
+std::string memoryOf(const wchar_t* mainClass) {
+    HWND main = FindWindowW(mainClass, nullptr);
+    DWORD pid = 0;
+    if (main) GetWindowThreadProcessId(main, &pid);
+    ScopedHandle process(pid ? OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid) : nullptr);
+    PROCESS_MEMORY_COUNTERS pmc = {};
+    pmc.cb = sizeof pmc;
+    if (!process || !GetProcessMemoryInfo(process.get(), &pmc, sizeof pmc)) return "{\"found\": false}\n";
+    return "{\"found\": true, \"workingSet\": " + std::to_string(static_cast<unsigned long long>(pmc.WorkingSetSize)) +
+           ", \"peakWorkingSet\": " + std::to_string(static_cast<unsigned long long>(pmc.PeakWorkingSetSize)) +
+           ", \"private\": " + std::to_string(static_cast<unsigned long long>(pmc.PagefileUsage)) +
+           ", \"peakPrivate\": " + std::to_string(static_cast<unsigned long long>(pmc.PeakPagefileUsage)) + "}\n";
+}
+
 int wmain(int argc, wchar_t** argv) {
     if (argc < 3) {
-        fwprintf(stderr, L"usage: kv_window_facts OUT facts|hit|ping|uninstall|forget|ink ...\n");
+        fwprintf(stderr, L"usage: kv_window_facts OUT facts|memory|hit|ping|uninstall|forget|ink ...\n");
         return 2;
     }
     std::wstring command = argv[2];
     std::string answer;
     if (command == L"facts") {
         answer = facts(argc >= 4 ? argv[3] : L"KVMainWnd");
+    } else if (command == L"memory") {
+        answer = memoryOf(L"KVMainWnd");
     } else if (command == L"hit") {
         answer = hitTests(argc - 3, argv + 3);
     } else if (command == L"ping" && argc >= 5) {

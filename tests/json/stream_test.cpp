@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 #include <string>
@@ -348,6 +349,107 @@ TEST(JsonStreamParser, MutatedTextsInRandomPiecesAgreeWithTheWholeParse) {
             std::vector<size_t> cuts;
             for (size_t at = next() % 8; at < text.size(); at += 1 + next() % 9) cuts.push_back(at);
             expectSameAsWhole(text, kCatalogPath, cuts);
+            if (HasFailure()) return;
+        }
+    }
+}
+
+namespace {
+
+// An element as a stream keeping only members shows it: an object's other members left
+// out, any other element an empty value of its kind.
+std::string keptOf(const json::Value& e, const std::vector<std::string>& members) {
+    switch (e.kind) {
+    case json::Object: {
+        std::string s = "{";
+        for (const auto& m : e.object()) {
+            if (std::find(members.begin(), members.end(), m.first) != members.end())
+                s += "\"" + json::escape(m.first) + "\":" + dump(*m.second) + ",";
+        }
+        return s + "}";
+    }
+    case json::Null: return "null";
+    case json::Bool: return "false";
+    case json::Number: return "#0";
+    case json::String: return "\"\"";
+    case json::Array: return "[]";
+    }
+    return "?";
+}
+
+}  // namespace
+
+TEST(JsonStreamParser, SkippedValuesAreCheckedLikeAnyOtherButNeverKept) {
+    const std::vector<std::string> members = {"id", "name"};
+    auto skipping = [&](const std::string& text, const std::vector<size_t>& cuts, std::vector<std::string>& visited) {
+        json::StreamParser parser({{kCatalogPath, [&](const json::Value& e) { visited.push_back(dump(e)); }, members}},
+                                  json::OffPaths::Skip);
+        size_t at = 0;
+        for (size_t cut : cuts) {
+            const std::string piece = text.substr(at, cut - at);
+            parser.feed(piece.data(), piece.size());
+            at = cut;
+        }
+        const std::string rest = text.substr(at);
+        parser.feed(rest.data(), rest.size());
+        return parser.finish();
+    };
+
+    // Off the paths nothing stays; a member on them that they cannot go on through is empty.
+    std::vector<std::string> visited;
+    auto root = skipping(R"({"code":0,"data":{"apps":[{"id":1,"x":[1,{"y":2}],"name":"a"},[5],"s",7],)"
+                         R"("more":{"a":[1]}},"extra":[{},{}],"data":{"apps":[9]}})",
+                         {9, 40, 41}, visited);
+    ASSERT_TRUE(root);
+    EXPECT_EQ(dump(*root), R"({"data":{"apps":[],},})");
+    EXPECT_EQ(visited, (std::vector<std::string>{dump(*json::parse(R"({"id":1,"name":"a"})")), "[]", "\"\"", "#0"}));
+    visited.clear();
+    root = skipping(R"({"data":[{"apps":[1]}],"more":1})", {3}, visited);
+    ASSERT_TRUE(root);
+    EXPECT_EQ(dump(*root), R"({"data":[],})");
+
+    // Skipping accepts exactly the texts the whole parse accepts, whatever the cuts, and
+    // hands over what the whole tree holds at the path.
+    auto expectSame = [&](const std::string& text, const std::vector<size_t>& cuts) {
+        auto plain = json::parse(text);
+        std::vector<std::string> fed;
+        auto skipped = skipping(text, cuts, fed);
+        ASSERT_EQ(plain == nullptr, skipped == nullptr) << text;
+        std::vector<std::string> whole;
+        auto wholeRoot = json::parse(
+            text, {{kCatalogPath, [&](const json::Value& e) { whole.push_back(dump(e)); }, members}}, json::OffPaths::Skip);
+        ASSERT_EQ(plain == nullptr, wholeRoot == nullptr) << text;
+        if (!plain) return;
+        EXPECT_EQ(dump(*wholeRoot), dump(*skipped)) << text;
+        std::vector<std::string> expected;
+        const json::Value* at = plain.get();
+        for (const auto& key : kCatalogPath) at = at ? at->lookup(key.c_str()) : nullptr;
+        if (at)
+            for (const auto& e : at->array()) expected.push_back(keptOf(*e, members));
+        EXPECT_EQ(expected, fed) << text;
+        EXPECT_EQ(expected, whole) << text;
+    };
+    for (const char* t : kPieceTexts) {
+        const std::string text = t;
+        for (size_t cut = 0; cut <= text.size(); ++cut) expectSame(text, {cut});
+        if (HasFailure()) return;
+    }
+    const std::string seeds[] = {
+        R"({"data":{"categories":[{"id":"1","name":"\u4e2d"}],"apps":[{"id":1,"name":"a\nb","x":["3"]},{"id":2.5e3,"x":[true,false,null]}]}})",
+        R"({"code":0,"data":{"apps":["\\\"",{"k":"v\\"},[1e5,{"name":"]"}]],"n":{"m":[1,{"o":"]"}]}},"x":[{"a":"\u12"}]})",
+    };
+    uint32_t state = 99;
+    auto next = [&state] {
+        state = state * 1103515245u + 12345u;
+        return state >> 8;
+    };
+    for (const auto& seed : seeds) {
+        for (int round = 0; round < 1500; ++round) {
+            std::string text = seed;
+            for (int k = 0; k < 2; ++k) text[next() % text.size()] = "[]{}\",:\\ 0atu"[next() % 14];
+            std::vector<size_t> cuts;
+            for (size_t at = next() % 8; at < text.size(); at += 1 + next() % 9) cuts.push_back(at);
+            expectSame(text, cuts);
             if (HasFailure()) return;
         }
     }
