@@ -1,6 +1,6 @@
 // icon_bench SERVER [PAUSE_MS]
 // Scrolls the catalog view of SERVER's catalog (category "1") from the first row to the
-// last, one row per step, painting each step as the window does and waiting (at most
+// last, a page of three rows per step, painting each step as the window does and waiting (at most
 // PAUSE_MS, default 3000) until the icons of the rows shown are fetched: every icon of the
 // catalog is fetched, kept and drawn once. Prints, every 1000 icons and at the end, the
 // process's GDI objects (GetGuiResources, or Wine's handle table walked), its working set
@@ -25,6 +25,7 @@
 namespace {
 
 constexpr int kWidth = 1180, kHeight = 780;
+constexpr int kColumns = 4, kRowsShown = 3;  // at this window size
 
 PROCESS_MEMORY_COUNTERS_EX memory() {
     PROCESS_MEMORY_COUNTERS_EX pmc = {};
@@ -131,16 +132,16 @@ int wmain(int argc, wchar_t** argv) {
     const DWORD start = GetTickCount();
     size_t nextReport = 1000;
     for (int step = 0;; ++step) {
-        gApp.gridScroll = step * gridRowPitch();
+        gApp.gridScroll = step * kRowsShown * gridRowPitch();
         paintMainViewFrame(dc, client, frame);
         const int shownScroll = gApp.gridScroll;
         // The rows on screen are settled (or the pause is over) before the next step.
         const DWORD stepStart = GetTickCount();
-        const size_t firstShown = static_cast<size_t>(shownScroll / gridRowPitch()) * 4;
+        const size_t firstShown = static_cast<size_t>(shownScroll / gridRowPitch()) * kColumns;
         for (;;) {
             pump();
             bool settled = true;
-            for (size_t i = firstShown; i < std::min(total, firstShown + 16); ++i)
+            for (size_t i = firstShown; i < std::min(total, firstShown + kColumns * kRowsShown); ++i)
                 settled = settled && lists.apps[i].iconState.load() >= 2;
             if (settled || GetTickCount() - stepStart > pauseMs) break;
             Sleep(5);
@@ -151,7 +152,7 @@ int wmain(int argc, wchar_t** argv) {
             report(("at " + std::to_string(nextReport)).c_str(), lists, start);
             nextReport += 1000;
         }
-        if (gApp.gridScroll < step * gridRowPitch()) break;  // the last row is on screen
+        if (gApp.gridScroll < step * kRowsShown * gridRowPitch()) break;  // the last row is on screen
     }
     ReleaseDC(window, dc);
     report("scrolled through", lists, start);
