@@ -5,7 +5,7 @@
 // (last publisher wins). Readers take lists() once and keep that shared pointer for as
 // long as they use the records, so a reload can never pull a list from under them. An
 // icon fetch holds the lists of its record too: it never writes into freed memory, and
-// when the last holder lets go of discarded lists their icon bitmaps are deleted.
+// when the last holder lets go of discarded lists their kept icons are released.
 // A CatalogState must outlive the load threads started on it and every record of its
 // lists that is still held: icon fetches reach the store through the records they hold
 // (the program's one store lives until exit).

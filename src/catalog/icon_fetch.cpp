@@ -169,7 +169,7 @@ private:
         if (!app) return;  // its lists are gone, and the store's owner may be gone with them
         CatalogState& catalog = *request.catalog;
         if (!sameLists(app, catalog.lists())) {
-            app->iconState.store(3);
+            if (!request.refetch) app->iconState.store(3);
             return;
         }
         if (request.refetch) {

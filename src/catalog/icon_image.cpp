@@ -1,17 +1,18 @@
 #include "catalog/icon_image.h"
 
-#include <algorithm>
-#include <cstring>
-#include <new>
-
-#include "catalog/catalog.h"
-
 #include <objbase.h>
+
+#include <algorithm>
 namespace Gdiplus {
 using std::max;
 using std::min;
 }  // namespace Gdiplus
 #include <gdiplus.h>
+
+#include <cstring>
+#include <new>
+
+#include "catalog/catalog.h"
 
 namespace {
 

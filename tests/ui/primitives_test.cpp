@@ -349,6 +349,36 @@ TEST_F(Primitives, IconFetchStartsOnlyForANeverRequestedIconWithALocation) {
     gApp.config.server = server;
 }
 
+// At another display scale the kept copies are not of the size drawn: the icon is asked
+// for once more at this scale's sizes, and meanwhile drawn from the nearest copy. A size no
+// view draws is only drawn so.
+TEST_F(Primitives, AnIconDrawnAtAViewSizeNotKeptIsAskedForOnceMore) {
+    auto lists = listsWithApps(1);
+    const App& app = lists->apps[0];
+    lists->apps[0].icon = L"/icons/0.png";
+    setIcon(app, twoColourBitmap(64, RGB(230, 20, 20), RGB(20, 20, 230)));
+    const std::wstring server = gApp.config.server;
+    gApp.config.server = L"http://127.0.0.1:1";  // refused at once: the kept copies stay
+    PaintFrame frame = painttest::frameWith(lists);
+    frame.fetchIcons = true;
+
+    Canvas stray(100, 100);
+    drawIcon(stray, &app, RECT{10, 10, 70, 70}, frame);
+    EXPECT_FALSE(keptIcon(app)->refetchAsked.load()) << "no view draws 60 pixels";
+    EXPECT_PIXEL(stray, 20, 40, RGB(230, 20, 20), 2);
+    EXPECT_PIXEL(stray, 60, 40, RGB(20, 20, 230), 2);
+
+    const ScopedUiDpi scale(144);
+    Canvas scaled(140, 140);
+    drawIcon(scaled, &app, RECT{5, 5, 131, 131}, frame);  // the card's 126 pixels at 144 DPI
+    EXPECT_TRUE(keptIcon(app)->refetchAsked.load());
+    EXPECT_PIXEL(scaled, 20, 60, RGB(230, 20, 20), 2);
+    EXPECT_PIXEL(scaled, 120, 60, RGB(20, 20, 230), 2);
+    EXPECT_EQ(2, app.iconState.load());
+    keepScreenshotOnFailure(scaled, "icon_other_scale");
+    gApp.config.server = server;
+}
+
 TEST_F(Primitives, ReadyIconIsDrawnScaledIntoItsSquare) {
     auto lists = listsWithApps(1);
     const App& app = lists->apps[0];
