@@ -1,7 +1,8 @@
-// Icon fetches against the loopback test server: bodies of each kind, the 4 MiB bound,
-// state and message rules, reloads while fetches run, and the fetch pool: at most four at
-// once, newest first, failures retried after the pause, waiting requests of replaced
-// lists dropped.
+// Icon fetches against the loopback test server: bodies of each kind, the 4 MiB bound, the
+// 1024-pixel bound read from the header, what a ready icon keeps, state and message rules,
+// reloads while fetches run, and the fetch pool: at most four at once, newest first,
+// failures retried after the pause, waiting requests of replaced lists dropped, no GDI
+// object held per icon.
 #include <gtest/gtest.h>
 
 #include <objbase.h>
