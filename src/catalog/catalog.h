@@ -5,7 +5,7 @@
 // (last publisher wins). Readers take lists() once and keep that shared pointer for as
 // long as they use the records, so a reload can never pull a list from under them. An
 // icon fetch holds the lists of its record too: it never writes into freed memory, and
-// when the last holder lets go of discarded lists their icon bitmaps are deleted.
+// when the last holder lets go of discarded lists their kept icons are released.
 // A CatalogState must outlive the load threads started on it and every record of its
 // lists that is still held: icon fetches reach the store through the records they hold
 // (the program's one store lives until exit).
@@ -20,6 +20,8 @@
 #include <string>
 #include <unordered_map>
 #include <vector>
+
+#include "catalog/icon_image.h"
 
 namespace json {
 struct Value;
@@ -43,16 +45,16 @@ struct App {
     int64_t downloads = 0;
     int64_t updatedAt = 0;  // ms since 1970-01-01 UTC
 
-    // Written by the icon fetch thread, read by the painter. The bitmap is stored before
-    // the state becomes 2, so a reader that loads state 2 also sees the handle. The
-    // record owns the bitmap.
+    // Not set by the fetcher, which keeps no GDI object per icon (see paintCache); a
+    // bitmap stored here is owned by the record and deleted with it.
     mutable std::atomic<HBITMAP> iconBitmap{nullptr};
     // 0 not requested, 1 loading, 2 ready, 3 failed (fetched again later while attempts
-    // remain, see requestIcon).
+    // remain, see requestIcon). The kept icon is stored before the state becomes 2.
     mutable std::atomic<int32_t> iconState{0};
-    // The painter's copies of the icon bitmap, already scaled to the sizes it is drawn at
-    // (ui/draw.cpp); user-interface thread only. Released with the record.
-    mutable std::shared_ptr<void> paintCache;
+    // The icon as kept, an IconImage (catalog/icon_image.h): copies already scaled to the
+    // sizes it is drawn at. Written by the fetch worker and read by the painter, only
+    // through keepIcon and keptIcon (atomic). Released with the record.
+    mutable std::shared_ptr<const void> paintCache;
 
     App() = default;
     App(App&& other) noexcept;
@@ -145,14 +147,24 @@ bool startCatalogLoadThread(CatalogState& catalog, HWND window, const std::wstri
 // body as it is.
 constexpr size_t kMaxIconBytes = 4194304;
 bool rebuildIconFile(const std::string& body, std::string& rebuilt);
-// GDI+ must be started. Null on failure; noMemory tells an allocation failure apart.
+// GDI+ must be started. Null on failure, and for an image declaring more than
+// kMaxIconSide pixels on a side or none the header reader knows; noMemory tells an
+// allocation failure apart. The caller owns the bitmap.
 HBITMAP decodeIconImage(const std::string& bytes, bool& noMemory);
 // Queues the icon of a record in state 0 (with a location) for the fetch pool: at most 4
 // fetches run at once through one shared session, the newest requests first; a request
-// whose record a reload replaced is dropped. A failed fetch leaves state 3 and is tried
-// again after the retry pause, 3 attempts in all. Each fetch ends with WM_APP+3 to
-// notifyWindow when an image was received (ready or undecodable).
-void requestIcon(CatalogState& catalog, HWND notifyWindow, const AppRef& app, const std::wstring& server);
+// whose record a reload replaced is dropped. The worker keeps the icon scaled to sizes
+// (the sizes the views draw it at) and nothing else. A failed fetch leaves state 3 and is
+// tried again after the retry pause, 3 attempts in all; an image larger than
+// kMaxIconSide is refused at once and for good. Each fetch ends with WM_APP+3 to
+// notifyWindow when an image was received (ready, refused or undecodable).
+void requestIcon(CatalogState& catalog, HWND notifyWindow, const AppRef& app, const std::wstring& server,
+                 const std::vector<IconSize>& sizes);
+// A ready icon fetched once more to be kept at other sizes (the display scale changed, or
+// a view draws a size not kept): the kept icon stays drawn until the new one replaces it,
+// and stays for good when the fetch fails. WM_APP+3 follows the replacement.
+void refetchIcon(CatalogState& catalog, HWND notifyWindow, const AppRef& app, const std::wstring& server,
+                 const std::vector<IconSize>& sizes);
 // Pause before a failed icon is fetched again: 30000 ms; tests shorten it.
 void setIconRetryPause(unsigned milliseconds);
 

@@ -43,40 +43,56 @@ bool sameLists(const AppRef& app, const std::shared_ptr<const CatalogLists>& lis
 enum class FetchOutcome {
     Ready,
     Failed,     // worth another attempt
+    Refused,    // larger than any icon is drawn: never asked for again
     Discarded,  // a reload replaced the record: nobody shows it any more
 };
 
-FetchOutcome fetchIcon(const HttpSession& session, CatalogState& catalog, const AppRef& ref, const std::wstring& url) {
+void postIconReady(CatalogState& catalog, const App& app) {
+    PostMessageW(catalog.notifyWindow.load(), kMsgIconReady, static_cast<WPARAM>(static_cast<INT_PTR>(app.id)), 0);
+}
+
+// The image sized from its header before anything is decoded, then decoded and scaled to
+// the sizes asked for; the decoded bitmap goes as soon as the copies are made. A refetch
+// leaves the state and the kept icon alone unless it has a new one.
+FetchOutcome fetchIcon(const HttpSession& session, CatalogState& catalog, const AppRef& ref, const IconRequest& request) {
     const App& app = *ref;
+    auto fail = [&](FetchOutcome outcome) {
+        if (!request.refetch) app.iconState.store(3);
+        return outcome;
+    };
     HttpResponse response;
     std::wstring error;
     const HttpResult result =
-        httpRequest(session, url, {}, nullptr, L"GET", HttpDataSink(), response, error, nullptr);
-    if (!sameLists(ref, catalog.lists())) {
-        app.iconState.store(3);
-        return FetchOutcome::Discarded;
-    }
-    if (result != HttpResult::Ok || response.body.empty() || response.body.size() > kMaxIconBytes) {
-        app.iconState.store(3);
-        return FetchOutcome::Failed;
-    }
+        httpRequest(session, request.url, {}, nullptr, L"GET", HttpDataSink(), response, error, nullptr);
+    if (!sameLists(ref, catalog.lists())) return fail(FetchOutcome::Discarded);
+    if (result != HttpResult::Ok || response.body.empty() || response.body.size() > kMaxIconBytes)
+        return fail(FetchOutcome::Failed);
 
     std::string rebuilt;
     const std::string& bytes = rebuildIconFile(response.body, rebuilt) ? rebuilt : response.body;
-    bool noMemory = false;
-    HBITMAP bitmap = decodeIconImage(bytes, noMemory);
-    if (noMemory) {
-        app.iconState.store(3);
+    uint32_t width = 0, height = 0;
+    const bool sized = declaredImageSize(bytes, width, height);
+    if (sized && (width > kMaxIconSide || height > kMaxIconSide)) {
+        fail(FetchOutcome::Refused);
+        if (!request.refetch) postIconReady(catalog, app);
+        return FetchOutcome::Refused;
+    }
+    std::shared_ptr<const IconImage> image;
+    if (sized) {
+        bool noMemory = false;
+        ScopedGdiObject bitmap(decodeIconImage(bytes, noMemory));
+        if (noMemory) return fail(FetchOutcome::Failed);
+        if (bitmap) image = scaleIconImage(static_cast<HBITMAP>(bitmap.get()), request.sizes);
+    }
+    if (!image) {
+        fail(FetchOutcome::Failed);
+        if (!request.refetch) postIconReady(catalog, app);
         return FetchOutcome::Failed;
     }
-    if (bitmap) {
-        app.iconBitmap.store(bitmap);
-        app.iconState.store(2);  // after the handle: a reader that sees 2 sees the bitmap
-    } else {
-        app.iconState.store(3);
-    }
-    PostMessageW(catalog.notifyWindow.load(), kMsgIconReady, static_cast<WPARAM>(static_cast<INT_PTR>(app.id)), 0);
-    return bitmap ? FetchOutcome::Ready : FetchOutcome::Failed;
+    keepIcon(app, std::move(image));
+    app.iconState.store(2);  // after the icon: a reader that sees 2 sees it
+    postIconReady(catalog, app);
+    return FetchOutcome::Ready;
 }
 
 // At most kIconFetchSlots workers, started as requests wait for them and then kept: each
@@ -153,10 +169,12 @@ private:
         if (!app) return;  // its lists are gone, and the store's owner may be gone with them
         CatalogState& catalog = *request.catalog;
         if (!sameLists(app, catalog.lists())) {
-            app->iconState.store(3);
+            if (!request.refetch) app->iconState.store(3);
             return;
         }
-        if (request.failures > 0) {
+        if (request.refetch) {
+            if (app->iconState.load() != 2) return;
+        } else if (request.failures > 0) {
             int32_t failed = 3;
             if (!app->iconState.compare_exchange_strong(failed, 1)) return;
         } else if (app->iconState.load() > 1) {
@@ -165,12 +183,12 @@ private:
         FetchOutcome outcome = FetchOutcome::Failed;
         try {
             const std::shared_ptr<const HttpSession> shared = session();
-            outcome = fetchIcon(*shared, catalog, app, request.url);
+            outcome = fetchIcon(*shared, catalog, app, request);
         } catch (...) {
             int32_t loading = 1;
             app->iconState.compare_exchange_strong(loading, 3);
         }
-        if (outcome != FetchOutcome::Failed) return;
+        if (outcome != FetchOutcome::Failed || request.refetch) return;
         app.reset();
         std::lock_guard<std::mutex> hold(lock_);
         queue_.retryLater(std::move(request), GetTickCount64(), retryPauseMs.load());
@@ -197,6 +215,8 @@ private:
 
 HBITMAP decodeIconImage(const std::string& bytes, bool& noMemory) {
     noMemory = false;
+    uint32_t width = 0, height = 0;
+    if (!declaredImageSize(bytes, width, height) || width > kMaxIconSide || height > kMaxIconSide) return nullptr;
     Scoped<HGLOBAL, GlobalTraits> block(GlobalAlloc(GMEM_MOVEABLE, bytes.size()));
     if (!block) {
         noMemory = true;
@@ -224,20 +244,38 @@ HBITMAP decodeIconImage(const std::string& bytes, bool& noMemory) {
     return bitmap;
 }
 
-void requestIcon(CatalogState& catalog, HWND notifyWindow, const AppRef& app, const std::wstring& server) {
-    if (!app || app->icon.empty() || app->iconState.load() != 0) return;
-    app->iconState.store(1);
+namespace {
+
+bool queueIcon(CatalogState& catalog, HWND notifyWindow, const AppRef& app, const std::wstring& server,
+               const std::vector<IconSize>& sizes, bool refetch) {
     catalog.notifyWindow.store(notifyWindow);
     try {
         IconRequest request;
         request.catalog = &catalog;
         request.app = app;
         request.url = server + app->icon;
-        if (IconPool::instance().add(std::move(request))) return;
+        request.sizes = sizes;
+        request.refetch = refetch;
+        return IconPool::instance().add(std::move(request));
     } catch (...) {
+        return false;
     }
+}
+
+}  // namespace
+
+void requestIcon(CatalogState& catalog, HWND notifyWindow, const AppRef& app, const std::wstring& server,
+                 const std::vector<IconSize>& sizes) {
+    if (!app || app->icon.empty() || app->iconState.load() != 0) return;
+    app->iconState.store(1);
     // Not queued: the next paint asks again.
-    app->iconState.store(0);
+    if (!queueIcon(catalog, notifyWindow, app, server, sizes, false)) app->iconState.store(0);
+}
+
+void refetchIcon(CatalogState& catalog, HWND notifyWindow, const AppRef& app, const std::wstring& server,
+                 const std::vector<IconSize>& sizes) {
+    if (!app || app->icon.empty() || app->iconState.load() != 2) return;
+    queueIcon(catalog, notifyWindow, app, server, sizes, true);
 }
 
 void setIconRetryPause(unsigned milliseconds) { IconPool::instance().retryPauseMs.store(milliseconds); }

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "catalog/icon_image.h"
+
 class CatalogState;
 struct App;
 
@@ -21,6 +23,8 @@ struct IconRequest {
     // frees the old lists at once.
     std::weak_ptr<const App> app;
     std::wstring url;
+    std::vector<IconSize> sizes;  // the icon is kept scaled to these
+    bool refetch = false;    // of a ready icon, to be kept at other sizes; never retried
     int failures = 0;  // attempts that failed so far
     uint64_t due = 0;  // when a retry may start
 };

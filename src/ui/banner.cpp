@@ -12,8 +12,7 @@ void drawCompletionBanner(Gdiplus::Graphics& graphics, HDC hdc, int W, int H, co
     strokeRoundRect(graphics, banner, areaCornerRadius(HitBanner), BannerBorder);
 
     // Only the current lists: an app dropped by a reload shows the "?" placeholder.
-    drawAppIcon(graphics, findApp(frame.lists->apps, view.bannerTaskId), RECT{W - px(342), H - px(84), W - px(298), H - px(40)},
-                frame);
+    drawAppIcon(graphics, findApp(frame.lists->apps, view.bannerTaskId), bannerIconRect(W, H), frame);
 
     const UINT line = DT_END_ELLIPSIS | DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX;  // "&" is a character
     drawText(hdc, view.bannerText, RECT{W - px(286), H - px(91), W - px(34), H - px(67)}, view.fontName, TextPrimary, line);

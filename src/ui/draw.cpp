@@ -1,5 +1,6 @@
 #include "ui/ui.h"
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -18,61 +19,6 @@ uint32_t opaqueArgb(COLORREF colour) {
     return 0xFF000000u | uint32_t(GetRValue(colour)) << 16 | uint32_t(GetGValue(colour)) << 8 | GetBValue(colour);
 }
 
-// An icon already scaled to the sizes it is drawn at, so that a paint copies pixels
-// instead of converting and resampling the full decoded bitmap every time. Each copy is
-// what drawing the bitmap scaled with the same modes would put down, kept with its
-// alpha (premultiplied, the form GDI+ composes in) so that it blends the same way.
-class IconPaintCache {
-public:
-    explicit IconPaintCache(HBITMAP source) : source_(source) {}
-    HBITMAP source() const { return source_; }
-
-    // The copy for this size and these modes, made on first use; null when the source
-    // cannot be wrapped or the cache is full.
-    Gdiplus::Bitmap* scaled(int width, int height, Gdiplus::InterpolationMode interpolation,
-                            Gdiplus::PixelOffsetMode offset) {
-        // The sizes of another display scale are never drawn again once the window moved.
-        if (dpi_ != uiDpi()) {
-            entries_.clear();
-            dpi_ = uiDpi();
-        }
-        for (const Entry& e : entries_) {
-            if (e.width == width && e.height == height && e.interpolation == interpolation && e.offset == offset)
-                return e.bitmap.get();
-        }
-        if (entries_.size() >= kMaxEntries) return nullptr;
-        Gdiplus::Bitmap wrapped(source_, nullptr);
-        if (wrapped.GetLastStatus() != Gdiplus::Ok) return nullptr;
-        auto bitmap = std::make_unique<Gdiplus::Bitmap>(width, height, PixelFormat32bppPARGB);
-        if (bitmap->GetLastStatus() != Gdiplus::Ok) return nullptr;
-        {
-            Gdiplus::Graphics g(bitmap.get());
-            if (g.GetLastStatus() != Gdiplus::Ok) return nullptr;
-            g.SetInterpolationMode(interpolation);
-            g.SetPixelOffsetMode(offset);
-            g.SetCompositingMode(Gdiplus::CompositingModeSourceCopy);
-            if (g.DrawImage(&wrapped, 0, 0, width, height) != Gdiplus::Ok) return nullptr;
-        }
-        entries_.push_back(Entry{width, height, interpolation, offset, std::move(bitmap)});
-        return entries_.back().bitmap.get();
-    }
-
-private:
-    // Cards, panel rows and the banner use three sizes; a stray fourth is allowed.
-    static constexpr size_t kMaxEntries = 4;
-    struct Entry {
-        int width, height;
-        Gdiplus::InterpolationMode interpolation;
-        Gdiplus::PixelOffsetMode offset;
-        std::unique_ptr<Gdiplus::Bitmap> bitmap;
-    };
-    HBITMAP source_;
-    int dpi_ = uiDpi();
-    std::vector<Entry> entries_;
-};
-
-bool iconPaintCaching = true;
-
 bool identityTransform(Gdiplus::Graphics& graphics) {
     Gdiplus::Matrix m;
     if (graphics.GetTransform(&m) != Gdiplus::Ok) return false;
@@ -81,35 +27,43 @@ bool identityTransform(Gdiplus::Graphics& graphics) {
            graphics.GetPageScale() == 1.0f;
 }
 
-// Draws the ready icon of app scaled into rect; false when it could not be drawn.
-bool drawIconBitmap(Gdiplus::Graphics& graphics, const App& app, HBITMAP bitmap, const RECT& rect) {
-    const int width = rect.right - rect.left, height = rect.bottom - rect.top;
-    if (width <= 0 || height <= 0) return true;
+// Draws the kept icon into rect: the copy of that size pixel for pixel when it lands on
+// whole pixels unscaled, else the nearest copy scaled with the graphics' own modes (a small
+// image either way). False when there is nothing to draw.
+bool drawKeptIcon(Gdiplus::Graphics& graphics, const IconImage& image, const RECT& rect) {
+    const IconSize size{rect.right - rect.left, rect.bottom - rect.top};
+    if (size.width <= 0 || size.height <= 0) return true;
+    const IconCopy* exact = identityTransform(graphics) ? image.copy(size) : nullptr;
+    const IconCopy* copy = exact ? exact : image.nearest(size);
+    if (!copy) return false;
+    // Only read while drawing, never written.
+    Gdiplus::Bitmap bitmap(copy->size.width, copy->size.height, copy->size.width * 4, PixelFormat32bppPARGB,
+                           reinterpret_cast<BYTE*>(const_cast<uint32_t*>(copy->pixels.data())));
+    if (bitmap.GetLastStatus() != Gdiplus::Ok) return false;
     const Gdiplus::InterpolationMode interpolation = graphics.GetInterpolationMode();
-    const Gdiplus::PixelOffsetMode offset = graphics.GetPixelOffsetMode();
-    // The scaled copy is only the same picture when it lands on whole pixels unscaled.
-    if (iconPaintCaching && identityTransform(graphics)) {
-        auto* cache = static_cast<IconPaintCache*>(app.paintCache.get());
-        if (!cache || cache->source() != bitmap) {
-            app.paintCache = std::make_shared<IconPaintCache>(bitmap);
-            cache = static_cast<IconPaintCache*>(app.paintCache.get());
-        }
-        if (Gdiplus::Bitmap* scaled = cache->scaled(width, height, interpolation, offset)) {
-            graphics.SetInterpolationMode(Gdiplus::InterpolationModeNearestNeighbor);
-            const Gdiplus::Status status = graphics.DrawImage(scaled, rect.left, rect.top, width, height);
-            graphics.SetInterpolationMode(interpolation);
-            if (status == Gdiplus::Ok) return true;
-        }
+    if (exact) graphics.SetInterpolationMode(Gdiplus::InterpolationModeNearestNeighbor);
+    const Gdiplus::Status status = graphics.DrawImage(&bitmap, rect.left, rect.top, size.width, size.height);
+    graphics.SetInterpolationMode(interpolation);
+    return status == Gdiplus::Ok;
+}
+
+// A view draws the icon at one of its sizes that is not kept (the display scale changed,
+// or another view shows it now): the icon is fetched once more and kept at the sizes of
+// this scale it has plus this one. Until then the nearest copy is drawn scaled.
+void askForDrawnSize(const App& app, const IconImage& image, IconSize drawn, const PaintFrame& frame) {
+    if (image.copy(drawn) || !frame.fetchIcons || !frame.catalog) return;
+    const std::vector<IconSize> current = iconSizes();
+    const auto isCurrent = [&](IconSize size) { return std::find(current.begin(), current.end(), size) != current.end(); };
+    if (!isCurrent(drawn) || image.refetchAsked.exchange(true)) return;
+    std::vector<IconSize> sizes;
+    for (const IconSize size : image.sizes()) {
+        if (isCurrent(size)) sizes.push_back(size);
     }
-    Gdiplus::Bitmap wrapped(bitmap, nullptr);
-    if (wrapped.GetLastStatus() != Gdiplus::Ok) return false;
-    graphics.DrawImage(&wrapped, rect.left, rect.top, width, height);
-    return true;
+    sizes.push_back(drawn);
+    refetchIcon(*frame.catalog, frame.iconNotify, frame.ref(&app), frame.server, sizes);
 }
 
 }  // namespace
-
-void setIconPaintCaching(bool enabled) { iconPaintCaching = enabled; }
 
 void addRoundRectPath(Gdiplus::GraphicsPath& path, const RECT& rect, int radius) {
     path.StartFigure();
@@ -166,12 +120,14 @@ int textWidth(HDC hdc, const std::wstring& text, HFONT font) {
 }
 
 void drawAppIcon(Gdiplus::Graphics& graphics, const App* app, const RECT& rect, const PaintFrame& frame) {
+    const IconSize drawn{rect.right - rect.left, rect.bottom - rect.top};
     if (app && frame.fetchIcons && frame.catalog && !app->icon.empty() && app->iconState.load() == 0)
-        requestIcon(*frame.catalog, frame.iconNotify, frame.ref(app), frame.server);
+        requestIcon(*frame.catalog, frame.iconNotify, frame.ref(app), frame.server, {drawn});
 
     if (app && app->iconState.load() == 2) {
-        if (HBITMAP bitmap = app->iconBitmap.load()) {
-            if (drawIconBitmap(graphics, *app, bitmap, rect)) return;
+        if (const std::shared_ptr<const IconImage> image = keptIcon(*app)) {
+            askForDrawnSize(*app, *image, drawn, frame);
+            if (drawKeptIcon(graphics, *image, rect)) return;
         }
     }
 

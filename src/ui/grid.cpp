@@ -61,8 +61,7 @@ void drawCardFace(Gdiplus::Graphics& graphics, HDC hdc, const GridGeometry& g, c
     fillRoundRect(graphics, card, px(10), Surface);
     strokeRoundRect(graphics, card, px(10), hot ? HairlineHot : Hairline);
 
-    const int iconLeft = L + (g.cardW - px(84)) / 2;
-    drawAppIcon(graphics, &app, RECT{iconLeft, T + px(16), iconLeft + px(84), T + px(100)}, frame);
+    drawAppIcon(graphics, &app, cardIconRect(L, T, g.cardW), frame);
 
     drawNameLine(hdc, app, TL, T + px(104), TR, view.fontName);
     drawText(hdc, app.description, RECT{TL, T + px(130), TR, T + px(150)}, view.fontBody, TextSecondary, kCentredLine);
@@ -89,7 +88,7 @@ void drawButton(Gdiplus::Graphics& graphics, HDC hdc, const RECT& button, const 
 // What the face shows, so that a kept face is drawn again when any of it changes.
 std::wstring faceLook(const App& app, bool hot, int iconState, const std::wstring& meta) {
     wchar_t head[64];
-    std::swprintf(head, 64, L"%d|%d|%p|", hot ? 1 : 0, iconState, static_cast<const void*>(app.iconBitmap.load()));
+    std::swprintf(head, 64, L"%d|%d|%p|", hot ? 1 : 0, iconState, static_cast<const void*>(keptIcon(app).get()));
     std::wstring look = head;
     look.reserve(look.size() + app.name.size() + app.version.size() + app.description.size() + meta.size() + 3);
     look += app.name;

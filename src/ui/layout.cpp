@@ -23,6 +23,24 @@ RECT toastRect(int clientWidth) {
     return RECT{clientWidth / 2 - half, px(80), clientWidth / 2 - half + px(360), px(122)};
 }
 
+RECT cardIconRect(int cardLeft, int cardTop, int cardWidth) {
+    const int left = cardLeft + (cardWidth - px(84)) / 2;
+    return RECT{left, cardTop + px(16), left + px(84), cardTop + px(100)};
+}
+RECT rowIconRect(int rowTop) { return RECT{px(236), rowTop + px(19), px(284), rowTop + px(67)}; }
+RECT bannerIconRect(int clientWidth, int clientHeight) {
+    return RECT{clientWidth - px(342), clientHeight - px(84), clientWidth - px(298), clientHeight - px(40)};
+}
+
+std::vector<IconSize> iconSizes() {
+    std::vector<IconSize> sizes;
+    for (const RECT& r : {cardIconRect(0, 0, 0), rowIconRect(0), bannerIconRect(0, 0)}) {
+        const IconSize size{r.right - r.left, r.bottom - r.top};
+        if (std::find(sizes.begin(), sizes.end(), size) == sizes.end()) sizes.push_back(size);
+    }
+    return sizes;
+}
+
 int gridPageHeight(int clientHeight) { return clientHeight - sidebarRowsTop() - px(48); }
 int panelPageHeight(int clientHeight) { return clientHeight - px(158); }
 

@@ -24,6 +24,12 @@ int sidebarRowLeft();               // 12
 int sidebarRowRight();              // 188
 RECT gridArea(int clientWidth, int clientHeight);  // (212, 78)-(w - 12, h)
 RECT toastRect(int clientWidth);    // 360 x 42 centred at y 80
+// The icon boxes of the views, as their painters place them, and their sizes at the
+// window's scale: the fetch worker keeps each icon at exactly these sizes.
+RECT cardIconRect(int cardLeft, int cardTop, int cardWidth);
+RECT rowIconRect(int rowTop);
+RECT bannerIconRect(int clientWidth, int clientHeight);
+std::vector<IconSize> iconSizes();
 int gridPageHeight(int clientHeight);   // the grid's visible band below its title
 int panelPageHeight(int clientHeight);  // the panel's rows band
 

@@ -54,7 +54,7 @@ void drawRowPicture(Gdiplus::Graphics& graphics, HDC hdc, int W, const RECT& row
     const int T = row.top;
     outlined(at(row), px(10), RowBorder, ViewBackground);
 
-    drawAppIcon(graphics, app, at(RECT{px(236), T + px(19), px(284), T + px(67)}), frame);
+    drawAppIcon(graphics, app, at(rowIconRect(T)), frame);
 
     const int X = panelTrackLeft(), XR = panelTrackRight(W);
     if (look.nameSuffix.empty()) {
@@ -91,7 +91,7 @@ void drawRowPicture(Gdiplus::Graphics& graphics, HDC hdc, int W, const RECT& row
 std::wstring rowLookText(int W, const RowLook& look, const App* app) {
     wchar_t head[160];
     std::swprintf(head, 160, L"%d|%p|%d|%p|%06X|%06X|%08X|%d|", W, static_cast<const void*>(app),
-                  app ? app->iconState.load() : -1, static_cast<const void*>(app ? app->iconBitmap.load() : nullptr),
+                  app ? app->iconState.load() : -1, static_cast<const void*>(app ? keptIcon(*app).get() : nullptr),
                   static_cast<unsigned>(look.nameColour), static_cast<unsigned>(look.statusColour), look.barFill,
                   look.barWidth);
     std::wstring text = head;

@@ -52,11 +52,9 @@ void fillRectArgb(Gdiplus::Graphics& graphics, const RECT& rect, uint32_t argb);
 // Single-line GDI text in one of the shared fonts; the DC's font is restored after.
 void drawText(HDC hdc, const std::wstring& text, RECT rect, HFONT font, COLORREF colour, UINT flags);
 int textWidth(HDC hdc, const std::wstring& text, HFONT font);
-// The icon bitmap when ready, otherwise the tinted placeholder with the first letter;
-// starts the icon fetch for a never-requested icon. app may be null.
+// The kept icon when ready, otherwise the tinted placeholder with the first letter;
+// starts the icon fetch for a never-requested icon, kept at the size drawn. app may be null.
 void drawAppIcon(Gdiplus::Graphics& graphics, const App* app, const RECT& rect, const PaintFrame& frame);
-// Scaled icon copies on (the default) or off, to measure what they save.
-void setIconPaintCaching(bool enabled);
 void drawToolButton(Gdiplus::Graphics& graphics, HDC hdc, const RECT& rect, const std::wstring& label,
                     bool gearGlyph, bool hovered, bool active, HFONT font);
 

@@ -716,10 +716,8 @@ void MainViewPaint::expectCachedPaintsMatchPlainPaints(int dpi) {
         steps[i](frame);
         paint(w, h, frame);
         setPaintCaching(false);
-        setIconPaintCaching(false);
         paintMainViewFrame(plain.dc(), RECT{0, 0, w, h}, frame);
         setPaintCaching(true);
-        setIconPaintCaching(true);
         int differing = 0;
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x)
@@ -842,8 +840,7 @@ std::shared_ptr<CatalogLists> busyLists() {
     for (int i = 0; i < 13; ++i) lists->categories.push_back(Category{L"c" + std::to_wstring(i), L"办公" + std::to_wstring(i)});
     for (size_t i = 0; i < lists->apps.size(); ++i) {
         if (i % 3 == 2) continue;  // a few placeholders among the icons
-        lists->apps[i].iconBitmap.store(makeIcon(static_cast<int>(i)));
-        lists->apps[i].iconState.store(2);
+        painttest::keepIconOf(lists->apps[i], makeIcon(static_cast<int>(i)));
     }
     return lists;
 }

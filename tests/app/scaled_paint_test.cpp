@@ -394,12 +394,12 @@ TEST_P(ScaledPaint, LargeIconIsDrawnFromItsSourceIntoTheScaledBox) {
     ASSERT_NE(source, nullptr);
     BITMAP info{};
     ASSERT_NE(GetObjectW(source, sizeof info, &info), 0);
-    EXPECT_EQ(info.bmWidth, 256) << "the decode keeps the source size";
+    EXPECT_EQ(info.bmWidth, 256);
     EXPECT_EQ(info.bmHeight, 256);
 
     auto lists = listsOf(1, 1);
-    lists->apps[0].iconBitmap.store(source);
-    lists->apps[0].iconState.store(2);
+    ScopedGdiObject owned(source);
+    painttest::keepIconOf(lists->apps[0], decodedTestIcon());
     gApp.selectedCategoryId = L"c0";
     const int w = s(1180), h = s(780);
     paint(w, h, lists);

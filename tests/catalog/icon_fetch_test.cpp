@@ -1,12 +1,14 @@
-// Icon fetches against the loopback test server: bodies of each kind, the 4 MiB bound,
-// state and message rules, reloads while fetches run, and the fetch pool: at most four at
-// once, newest first, failures retried after the pause, waiting requests of replaced
-// lists dropped.
+// Icon fetches against the loopback test server: bodies of each kind, the 4 MiB bound, the
+// 1024-pixel bound read from the header, what a ready icon keeps, state and message rules,
+// reloads while fetches run, and the fetch pool: at most four at once, newest first,
+// failures retried after the pause, waiting requests of replaced lists dropped, no GDI
+// object held per icon.
 #include <gtest/gtest.h>
 
 #include <objbase.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 namespace Gdiplus {
 using std::max;
@@ -14,6 +16,7 @@ using std::min;
 }  // namespace Gdiplus
 #include <gdiplus.h>
 
+#include "app/object_census.h"
 #include "catalog/catalog.h"
 #include "catalog/icon_queue.h"
 #include "catalog/images.h"
@@ -73,23 +76,28 @@ std::string jpeg(int width, int height, uint32_t argb) {
     return out;
 }
 
-struct BitmapFacts {
+// The size every test asks its icons to be kept at.
+const std::vector<IconSize> kSizes = {{32, 32}};
+
+COLORREF colourOf(uint32_t bgra) { return RGB((bgra >> 16) & 0xFF, (bgra >> 8) & 0xFF, bgra & 0xFF); }
+
+struct KeptFacts {
+    size_t copies = 0;
     int width = 0, height = 0;
     COLORREF centre = 0, corner = 0;
 };
 
-BitmapFacts factsOf(HBITMAP bitmap) {
-    BitmapFacts facts;
-    BITMAP info = {};
-    if (!GetObjectW(bitmap, sizeof info, &info)) return facts;
-    facts.width = info.bmWidth;
-    facts.height = info.bmHeight;
-    HDC dc = CreateCompatibleDC(nullptr);
-    HGDIOBJ old = SelectObject(dc, bitmap);
-    facts.centre = GetPixel(dc, info.bmWidth / 2, info.bmHeight / 2);
-    facts.corner = GetPixel(dc, 0, 0);
-    SelectObject(dc, old);
-    DeleteDC(dc);
+// The record's kept icon: how many copies and, of the first, its size and two pixels.
+KeptFacts factsOf(const App& app) {
+    KeptFacts facts;
+    const std::shared_ptr<const IconImage> image = keptIcon(app);
+    if (!image || image->copies.empty()) return facts;
+    const IconCopy& copy = image->copies[0];
+    facts.copies = image->copies.size();
+    facts.width = copy.size.width;
+    facts.height = copy.size.height;
+    facts.centre = colourOf(copy.pixels[size_t(copy.size.height / 2) * copy.size.width + copy.size.width / 2]);
+    facts.corner = colourOf(copy.pixels[0]);
     return facts;
 }
 
@@ -190,31 +198,32 @@ TEST(IconFetch, DecodesEachKindOfBody) {
     struct Case {
         const char* what;
         std::string body;
-        int width, height;
         COLORREF centre;
     } cases[] = {
-        {"png", testimages::png(20, 30, 0xFF0000), 20, 30, RGB(255, 0, 0)},
-        {"jpeg", jpeg(24, 16, 0xFF0000FF), 24, 16, RGB(0, 0, 255)},
+        {"png", testimages::png(20, 30, 0xFF0000), RGB(255, 0, 0)},
+        {"jpeg", jpeg(24, 16, 0xFF0000FF), RGB(0, 0, 255)},
         {"icon 16/32/48", testimages::icon({dibEntry(16, 32, 0xFF0000), dibEntry(32, 32, 0x00FF00), dibEntry(48, 32, 0x0000FF)}),
-         48, 48, RGB(0, 0, 255)},
-        {"icon 32 at 8 and 32 bits", testimages::icon({dibEntry(32, 8, 0xFF0000), dibEntry(32, 32, 0x00FF00)}), 32, 32,
+         RGB(0, 0, 255)},
+        {"icon 32 at 8 and 32 bits", testimages::icon({dibEntry(32, 8, 0xFF0000), dibEntry(32, 32, 0x00FF00)}),
          RGB(0, 255, 0)},
-        {"icon tie", testimages::icon({dibEntry(48, 32, 0xFF0000), dibEntry(48, 32, 0x00FF00)}), 48, 48, RGB(255, 0, 0)},
-        {"icon with a png inside", testimages::icon({dibEntry(48, 32, 0xFF0000), pngEntry}), 64, 64, RGB(0, 255, 0)},
-        {"transparent on white", testimages::icon({transparent}), 32, 32, kWhite},
+        {"icon tie", testimages::icon({dibEntry(48, 32, 0xFF0000), dibEntry(48, 32, 0x00FF00)}), RGB(255, 0, 0)},
+        {"icon with a png inside", testimages::icon({dibEntry(48, 32, 0xFF0000), pngEntry}), RGB(0, 255, 0)},
+        {"transparent on white", testimages::icon({transparent}), kWhite},
     };
     for (const Case& c : cases) {
         ASSERT_FALSE(c.body.empty()) << c.what;
         OneIcon one(-5);
         ASSERT_TRUE(catalogtest::serveBytes(one.path, c.body)) << c.what;
         MessageSink sink;
-        requestIcon(one.catalog, sink.window(), one.app, testserver::httpBase());
+        requestIcon(one.catalog, sink.window(), one.app, testserver::httpBase(), kSizes);
         ASSERT_TRUE(sink.waitUntil([&] { return sink.count(kMsgIconReady) > 0; }, 30000)) << c.what;
         ASSERT_EQ(2, one.app->iconState.load()) << c.what;
         EXPECT_EQ(static_cast<WPARAM>(static_cast<INT_PTR>(-5)), sink.received[0].wParam) << "sign-extended id";
-        BitmapFacts facts = factsOf(one.app->iconBitmap.load());
-        EXPECT_EQ(c.width, facts.width) << c.what;
-        EXPECT_EQ(c.height, facts.height) << c.what;
+        const KeptFacts facts = factsOf(*one.app);
+        EXPECT_EQ(1u, facts.copies) << c.what;
+        EXPECT_EQ(32, facts.width) << c.what << ": kept at the size asked for";
+        EXPECT_EQ(32, facts.height) << c.what;
+        EXPECT_EQ(nullptr, one.app->iconBitmap.load()) << c.what << ": no GDI object is kept";
         EXPECT_TRUE(closeColours(c.centre, facts.centre)) << c.what << " " << std::hex << facts.centre;
     }
 }
@@ -246,13 +255,68 @@ TEST(IconFetch, FailuresEndInStateThreeAndOnlyADecodeFailurePosts) {
             ASSERT_TRUE(testserver::script(one.path, c.steps)) << c.what;
         }
         MessageSink sink;
-        requestIcon(one.catalog, sink.window(), one.app, testserver::httpBase());
+        requestIcon(one.catalog, sink.window(), one.app, testserver::httpBase(), kSizes);
         ASSERT_TRUE(sink.waitUntil([&] { return settled(one.app); }, 30000)) << c.what;
         EXPECT_EQ(3, one.app->iconState.load()) << c.what;
-        EXPECT_EQ(nullptr, one.app->iconBitmap.load()) << c.what;
+        EXPECT_EQ(nullptr, keptIcon(*one.app)) << c.what;
         sink.waitUntil([] { return false; }, 300);
         EXPECT_EQ(c.posts ? 1 : 0, sink.count(kMsgIconReady)) << c.what;
     }
+}
+
+TEST(IconFetch, AnImageDeclaringMorePixelsThanAnyIconIsRefusedForGood) {
+    RetryPause pause(100);
+    const std::string dib = testimages::dib(16, 16, 32, 0xFF0000);
+    IconEntry lying;
+    lying.width = lying.height = 48;
+    lying.image = testimages::pngDeclaring(20000, 20000);
+    const struct {
+        const char* what;
+        std::string body;
+    } cases[] = {
+        {"png of 20000 x 20000", testimages::pngDeclaring(20000, 20000)},
+        {"png one pixel too wide", testimages::pngDeclaring(1025, 1)},
+        {"icon file whose png lies about its size", testimages::icon({lying})},
+    };
+    for (const auto& c : cases) {
+        OneIcon one;
+        ASSERT_TRUE(catalogtest::serveBytes(one.path, c.body)) << c.what;
+        MessageSink sink;
+        requestIcon(one.catalog, sink.window(), one.app, testserver::httpBase(), kSizes);
+        ASSERT_TRUE(sink.waitUntil([&] { return settled(one.app); }, 30000)) << c.what;
+        sink.waitUntil([] { return false; }, 600);  // several retry pauses
+        EXPECT_EQ(3, one.app->iconState.load()) << c.what;
+        EXPECT_EQ(nullptr, keptIcon(*one.app)) << c.what;
+        EXPECT_EQ(1u, testserver::requests(one.path).size()) << c.what << ": never asked for again";
+        EXPECT_EQ(1, sink.count(kMsgIconReady)) << c.what << ": the card is repainted with its placeholder";
+    }
+    bool noMemory = false;
+    EXPECT_EQ(nullptr, decodeIconImage(testimages::pngDeclaring(20000, 20000), noMemory)) << "refused undecoded";
+    EXPECT_FALSE(noMemory);
+}
+
+TEST(IconFetch, AReadyIconKeepsOnlyItsCopiesAtTheSizesAsked) {
+    OneIcon one;
+    ASSERT_TRUE(catalogtest::serveBytes(one.path, testimages::png(1024, 1024, 0x3366CC)));
+    MessageSink sink;
+    const std::vector<IconSize> sizes = {{84, 84}, {48, 47}};
+    requestIcon(one.catalog, sink.window(), one.app, testserver::httpBase(), sizes);
+    ASSERT_TRUE(sink.waitUntil([&] { return settled(one.app); }, 30000));
+    ASSERT_EQ(2, one.app->iconState.load());
+    const std::shared_ptr<const IconImage> image = keptIcon(*one.app);
+    ASSERT_NE(nullptr, image);
+    EXPECT_EQ(sizes, image->sizes());
+    EXPECT_EQ((84u * 84u + 48u * 47u) * 4u, image->bytes()) << "nothing of the 4 MiB decoded image";
+    EXPECT_EQ(nullptr, one.app->iconBitmap.load());
+    EXPECT_EQ(RGB(0x33, 0x66, 0xCC), colourOf(image->copy(IconSize{48, 47})->pixels[47 * 24 + 24]));
+
+    // Kept at other sizes: fetched once more, the old copies drawn until the new arrive.
+    refetchIcon(one.catalog, sink.window(), one.app, testserver::httpBase(), {IconSize{126, 126}});
+    ASSERT_TRUE(sink.waitUntil([&] { return keptIcon(*one.app) != image; }, 30000));
+    const std::vector<IconSize> larger = {{126, 126}};
+    EXPECT_EQ(larger, keptIcon(*one.app)->sizes());
+    EXPECT_EQ(2, one.app->iconState.load());
+    EXPECT_EQ(2u, testserver::requests(one.path).size());
 }
 
 TEST(IconFetch, ExactlyFourMebibytesDecode) {
@@ -261,27 +325,27 @@ TEST(IconFetch, ExactlyFourMebibytesDecode) {
     ASSERT_EQ(kMaxIconBytes, body.size());
     ASSERT_TRUE(catalogtest::serveBytes(one.path, body));
     MessageSink sink;
-    requestIcon(one.catalog, sink.window(), one.app, testserver::httpBase());
+    requestIcon(one.catalog, sink.window(), one.app, testserver::httpBase(), kSizes);
     ASSERT_TRUE(sink.waitUntil([&] { return settled(one.app); }, 30000));
     EXPECT_EQ(2, one.app->iconState.load());
-    EXPECT_EQ(RGB(0, 255, 0), factsOf(one.app->iconBitmap.load()).centre);
+    EXPECT_EQ(RGB(0, 255, 0), factsOf(*one.app).centre);
 }
 
 TEST(IconFetch, OnlyTheFirstRequestOfARecordFetches) {
     OneIcon none(1, false);
     MessageSink sink;
-    requestIcon(none.catalog, sink.window(), none.app, testserver::httpBase());
+    requestIcon(none.catalog, sink.window(), none.app, testserver::httpBase(), kSizes);
     EXPECT_EQ(0, none.app->iconState.load()) << "no icon location, no fetch";
     EXPECT_EQ(nullptr, none.catalog.notifyWindow.load());
 
     OneIcon one;
     ASSERT_TRUE(catalogtest::serveBytes(one.path, testimages::png(4, 4, 0xFF0000), 600));
-    requestIcon(one.catalog, sink.window(), one.app, testserver::httpBase());
+    requestIcon(one.catalog, sink.window(), one.app, testserver::httpBase(), kSizes);
     EXPECT_EQ(1, one.app->iconState.load());
     EXPECT_EQ(sink.window(), one.catalog.notifyWindow.load());
-    requestIcon(one.catalog, sink.window(), one.app, testserver::httpBase());
+    requestIcon(one.catalog, sink.window(), one.app, testserver::httpBase(), kSizes);
     ASSERT_TRUE(sink.waitUntil([&] { return sink.count(kMsgIconReady) > 0; }, 30000));
-    requestIcon(one.catalog, sink.window(), one.app, testserver::httpBase());
+    requestIcon(one.catalog, sink.window(), one.app, testserver::httpBase(), kSizes);
     sink.waitUntil([] { return false; }, 300);
     EXPECT_EQ(1u, testserver::requests(one.path).size());
     EXPECT_EQ(1, sink.count(kMsgIconReady));
@@ -291,6 +355,7 @@ TEST(IconFetch, ReloadsWhileFetchesRunLeakNothing) {
     {  // the platform's first decode sets up objects of its own; count after it
         bool noMemory = false;
         DeleteObject(decodeIconImage(testimages::png(4, 4, 0), noMemory));
+        GdiFlush();
     }
     const DWORD baseline = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
     std::string prefix;
@@ -316,7 +381,7 @@ TEST(IconFetch, ReloadsWhileFetchesRunLeakNothing) {
         catalog.publish(makeLists(round));
         auto lists = catalog.lists();
         replaced.push_back(lists);
-        for (const App& app : lists->apps) requestIcon(catalog, sink.window(), AppRef(lists, &app), testserver::httpBase());
+        for (const App& app : lists->apps) requestIcon(catalog, sink.window(), AppRef(lists, &app), testserver::httpBase(), kSizes);
         watched.push_back(AppRef(lists, &lists->apps[0]));
         watched.push_back(AppRef(lists, &lists->apps[1]));
         // Wait for the fast half, then reload while the slow half still runs.
@@ -328,24 +393,46 @@ TEST(IconFetch, ReloadsWhileFetchesRunLeakNothing) {
     ASSERT_TRUE(sink.waitUntil(
         [&] { return std::all_of(watched.begin(), watched.end(), [](const AppRef& a) { return settled(a); }); },
         30000));
-    std::vector<HBITMAP> made;
+    std::vector<std::weak_ptr<const IconImage>> made;
     for (size_t i = 0; i < watched.size(); i += 2) {
         EXPECT_EQ(2, watched[i]->iconState.load());
         EXPECT_EQ(3, watched[i + 1]->iconState.load()) << "finished after its list was replaced";
-        EXPECT_EQ(nullptr, watched[i + 1]->iconBitmap.load());
-        made.push_back(watched[i]->iconBitmap.load());
-        EXPECT_EQ(static_cast<DWORD>(OBJ_BITMAP), GetObjectType(made.back()));
+        EXPECT_EQ(nullptr, keptIcon(*watched[i + 1]));
+        made.push_back(keptIcon(*watched[i]));
+        EXPECT_FALSE(made.back().expired());
     }
     watched.clear();
-    // The lists go when the last fetch thread lets go of them, and their bitmaps with them.
+    // The lists go when the last fetch thread lets go of them, and their icons with them.
     ASSERT_TRUE(sink.waitUntil(
         [&] {
             return std::all_of(replaced.begin(), replaced.end(), [](const auto& w) { return w.expired(); });
         },
         30000));
-    for (HBITMAP b : made) EXPECT_EQ(0u, GetObjectType(b));
+    for (const auto& image : made) EXPECT_TRUE(image.expired());
     // Wine's GetGuiResources answers 0; on Windows it counts the process's GDI objects.
     EXPECT_LE(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS), baseline);
+}
+
+TEST(IconPool, TwoThousandReadyIconsHoldNoGdiObject) {
+    {  // the platform's first decode sets up objects of its own; count after it
+        bool noMemory = false;
+        DeleteObject(decodeIconImage(testimages::png(4, 4, 0), noMemory));
+        GdiFlush();
+    }
+    const long baseline = takeCensus().gdiObjects;
+    std::string prefix;
+    catalogtest::uniqueBase(&prefix);
+    CatalogState catalog;
+    catalog.publish(listsOfIcons(2000, 1, [&](int i) { return prefix + "/_gen/icon/0/" + std::to_string(i) + ".png"; }));
+    std::vector<AppRef> apps = refsOf(catalog.lists());
+    MessageSink sink;
+    for (const AppRef& app : apps) requestIcon(catalog, sink.window(), app, testserver::httpBase(), kSizes);
+    ASSERT_TRUE(sink.waitUntil([&] { return allIn(apps, 2); }, 300000));
+    const long held = takeCensus().gdiObjects - baseline;
+    std::printf("[ figures ] GDI objects held by 2000 ready icons: %ld (counted by %s)\n", held, gdiCountMethod());
+    EXPECT_LE(held, 8);
+    apps.clear();
+    catalog.publish(nullptr);
 }
 
 TEST(IconFetch, EveryDemoCatalogIconDecodes) {
@@ -359,7 +446,7 @@ TEST(IconFetch, EveryDemoCatalogIconDecodes) {
     for (const App& app : lists->apps) {
         if (app.icon.empty()) continue;
         withIcons.push_back(AppRef(lists, &app));
-        requestIcon(catalog, sink.window(), withIcons.back(), server);
+        requestIcon(catalog, sink.window(), withIcons.back(), server, kSizes);
     }
     ASSERT_GE(withIcons.size(), 20u);
     ASSERT_TRUE(sink.waitUntil(
@@ -375,10 +462,8 @@ TEST(IconFetch, EveryDemoCatalogIconDecodes) {
             continue;
         }
         ASSERT_EQ(2, app->iconState.load()) << icon;
-        // Icon files hold a 256-pixel PNG image beside the small ones; that one is shown.
-        const int expected = icon.find(".ico") != std::string::npos ? 256 : 128;
-        BitmapFacts facts = factsOf(app->iconBitmap.load());
-        EXPECT_EQ(expected, facts.width) << icon;
+        const KeptFacts facts = factsOf(*app);
+        EXPECT_EQ(32, facts.width) << icon;
         EXPECT_EQ(kWhite, facts.corner) << icon << ": transparent corners come out white";
     }
     withIcons.clear();
@@ -399,12 +484,12 @@ TEST(IconPool, TwoHundredThrottledIconsAllEndDrawnWithAtMostFourInFlight) {
     }));
     std::vector<AppRef> apps = refsOf(catalog.lists());
     MessageSink sink;
-    for (const AppRef& app : apps) requestIcon(catalog, sink.window(), app, testserver::httpBase());
+    for (const AppRef& app : apps) requestIcon(catalog, sink.window(), app, testserver::httpBase(), kSizes);
     ASSERT_TRUE(sink.waitUntil([&] { return allIn(apps, 2); }, 120000))
         << std::count_if(apps.begin(), apps.end(), [](const AppRef& a) { return a->iconState.load() == 2; })
         << " of 200 drawn";
 
-    for (const AppRef& app : apps) EXPECT_NE(nullptr, app->iconBitmap.load()) << app->id;
+    for (const AppRef& app : apps) EXPECT_NE(nullptr, keptIcon(*app)) << app->id;
     EXPECT_EQ(600u, pathsReceived(prefix + "/_gen/throttled/").size()) << "three attempts each, none more";
     std::string body;
     std::wstring errorText;
@@ -440,7 +525,7 @@ TEST(IconPool, AFailedIconIsFetchedAgainAfterThePauseThreeAttemptsInAll) {
         ASSERT_FALSE(image.empty());
         ASSERT_TRUE(testserver::script(one.path, "[" + c.refusals + "," + image + "]")) << c.what;
         MessageSink sink;
-        requestIcon(one.catalog, sink.window(), one.app, testserver::httpBase());
+        requestIcon(one.catalog, sink.window(), one.app, testserver::httpBase(), kSizes);
         ASSERT_TRUE(sink.waitUntil(
             [&] {
                 return one.app->iconState.load() == c.finalState && testserver::requests(one.path).size() == c.requests;
@@ -467,7 +552,7 @@ TEST(IconPool, AFailedIconIsRetriedWithoutAnyRepaint) {
     const std::string image = catalogtest::bytesStep(one.path, testimages::png(4, 4, 0x0000FF));
     ASSERT_TRUE(testserver::script(one.path, R"([{"status":503},)" + image + "]"));
     MessageSink sink;
-    requestIcon(one.catalog, sink.window(), one.app, testserver::httpBase());
+    requestIcon(one.catalog, sink.window(), one.app, testserver::httpBase(), kSizes);
     ASSERT_TRUE(sink.waitUntil([&] { return one.app->iconState.load() == 2; }, 30000))
         << "the only call was the first paint's";
     EXPECT_EQ(1, sink.count(kMsgIconReady)) << "the ready icon asks for the repaint";
@@ -491,10 +576,10 @@ TEST(IconPool, NewestRequestsAreServedFirst) {
     catalog.publish(lists);
     std::vector<AppRef> apps = refsOf(catalog.lists());
     MessageSink sink;
-    for (int i = 0; i < kIconFetchSlots; ++i) requestIcon(catalog, sink.window(), apps[i], testserver::httpBase());
+    for (int i = 0; i < kIconFetchSlots; ++i) requestIcon(catalog, sink.window(), apps[i], testserver::httpBase(), kSizes);
     ASSERT_TRUE(sink.waitUntil([&] { return pathsReceived(prefix).size() == kIconFetchSlots; }, 30000));
     // Later paints ask for the others, one card after another.
-    for (size_t i = kIconFetchSlots; i < apps.size(); ++i) requestIcon(catalog, sink.window(), apps[i], testserver::httpBase());
+    for (size_t i = kIconFetchSlots; i < apps.size(); ++i) requestIcon(catalog, sink.window(), apps[i], testserver::httpBase(), kSizes);
     ASSERT_TRUE(sink.waitUntil([&] { return allIn(apps, 2); }, 60000));
 
     std::vector<std::string> order = pathsReceived(prefix);
@@ -521,14 +606,14 @@ TEST(IconPool, AReloadDropsTheWaitingRequestsOfTheOldLists) {
     catalog.publish(old);
     std::vector<AppRef> oldApps = refsOf(catalog.lists());
     MessageSink sink;
-    for (int i = 0; i < kIconFetchSlots; ++i) requestIcon(catalog, sink.window(), oldApps[i], testserver::httpBase());
+    for (int i = 0; i < kIconFetchSlots; ++i) requestIcon(catalog, sink.window(), oldApps[i], testserver::httpBase(), kSizes);
     ASSERT_TRUE(sink.waitUntil([&] { return pathsReceived(prefix).size() == kIconFetchSlots; }, 30000));
     for (size_t i = kIconFetchSlots; i < oldApps.size(); ++i)
-        requestIcon(catalog, sink.window(), oldApps[i], testserver::httpBase());
+        requestIcon(catalog, sink.window(), oldApps[i], testserver::httpBase(), kSizes);
 
     catalog.publish(listsOfIcons(5, 100, [&](int i) { return prefix + "/_gen/icon/0/new-" + std::to_string(i) + ".png"; }));
     std::vector<AppRef> newApps = refsOf(catalog.lists());
-    for (const AppRef& app : newApps) requestIcon(catalog, sink.window(), app, testserver::httpBase());
+    for (const AppRef& app : newApps) requestIcon(catalog, sink.window(), app, testserver::httpBase(), kSizes);
     ASSERT_TRUE(sink.waitUntil([&] { return allIn(newApps, 2) && allIn(oldApps, 3); }, 30000));
 
     for (const std::string& path : pathsReceived(prefix)) {
@@ -536,5 +621,5 @@ TEST(IconPool, AReloadDropsTheWaitingRequestsOfTheOldLists) {
             << path << ": asked for after its lists were replaced";
     }
     EXPECT_EQ(kIconFetchSlots + 5u, pathsReceived(prefix).size());
-    for (const AppRef& app : oldApps) EXPECT_EQ(nullptr, app->iconBitmap.load()) << app->id;
+    for (const AppRef& app : oldApps) EXPECT_EQ(nullptr, keptIcon(*app)) << app->id;
 }

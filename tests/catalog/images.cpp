@@ -99,6 +99,18 @@ std::string png(uint32_t width, uint32_t height, uint32_t rgb, size_t padTo) {
     return out;
 }
 
+std::string pngDeclaring(uint32_t width, uint32_t height) {
+    std::string ihdr;
+    putBe32(ihdr, width);
+    putBe32(ihdr, height);
+    ihdr += std::string("\x08\x00\x00\x00\x00", 5);  // 8-bit grey
+    std::string out("\x89PNG\r\n\x1a\n", 8);
+    chunk(out, "IHDR", ihdr);
+    chunk(out, "IDAT", zlibStored(std::string(1 + std::min<uint32_t>(width, 65536), '\0')));
+    chunk(out, "IEND", std::string());
+    return out;
+}
+
 std::string dib(int32_t width, int32_t height, uint16_t bitCount, uint32_t rgb, uint8_t alpha) {
     std::string out;
     putLe32(out, 40);

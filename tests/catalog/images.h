@@ -12,6 +12,10 @@ namespace testimages {
 // natural size a private ancillary chunk fills the file to exactly padTo bytes.
 std::string png(uint32_t width, uint32_t height, uint32_t rgb, size_t padTo = 0);
 
+// A PNG whose header declares width x height but whose image data holds only the first
+// row: what a decoder would allocate for is told by the header alone.
+std::string pngDeclaring(uint32_t width, uint32_t height);
+
 // An icon-file image: BITMAPINFOHEADER (height doubled), pixels of one colour, AND mask.
 // With alpha 0 the pixels and the mask are both transparent.
 std::string dib(int32_t width, int32_t height, uint16_t bitCount, uint32_t rgb, uint8_t alpha = 0xFF);

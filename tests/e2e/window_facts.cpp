@@ -2,7 +2,9 @@
 // JSON to a file (a pipe on standard output can be handed on to Wine's services and never end).
 //   kv_window_facts OUT facts [CLASS]           main window (or another class), shadow, settings dialog
 //   kv_window_facts OUT hit X Y [X Y ...]       WM_NCHITTEST answers at screen points
-//   kv_window_facts OUT ping COUNT PAUSE_MS     WM_NULL round trips: failures and slowest
+//   kv_window_facts OUT ping COUNT PAUSE_MS [TIMEOUT_MS]
+//                                               WM_NULL round trips (each given up after
+//                                               TIMEOUT_MS, 1000 by default): failures and slowest
 //   kv_window_facts OUT uninstall PREFIX        current user's uninstall entries by key prefix
 //   kv_window_facts OUT forget PREFIX           deletes those entries
 //   kv_window_facts OUT ink HWND HEIGHT WEIGHT  the control's text drawn here with the program's
@@ -198,14 +200,14 @@ std::string hitTests(int argc, wchar_t** argv) {
     return out + "]\n";
 }
 
-std::string ping(int count, int pauseMs) {
+std::string ping(int count, int pauseMs, int timeoutMs) {
     HWND main = FindWindowW(L"KVMainWnd", nullptr);
     int failures = 0;
     DWORD slowest = 0;
     for (int i = 0; i < count; i++) {
         DWORD start = GetTickCount();
         DWORD_PTR ignored = 0;
-        if (!main || !SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &ignored)) failures++;
+        if (!main || !SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, static_cast<UINT>(timeoutMs), &ignored)) failures++;
         DWORD took = GetTickCount() - start;
         if (took > slowest) slowest = took;
         Sleep(pauseMs);
@@ -344,7 +346,7 @@ int wmain(int argc, wchar_t** argv) {
     } else if (command == L"hit") {
         answer = hitTests(argc - 3, argv + 3);
     } else if (command == L"ping" && argc >= 5) {
-        answer = ping(_wtoi(argv[3]), _wtoi(argv[4]));
+        answer = ping(_wtoi(argv[3]), _wtoi(argv[4]), argc >= 6 ? _wtoi(argv[5]) : 1000);
     } else if (command == L"uninstall" && argc >= 4) {
         answer = uninstallEntries(argv[3]);
     } else if (command == L"forget" && argc >= 4) {

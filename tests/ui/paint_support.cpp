@@ -6,6 +6,8 @@
 #include <mutex>
 #include <vector>
 
+#include "ui/layout.h"
+
 namespace painttest {
 
 void ensureGraphics() {
@@ -16,6 +18,12 @@ void ensureGraphics() {
         Gdiplus::GdiplusStartup(&token, &input, nullptr);
         createFonts(gApp);
     });
+}
+
+void keepIconOf(const App& app, HBITMAP bitmap) {
+    keepIcon(app, scaleIconImage(bitmap, iconSizes()));
+    DeleteObject(bitmap);
+    app.iconState.store(2);
 }
 
 void resetViewState() {

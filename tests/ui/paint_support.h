@@ -22,6 +22,10 @@ namespace painttest {
 // Starts GDI+ and creates gApp's fonts the first time it is called.
 void ensureGraphics();
 
+// Makes bitmap the app's ready icon as the fetch worker keeps a decoded one (scaled to
+// the views' sizes at the current scale) and deletes the bitmap.
+void keepIconOf(const App& app, HBITMAP bitmap);
+
 // Puts gApp's view fields back to their initial values (fonts and config stay).
 void resetViewState();
 

@@ -5,6 +5,9 @@
 #include <iterator>
 #include <utility>
 
+#include "ui/layout.h"
+#include "ui/scale.h"
+
 namespace snapshot {
 
 namespace {
@@ -35,6 +38,18 @@ HBITMAP decodeIconFile(const std::filesystem::path& path) {
     return decodeIconImage(bytes, noMemory);
 }
 
+// Kept as the fetch worker keeps it, at the sizes of every scale a snapshot is taken at.
+void keepSnapshotIcon(const App& app, HBITMAP bitmap) {
+    std::vector<IconSize> sizes;
+    for (int dpi : {96, 120, 144, 168, 192}) {
+        const ScopedUiDpi scale(dpi);
+        for (const IconSize size : iconSizes()) sizes.push_back(size);
+    }
+    keepIcon(app, scaleIconImage(bitmap, sizes));
+    DeleteObject(bitmap);
+    app.iconState.store(2);
+}
+
 }  // namespace
 
 std::shared_ptr<CatalogLists> loadDemoCatalog(const std::wstring& folder, bool decodeIcons, bool allCategory,
@@ -55,8 +70,7 @@ std::shared_ptr<CatalogLists> loadDemoCatalog(const std::wstring& folder, bool d
         HBITMAP bitmap = nullptr;
         if (decodeIcons && !app.icon.empty()) bitmap = decodeIconFile(iconFile(folder, app.icon));
         if (bitmap) {
-            app.iconBitmap.store(bitmap);
-            app.iconState.store(2);
+            keepSnapshotIcon(app, bitmap);
             ++lastDecodedIcons;
         } else {
             app.iconState.store(3);
