@@ -3,20 +3,10 @@
 
 #include <cwchar>
 
+#include "install/process_tree.h"
 #include "scoped.h"
 
 namespace {
-
-bool endsWithNoCase(const std::wstring& s, const wchar_t* suffix) {
-    size_t n = wcslen(suffix);
-    if (s.size() < n) return false;
-    for (size_t i = 0; i < n; i++) {
-        wchar_t c = s[s.size() - n + i];
-        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-        if (c != suffix[i]) return false;
-    }
-    return true;
-}
 
 // The mutex exists for exactly as long as an installation is in its execute phase.
 bool installationInProgress() {

@@ -17,23 +17,12 @@ std::atomic<bool> assignmentRefused{false};
 // Exit code of a process that was started suspended and ended before it ran.
 const UINT kNeverRan = 1;
 
-// Compares ASCII letters without case; `suffix` is in lower case.
-bool endsWith(const std::wstring& s, const wchar_t* suffix) {
-    size_t n = std::wcslen(suffix);
-    if (s.size() < n) return false;
-    for (size_t i = 0; i < n; i++) {
-        wchar_t c = s[s.size() - n + i];
-        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-        if (c != suffix[i]) return false;
-    }
-    return true;
-}
 
 }  // namespace
 
 void setInstallJobRefused(bool refused) { assignmentRefused = refused; }
 
-bool startsAsProgram(const std::wstring& file) { return endsWith(file, L".exe"); }
+bool startsAsProgram(const std::wstring& file) { return endsWithNoCase(file, L".exe"); }
 
 LaunchResult InstallerProcesses::launch(const std::wstring& file, const std::wstring& directory) {
     if (!startsAsProgram(file)) return openThroughShell(file, directory, makeJob());
@@ -194,4 +183,15 @@ DWORD InstallerProcesses::firstExitCode() const {
     DWORD code = 0;
     if (!process_ || !GetExitCodeProcess(process_.get(), &code)) return 0;
     return code;
+}
+
+bool endsWithNoCase(const std::wstring& s, const wchar_t* suffix) {
+    size_t n = std::wcslen(suffix);
+    if (s.size() < n) return false;
+    for (size_t i = 0; i < n; i++) {
+        wchar_t c = s[s.size() - n + i];
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+        if (c != suffix[i]) return false;
+    }
+    return true;
 }

@@ -19,6 +19,9 @@ enum class LaunchResult {
 // opened through the shell (an .msi by msiexec), which is put into the job right after.
 bool startsAsProgram(const std::wstring& file);
 
+// Whether s ends with suffix, ASCII letters compared without case; suffix is in lower case.
+bool endsWithNoCase(const std::wstring& s, const wchar_t* suffix);
+
 class InstallerProcesses {
 public:
     InstallerProcesses() = default;
