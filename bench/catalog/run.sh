@@ -23,14 +23,7 @@ apps="${2:-10000}"
 exe="$build/bench/catalog/catalog_bench.exe"
 [ -f "$exe" ] || { echo "build first: cmake --build $build --target catalog_bench" >&2; exit 1; }
 
-work="$(mktemp -d /tmp/kv-catalog-bench.XXXXXX)"
-cleanup() {
-  "$root/tools/testserver/ctl.sh" stop "$work" >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-"$root/tools/testserver/ctl.sh" start "$work" >/dev/null
-port="$(sed -n 's/^http=//p' "$work/ports.txt")"
+. "$root/bench/test-server.sh" kv-catalog-bench
 server="http://127.0.0.1:$port/_gen/catalog/$apps"
 # The server builds the document on its first request; keep that out of the figures.
 curl -s -o /dev/null -w "bootstrap: %{size_download} bytes\n" "$server/api/client/bootstrap"

@@ -11,12 +11,5 @@ apps="${2:-10000}"
 exe="$build/bench/icons/icon_bench.exe"
 [ -f "$exe" ] || { echo "build first: cmake --build $build --target icon_bench" >&2; exit 1; }
 
-work="$(mktemp -d /tmp/kv-icon-bench.XXXXXX)"
-cleanup() {
-  "$root/tools/testserver/ctl.sh" stop "$work" >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-"$root/tools/testserver/ctl.sh" start "$work" >/dev/null
-port="$(sed -n 's/^http=//p' "$work/ports.txt")"
+. "$root/bench/test-server.sh" kv-icon-bench
 "$root/tools/wine-run.sh" --prefix "$build/wineprefix" "$exe" "http://127.0.0.1:$port/_gen/iconcatalog/$apps/0"
