@@ -240,6 +240,29 @@ const char* const kPieceTexts[] = {
     R"({"data":{"apps":[{"a":"\"}"}]}})",
 };
 
+// Reproducible mutations: seed texts with two characters replaced, cut into random pieces.
+class Mutator {
+public:
+    explicit Mutator(uint32_t seed) : state_(seed) {}
+    std::string mutate(const std::string& seed, const std::string& alphabet) {
+        std::string text = seed;
+        for (int k = 0; k < 2; ++k) text[next() % text.size()] = alphabet[next() % alphabet.size()];
+        return text;
+    }
+    std::vector<size_t> cuts(size_t size) {
+        std::vector<size_t> out;
+        for (size_t at = next() % 8; at < size; at += 1 + next() % 9) out.push_back(at);
+        return out;
+    }
+
+private:
+    uint32_t next() {
+        state_ = state_ * 1103515245u + 12345u;
+        return state_ >> 8;
+    }
+    uint32_t state_;
+};
+
 }  // namespace
 
 TEST(JsonStreamParser, EveryCutGivesWhatTheWholeTextGives) {
@@ -337,18 +360,11 @@ TEST(JsonStreamParser, MutatedTextsInRandomPiecesAgreeWithTheWholeParse) {
         R"({"data":{"apps":[1,"\ud83d\ude00",[{"a":[]}]]},"data":{"apps":[9]}})",
         R"({"code":0,"data":{"apps":["\\\"",{"k":"v\\"}],"n":{"m":[1,{"o":"]"}]}}})",
     };
-    uint32_t state = 4242;
-    auto next = [&state] {
-        state = state * 1103515245u + 12345u;
-        return state >> 8;
-    };
+    Mutator mutator(4242);
     for (const auto& seed : seeds) {
         for (int round = 0; round < 1500; ++round) {
-            std::string text = seed;
-            for (int k = 0; k < 2; ++k) text[next() % text.size()] = "[]{}\",:\\ 0au"[next() % 13];
-            std::vector<size_t> cuts;
-            for (size_t at = next() % 8; at < text.size(); at += 1 + next() % 9) cuts.push_back(at);
-            expectSameAsWhole(text, kCatalogPath, cuts);
+            const std::string text = mutator.mutate(seed, "[]{}\",:\\ 0au");
+            expectSameAsWhole(text, kCatalogPath, mutator.cuts(text.size()));
             if (HasFailure()) return;
         }
     }
@@ -438,18 +454,11 @@ TEST(JsonStreamParser, SkippedValuesAreCheckedLikeAnyOtherButNeverKept) {
         R"({"data":{"categories":[{"id":"1","name":"\u4e2d"}],"apps":[{"id":1,"name":"a\nb","x":["3"]},{"id":2.5e3,"x":[true,false,null]}]}})",
         R"({"code":0,"data":{"apps":["\\\"",{"k":"v\\"},[1e5,{"name":"]"}]],"n":{"m":[1,{"o":"]"}]}},"x":[{"a":"\u12"}]})",
     };
-    uint32_t state = 99;
-    auto next = [&state] {
-        state = state * 1103515245u + 12345u;
-        return state >> 8;
-    };
+    Mutator mutator(99);
     for (const auto& seed : seeds) {
         for (int round = 0; round < 1500; ++round) {
-            std::string text = seed;
-            for (int k = 0; k < 2; ++k) text[next() % text.size()] = "[]{}\",:\\ 0atu"[next() % 14];
-            std::vector<size_t> cuts;
-            for (size_t at = next() % 8; at < text.size(); at += 1 + next() % 9) cuts.push_back(at);
-            expectSame(text, cuts);
+            const std::string text = mutator.mutate(seed, "[]{}\",:\\ 0atu");
+            expectSame(text, mutator.cuts(text.size()));
             if (HasFailure()) return;
         }
     }
