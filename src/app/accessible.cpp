@@ -41,7 +41,8 @@ std::wstring cardName(int id, const NameFacts& facts) {
     const TaskInfo* task = taskOf(facts, id);
     const int percent = task ? taskPercent(task->downloadedBytes, task->totalBytes) : 0;
     const ButtonLook look =
-        cardButtonLook(task ? task->state : -1, percent, task && task->isArchive, app && app->hasPackage, false);
+        cardButtonLook(task ? task->state : -1, percent, task && task->isArchive, app && app->hasPackage, false,
+                       task && task->interrupted);
     std::wstring name = withoutSpacing(look.label);
     if (app) {
         name += L" " + app->name;

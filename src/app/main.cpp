@@ -3,6 +3,8 @@
 #include "app/crash_log.h"
 #include "app/dpi.h"
 #include "app/early_load.h"
+#include "app/journal_file.h"
+#include "app/single_instance.h"
 #include "app/startup.h"
 #include "startup_marks.h"
 
@@ -12,6 +14,8 @@
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     markStartup(StartupMark::EntryReached);
+    // Before any window, font or request: a second start only hands over to the first.
+    if (!claimSingleInstance()) return 0;
     makeProcessDpiAware();
     SetUnhandledExceptionFilter(crashFilter);
     Config loaded = loadConfig(&gApp.configUnreadable);
@@ -19,6 +23,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     gApp.config.channel = std::move(loaded.channel);
     gApp.config.downloadDir = std::move(loaded.downloadDir);
     startEarlyCatalogLoad(gApp.catalog, gApp.config.server);
+    startDownloadJournal();
     if (!initWindows(instance)) return 1;
     return runMessageLoop();
 }

@@ -15,7 +15,9 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
+#include "download/journal.h"
 #include "download/task.h"
 
 constexpr UINT WM_DOWNLOAD_CHANGED = WM_APP + 1;
@@ -28,11 +30,15 @@ public:
     std::atomic<HWND> window{nullptr};  // main window; set while it is being created
     std::mutex tasksLock;
     std::map<int32_t, std::shared_ptr<Task>> tasks;
+    // Verified files of earlier runs by application, from the journal: tried before a new
+    // download of the same application fetches anything.
+    std::map<int32_t, JournalEntry> finishedFiles;
     std::mutex slotLock;
     std::condition_variable slotFree;
     int32_t activeRequests = 0;
 
-    // User-interface thread.
+    // User-interface thread. A start after a failed or cancelled job of the same address
+    // and digest continues that job's part file.
     void start(int32_t appId, const std::wstring& name, const std::string& url, const std::string& md5,
                int64_t packageSize);
     void cancel(int32_t appId);
@@ -50,13 +56,25 @@ public:
 
     // Runner thread.
     void run(std::shared_ptr<Task> task);
-    bool downloadPart(Task* task, int64_t start, int64_t end, bool useRange, bool allowFullBody);
+    // ifRange: the validator each request names (a continued download); a whole body in
+    // answer means the file changed: false with *fileChanged set, nothing written.
+    bool downloadPart(Task* task, int64_t start, int64_t end, bool useRange, bool allowFullBody,
+                      const std::string& ifRange = std::string(), bool* fileChanged = nullptr);
 
     void post(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
+
+    // The journal's side (any thread but the window's). restore: entries read at start
+    // become interrupted jobs or remembered finished files (files checked here; entries of
+    // applications that have a job already are left out); journalEntries: what to save now.
+    void restore(const std::vector<JournalEntry>& entries);
+    std::vector<JournalEntry> journalEntries();
 
 private:
     DownloadManager() = default;
     void fail(Task* task, const std::wstring& text);
+    // The first of `candidates` that exists with the job's digest becomes the job's file,
+    // finished without a transfer; false when none does.
+    bool reuseVerifiedFile(Task* task, const std::vector<std::wstring>& candidates);
     std::atomic<uint64_t> nextGeneration{1};
 };
 

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "download/format.h"
+#include "download/journal.h"
 #include "download/manager.h"
 #include "download/naming.h"
 #include "download/reserve.h"
@@ -54,13 +55,59 @@ void DownloadManager::fail(Task* task, const std::wstring& text) {
     post(WM_DOWNLOAD_CHANGED);
 }
 
+// Size of a plain file; -1 when missing or a folder.
+static int64_t existingFileSize(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (path.empty() || !GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return -1;
+    return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+bool DownloadManager::reuseVerifiedFile(Task* t, const std::vector<std::wstring>& candidates) {
+    for (const std::wstring& path : candidates) {
+        if (t->cancelRequested) return false;
+        const int64_t size = existingFileSize(path);
+        // A file another job shows or writes is that job's, whatever it holds now.
+        if (size < 0 || isFileClaimed(path)) continue;
+        std::string digest;
+        if (!fileMd5Hex(path, digest) || !digestMatches(t->md5, digest)) continue;
+        if (claimKey(t->claimPaths(path)) != claimKey(path)) continue;
+        t->totalBytes = size;
+        t->downloadedBytes = size;
+        t->durableBytes = size;
+        TaskState expected = TaskState::Downloading;
+        if (!t->state.compare_exchange_strong(expected, TaskState::Verifying)) return true;
+        post(WM_DOWNLOAD_CHANGED);
+        t->isArchive = !sniffArchive(path).empty();
+        t->noteVerified(path);
+        expected = TaskState::Verifying;
+        // A cancel now leaves the file where it was: it was there before this job.
+        if (!t->state.compare_exchange_strong(expected, TaskState::Completed)) return true;
+        post(WM_DOWNLOAD_CHANGED);
+        post(WM_DOWNLOAD_FINISHED, static_cast<WPARAM>(t->appId), static_cast<LPARAM>(t->generation));
+        return true;
+    }
+    return false;
+}
+
 void DownloadManager::run(std::shared_ptr<Task> task) {
     Task* t = task.get();
     const CancelCleanup cleanup(t);
-    const int64_t packageSize = t->totalBytes.load();  // the catalog's, before the probe speaks
+    const int64_t packageSize = t->catalogSize;
+    const int64_t recordedTotal = t->totalBytes.load();  // a continued job's size, before the probe speaks
     const std::wstring url = json::toWide(t->url);
     const std::vector<HttpHeader> probeHeaders{{L"Range", L"bytes=0-0"}};
     const HttpDataSink refuseBody = [](const unsigned char*, unsigned long) { return false; };
+
+    // The folder of the job's acceptance, made here rather than on the window's thread:
+    // on a share that went away this may wait for the network.
+    const std::wstring directory = t->carriesPart ? t->directory : ensureDownloadDirectory(t->directory);
+    // A verified installer of an earlier download is used again, unfetched.
+    if (!t->md5.empty() && !t->carriesPart &&
+        reuseVerifiedFile(t, {t->earlierFile, directory + L"\\" + sanitizeFileName(t->name) + L".exe"}))
+        return;
+    if (t->cancelRequested) return;
 
     HttpResponse probe;
     for (int attempt = 1;; ++attempt) {
@@ -81,59 +128,99 @@ void DownloadManager::run(std::shared_ptr<Task> task) {
     }
 
     bool acceptsRanges = false;
+    int64_t probeTotal = -1;
     if (probe.hasContentRange && probe.status == 206) {
         acceptsRanges = true;
-        if (probe.rangeTotal > 0) t->totalBytes = probe.rangeTotal;
+        if (probe.rangeTotal > 0) probeTotal = probe.rangeTotal;
     } else if (probe.contentLength > 0 && probe.status == 200) {
-        t->totalBytes = probe.contentLength;
+        probeTotal = probe.contentLength;
     }
+    if (probeTotal > 0) t->totalBytes = probeTotal;
+
+    ResumeFacts facts;
+    facts.doneBytes = t->carriedBytes;
+    facts.recordedTotal = recordedTotal;
+    facts.acceptsRanges = acceptsRanges;
+    facts.probeTotal = probeTotal;
+    facts.probeEtag = json::toUtf8(probe.etag);
+    facts.probeLastModified = json::toUtf8(probe.lastModified);
 
     std::wstring nameSource = url;
-    if (!probe.finalUrl.empty()) {
-        std::string final = json::toUtf8(probe.finalUrl);
+    {
         std::lock_guard<std::mutex> lock(t->urlLock);
-        t->effectiveUrl = final;
-        nameSource = probe.finalUrl;
+        facts.recordedEtag = t->etag;
+        facts.recordedLastModified = t->lastModified;
+        t->etag = facts.probeEtag;
+        t->lastModified = facts.probeLastModified;
+        if (!probe.finalUrl.empty()) {
+            t->effectiveUrl = json::toUtf8(probe.finalUrl);
+            nameSource = probe.finalUrl;
+        }
     }
-    // The folder of the job's acceptance, made here rather than on the window's thread:
-    // on a share that went away this may wait for the network.
-    const std::wstring directory = ensureDownloadDirectory(t->directory);
-    std::wstring fileName;
-    if (!fileNameFromAddress(nameSource, fileName)) fileName = sanitizeFileName(t->name) + L".exe";
-    t->claimPaths(directory + L"\\" + fileName);
+    post(WM_DOWNLOAD_CHANGED);  // address and size known: the journal takes them
+
+    if (!t->carriesPart) {
+        std::wstring fileName;
+        if (!fileNameFromAddress(nameSource, fileName)) fileName = sanitizeFileName(t->name) + L".exe";
+        const std::wstring file = t->claimPaths(directory + L"\\" + fileName);
+        if (t->cancelRequested) return;
+        if (!t->md5.empty() && reuseVerifiedFile(t, {file})) return;
+    }
     if (t->cancelRequested) return;
 
     const std::wstring partPath = t->getPartPath();
-    const int64_t total = t->totalBytes.load();
-    const int64_t available = freeDiskBytes(directory);
-    const ReservePlan plan = planReserve(total, packageSize, available);
-    if (!plan.fits) {
-        fail(t, diskFullText(plan.reserve, available));
-        return;
+    int64_t total = t->totalBytes.load();
+    ResumePlan plan;
+    if (t->carriesPart) {
+        facts.partSize = existingFileSize(partPath);
+        plan = planResume(facts);
     }
-    {
-        // Always a new file: nothing from an earlier run is reused.
-        ScopedFile file(CreateFileW(partPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file) {
-            fail(t, L"无法创建下载文件");
+    bool ok = false;
+    if (plan.from > 0) {
+        // Continues the part file: its first bytes are the same file's, as the validator says.
+        t->downloadedBytes = plan.from;
+        t->durableBytes = plan.from;
+        post(WM_DOWNLOAD_CHANGED);
+        bool changed = false;
+        ok = plan.from >= total || downloadPart(t, plan.from, total - 1, true, false, plan.ifRange, &changed);
+        if (t->cancelRequested) return;
+        if (changed) plan.from = 0;  // changed on the server since: all of it again
+    }
+    if (plan.from == 0) {
+        t->downloadedBytes = 0;
+        t->durableBytes = 0;
+        if (probeTotal <= 0) t->totalBytes = packageSize;  // not the size an earlier run found
+        total = t->totalBytes.load();
+        const int64_t available = freeDiskBytes(directory);
+        const ReservePlan reserve = planReserve(total, packageSize, available);
+        if (!reserve.fits) {
+            fail(t, diskFullText(reserve.reserve, available));
             return;
         }
-        t->partCreated = true;
-        if (plan.reserve > 0) {
-            // Reserved from the start, so writes do not grow the file; a disk that filled up
-            // since the free space was read fails here rather than after a long transfer.
-            LARGE_INTEGER size;
-            size.QuadPart = plan.reserve;
-            if (!SetFilePointerEx(file.get(), size, nullptr, FILE_BEGIN) || !SetEndOfFile(file.get())) {
-                fail(t, L"磁盘写入失败");
+        {
+            // A new file, or this job's own part file started over.
+            ScopedFile file(CreateFileW(partPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (!file) {
+                fail(t, L"无法创建下载文件");
                 return;
             }
+            t->partCreated = true;
+            if (reserve.reserve > 0) {
+                // Reserved from the start, so writes do not grow the file; a disk that filled up
+                // since the free space was read fails here rather than after a long transfer.
+                LARGE_INTEGER size;
+                size.QuadPart = reserve.reserve;
+                if (!SetFilePointerEx(file.get(), size, nullptr, FILE_BEGIN) || !SetEndOfFile(file.get())) {
+                    fail(t, L"磁盘写入失败");
+                    return;
+                }
+            }
         }
+        post(WM_DOWNLOAD_CHANGED);
+        const int64_t end = total >= 0 ? total - 1 : -1;
+        ok = downloadPart(t, 0, end, total > 0 && acceptsRanges, true);
     }
-
-    const int64_t end = total >= 0 ? total - 1 : -1;
-    const bool ok = downloadPart(t, 0, end, total > 0 && acceptsRanges, true);
     if (t->cancelRequested) return;
     if (!ok) {
         std::wstring text = t->getError();

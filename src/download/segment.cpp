@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "download/journal.h"
 #include "download/manager.h"
 #include "download/retry.h"
 #include "json/encoding.h"
@@ -49,8 +50,10 @@ private:
 
 }  // namespace
 
-bool DownloadManager::downloadPart(Task* t, int64_t start, int64_t end, bool useRange, bool allowFullBody) {
+bool DownloadManager::downloadPart(Task* t, int64_t start, int64_t end, bool useRange, bool allowFullBody,
+                                   const std::string& ifRange, bool* fileChanged) {
     int64_t pos = start;
+    const std::wstring validator = json::toWide(ifRange);
     int32_t attempt = 0;
     const std::wstring partPath = t->getPartPath();
 
@@ -71,6 +74,7 @@ bool DownloadManager::downloadPart(Task* t, int64_t start, int64_t end, bool use
             else
                 swprintf(range, 64, L"bytes=%lld-", static_cast<long long>(pos));
             headers.push_back({L"Range", range});
+            if (!validator.empty()) headers.push_back({L"If-Range", validator});
         }
 
         ScopedFile file(CreateFileW(partPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -91,7 +95,10 @@ bool DownloadManager::downloadPart(Task* t, int64_t start, int64_t end, bool use
 
         const int64_t requestStart = pos;
         bool checked = false, rangeIgnored = false, answerRefused = false, answerFilled = false;
-        bool writeFailed = false, errorAnswer = false, wholeBody = false;
+        bool writeFailed = false, errorAnswer = false, wholeBody = false, changed = false;
+        // Every couple of seconds what was written is flushed to the disk and counted as
+        // durable, so a crash or a power cut loses at most those seconds.
+        ULONGLONG lastSync = GetTickCount64();
         int64_t last = end;  // last byte this answer may write; negative = no bound
         HttpResponse response;
         std::wstring error;
@@ -105,6 +112,10 @@ bool DownloadManager::downloadPart(Task* t, int64_t start, int64_t end, bool use
             }
             if (!checked) {
                 checked = true;
+                if (!validator.empty() && response.status == 200) {
+                    changed = true;
+                    return false;
+                }
                 AnswerFacts a;
                 a.status = response.status;
                 a.contentLength = response.contentLength;
@@ -155,6 +166,14 @@ bool DownloadManager::downloadPart(Task* t, int64_t start, int64_t end, bool use
                 }
                 t->downloadedBytes += n;
                 pos += n;
+                if (GetTickCount64() - lastSync >= kJournalIntervalMs) {
+                    lastSync = GetTickCount64();
+                    if (!writer.flush() || !FlushFileBuffers(file.get())) {
+                        writeFailed = true;
+                        return false;
+                    }
+                    t->durableBytes = pos;
+                }
             }
             if (!overrun) return true;
             // A part running past its own end is cut there; a whole body running past the
@@ -171,9 +190,14 @@ bool DownloadManager::downloadPart(Task* t, int64_t start, int64_t end, bool use
                                         &t->cancelRequested);
         releaseSlot();
         if (!writeFailed && !writer.flush()) writeFailed = true;
+        if (!writeFailed && FlushFileBuffers(file.get())) t->durableBytes = pos;
         file.reset();
 
         if (t->cancelRequested) return false;
+        if (changed) {
+            if (fileChanged) *fileChanged = true;
+            return false;
+        }
         if (writeFailed) {
             t->setError(L"磁盘写入失败");
             return false;
@@ -210,6 +234,7 @@ bool DownloadManager::downloadPart(Task* t, int64_t start, int64_t end, bool use
         if (outcome.rollback && pos > start) {
             t->downloadedBytes -= pos - start;
             pos = start;
+            if (t->durableBytes.load() > pos) t->durableBytes = pos;
         }
 
         if (outcome.action == AttemptAction::Done) {

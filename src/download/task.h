@@ -30,6 +30,7 @@ struct Task {
     std::string url;  // UTF-8
     std::string md5;  // expected digest text, may be empty
     std::wstring directory;  // the download folder when the job was accepted; empty = the default
+    int64_t catalogSize = 0;  // the catalog's package size, <= 0 when it gives none
 
     // Written by start() and the runner; read by others through pathLock.
     mutable std::mutex pathLock;
@@ -39,6 +40,17 @@ struct Task {
 
     std::atomic<int64_t> totalBytes{0};
     std::atomic<int64_t> downloadedBytes{0};
+    // Bytes from the start of the part file that are on the disk for certain (written and
+    // flushed): what the journal records and a later run continues from.
+    std::atomic<int64_t> durableBytes{0};
+    // Set by start() before the runner exists: the part file of an earlier job of this
+    // application that this one continues (its paths and claim taken over), and how many
+    // of its bytes were good; a verified file of an earlier run to try before fetching.
+    bool carriesPart = false;
+    int64_t carriedBytes = 0;
+    std::wstring earlierFile;
+    // Restored from the journal at start: shown as interrupted, continued on request.
+    std::atomic<bool> interrupted{false};
     int64_t sampleBytes = 0;  // tick() only, under tasksLock
     uint32_t sampleTick = 0;
     std::atomic<int32_t> speed{0};
@@ -66,6 +78,8 @@ struct Task {
     std::mutex urlLock;
     std::string effectiveUrl;          // empty = use url
     std::set<std::string> rejectedUrls;
+    std::string etag;                  // validators of the file as the probe found it
+    std::string lastModified;
 
     std::wstring getFilePath() const {
         std::lock_guard<std::mutex> lock(pathLock);
@@ -131,4 +145,5 @@ struct TaskInfo {
     int32_t retryCount = 0;
     uint64_t generation = 0;
     bool installWaiting = false;
+    bool interrupted = false;  // a download of an earlier run, waiting to be continued
 };

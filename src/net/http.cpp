@@ -274,6 +274,10 @@ HttpResult requestThrough(HINTERNET shared, const std::wstring& url, const std::
         response.status = status;
         response.finalUrl = current;
         httprules::applyLengthHeaders(kept, response);
+        response.etag.clear();
+        response.lastModified.clear();
+        queryHeader(a.request.get(), WINHTTP_QUERY_ETAG, response.etag);
+        queryHeader(a.request.get(), WINHTTP_QUERY_LAST_MODIFIED, response.lastModified);
 
         HttpResult result = HttpResult::Ok;
         if (sink || status <= 499) {

@@ -27,6 +27,10 @@ struct HttpResponse {
     int64_t rangeEnd = -1;    // -1 when absent or not of that form
     std::string body;
     std::wstring finalUrl;
+    // The answer's validators as sent (empty when absent): what a later range request
+    // names in If-Range so that a file changed on the server is never spliced.
+    std::wstring etag;
+    std::wstring lastModified;
 };
 
 // Receives body bytes as they arrive; returning false stops the transfer (Cancelled).

@@ -131,7 +131,8 @@ void drawCard(Gdiplus::Graphics& graphics, HDC hdc, const GridGeometry& g, const
     const TaskInfo* task = frame.task(app.id);
     const int state = task ? task->state : -1;
     const int percent = task ? taskPercent(task->downloadedBytes, task->totalBytes) : 0;
-    const ButtonLook look = cardButtonLook(state, percent, task && task->isArchive, app.hasPackage, hot);
+    const ButtonLook look = cardButtonLook(state, percent, task && task->isArchive, app.hasPackage, hot,
+                                           task && task->interrupted);
     // Buttons of one look are alike on every card: one kept face serves them all.
     wchar_t head[96];
     std::swprintf(head, 96, L"button|%ld|%ld|%08X|%08X|%d|%06X|", button.right - button.left, button.bottom - button.top,

@@ -92,7 +92,7 @@ ScrollbarGeom gridScrollbarGeom(const GridGeometry& g, const RECT& area, int app
     return scrollbarGeom(area.right - px(7), g.gridTop, g.viewH, g.contentH, g.maxScroll, g.scroll);
 }
 
-ButtonLook cardButtonLook(int state, int percent, bool isArchive, bool hasPackage, bool hot) {
+ButtonLook cardButtonLook(int state, int percent, bool isArchive, bool hasPackage, bool hot, bool interrupted) {
     const int p = std::max(0, std::min(100, percent));
     ButtonLook look;
     switch (state) {
@@ -110,7 +110,7 @@ ButtonLook cardButtonLook(int state, int percent, bool isArchive, bool hasPackag
     case 7:
         return primaryLook(isArchive ? L"打开文件夹" : L"立即安装", hot);
     case 3:
-        return primaryLook(L"重试", hot);
+        return primaryLook(interrupted ? L"继续下载" : L"重试", hot);
     case 4:
         return primaryLook(L"重新下载", hot);
     case 5:
@@ -212,6 +212,12 @@ RowLook panelRowLook(const TaskInfo& task, int width) {
             look.barWidth = trackW;
             break;
         case 3:
+            if (task.interrupted) {
+                // Paused, not broken: the part already fetched, in the quiet accent.
+                look.barWidth = static_cast<int>(int64_t(trackW) * p / 100);
+                look.barFill = look.barWidth >= 1 ? AccentWash : 0;
+                break;
+            }
             look.barFill = DangerWash;
             look.barWidth = trackW;
             break;
@@ -260,6 +266,13 @@ RowLook panelRowLook(const TaskInfo& task, int width) {
         break;
     case 3:
     case 4:
+        if (task.state == 3 && task.interrupted) {
+            look.status = L"已下载 " + formatSize(task.downloadedBytes) + L" / " + formatSize(task.totalBytes) + L" · " +
+                          task.errorText;
+            look.statusColour = TextSecondary;
+            look.buttons = {PanelButton{L"继续", HitPanelRetry, width - px(112), right, true}};
+            break;
+        }
         look.status = task.state == 3 ? L"下载失败：" + task.errorText : std::wstring(L"已取消");
         look.statusColour = task.state == 3 ? TextDanger : TextSecondary;
         look.buttons = {PanelButton{L"重试", HitPanelRetry, width - px(112), right, true}};

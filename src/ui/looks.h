@@ -55,7 +55,8 @@ struct ButtonLook {
     COLORREF text = 0;
 };
 // state: the task's state, or -1 without a task.
-ButtonLook cardButtonLook(int state, int percent, bool isArchive, bool hasPackage, bool hot);
+// interrupted: a failed job of an earlier run whose part file waits to be continued.
+ButtonLook cardButtonLook(int state, int percent, bool isArchive, bool hasPackage, bool hot, bool interrupted = false);
 int taskPercent(int64_t downloadedBytes, int64_t totalBytes);  // 0 when the total is below 1
 std::wstring metaLine(int64_t packageSize, int64_t updatedAt);  // "12.3 MB · 03-07更新"
 std::wstring sectionTitle(bool noCategories, const std::wstring& name, size_t count);

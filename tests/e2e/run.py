@@ -2,7 +2,7 @@
 """End-to-end cases of the real program, one group per CTest test.
 
   run.py GROUP --build BUILD_DIR --source SOURCE_DIR
-      GROUP: window, install, settings, load, close, scaled
+      GROUP: window, install, settings, load, close, scaled, resume
 
 Each group starts a private Xvfb (1280 x 1024) and the program in the e2e Wine prefix,
 against its own prefix of the loopback test server, then runs its cases in order; a failed
@@ -22,6 +22,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import harness as h  # noqa: E402
 from catalog import HANDOFF_DELAY_MS, ICONS, Catalog, uninstall_key  # noqa: E402
+import resume  # noqa: E402
 import scaled  # noqa: E402
 
 CHANNEL = "e2e 频道"
@@ -132,6 +133,11 @@ class Run:
         # would on a user's machine, whichever group runs first in a fresh prefix.
         os.makedirs(s.drive_c("kv-e2e"), exist_ok=True)
         self.facts_call_forget()
+        # Each group starts with no downloads of an earlier group's run.
+        for name in ("downloads.json", "downloads.json.bad"):
+            stale = os.path.join(os.path.dirname(s.config_path), name)
+            if os.path.exists(stale):
+                os.remove(stale)
         s.write_config(self.server.base, CHANNEL, "C:\\kv-e2e\\" + self.group)
         self.baseline = s.capture()
         if self.group not in STARTS_ITSELF:
@@ -811,6 +817,7 @@ GROUPS = {
     "load": (LOAD, lambda c: c.serve(bootstrap_fails=True), False),
     "close": (CLOSE, lambda c: c.serve(), True),
     "scaled": (scaled.CASES, lambda c: c.serve(), True),
+    "resume": (resume.CASES, lambda c: c.serve(), True),
 }
 # Groups on another screen at another display scale: (screen size, DPI, what sets the run's places).
 SCALED = {"scaled": (scaled.SCREEN, scaled.DPI, scaled.prepare)}
@@ -838,6 +845,8 @@ def add_input_helpers():
 
 
 add_input_helpers()
+Run.card_button = staticmethod(card_button)
+Run.window_width = W
 
 
 def main():

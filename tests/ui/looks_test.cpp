@@ -348,6 +348,21 @@ TEST(PanelRowLook, EveryStateHasItsStatusBarAndButtons) {
     }
 }
 
+TEST(PanelRowLook, AnInterruptedDownloadShowsWhatItHasAndOffersToContinue) {
+    const int W = 1000;
+    TaskInfo t = task(3, 1288490189LL, 3435973837LL);
+    t.interrupted = true;
+    t.errorText = L"下载中断，可继续下载";
+    const RowLook look = panelRowLook(t, W);
+    EXPECT_EQ(look.status, L"已下载 1.20 GB / 3.20 GB · 下载中断，可继续下载");
+    EXPECT_EQ(look.statusColour, TextSecondary);
+    EXPECT_EQ(look.barFill, AccentWash);
+    EXPECT_EQ(look.barWidth, (panelTrackRight(W) - panelTrackLeft()) * 37 / 100);
+    expectButtons(look, {{L"继续", HitPanelRetry, W - 112, W - 36, true}}, "interrupted");
+    EXPECT_EQ(cardButtonLook(3, 37, false, true, false, true).label, L"继续下载");
+    EXPECT_EQ(cardButtonLook(3, 37, false, true, true, true).fill, AccentHot);
+}
+
 TEST(PanelRowLook, ChecksumMismatchMarksTheNameOfACompletedTaskOnly) {
     TaskInfo t = task(2, 10, 10);
     t.md5Ok = false;

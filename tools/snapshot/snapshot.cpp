@@ -291,6 +291,25 @@ std::vector<State> mainViewStates() {
                      gApp.panelScroll = 150;
                  }});
     s.push_back({"panel-empty", [](const Fixtures& fx, Scene& sc) { panelOf(sc, fx, 0); }});
+    // Downloads of the last run, as a new start shows them: one interrupted, one cancelled,
+    // beside one that failed in this run; and the interrupted one's card.
+    s.push_back({"panel-interrupted", [](const Fixtures& fx, Scene& sc) {
+                     panelOf(sc, fx, 0);
+                     TaskInfo a = makeTask(3004, L"蓝鲸浏览器", TaskState::Failed, 1288490189LL, 3435973837LL);
+                     a.interrupted = true;
+                     a.errorText = L"下载中断，可继续下载";
+                     TaskInfo b = makeTask(3002, L"飞鸽聊天", TaskState::Cancelled, 52428800LL, 104857600LL);
+                     TaskInfo c = makeTask(3001, L"极光视频", TaskState::Failed, 0, 0);
+                     c.errorText = L"网络不稳定，重试多次仍失败，请稍后再试";
+                     for (const TaskInfo& t : {a, b, c}) sc.frame.tasks[t.appId] = t;
+                 }});
+    s.push_back({"card-interrupted", [](const Fixtures& fx, Scene& sc) {
+                     catalogOf(sc, fx.demoIcons, L"1");
+                     TaskInfo a = makeTask(1001, L"interrupted", TaskState::Failed, 1288490189LL, 3435973837LL);
+                     a.interrupted = true;
+                     TaskInfo b = makeTask(1002, L"failed", TaskState::Failed, 0, 0);
+                     for (const TaskInfo& t : {a, b}) sc.frame.tasks[t.appId] = t;
+                 }});
     // One installer runs while the next waits its turn; another could not be started.
     s.push_back({"panel-install-queue", [](const Fixtures& fx, Scene& sc) {
                      panelOf(sc, fx, 0);

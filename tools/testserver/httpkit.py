@@ -129,6 +129,10 @@ def write_body(req, source, start, length, cut_after=None, chunk=CHUNK, interval
             n = min(chunk, limit - sent)
             req.wfile.write(source.read(start + sent, n))
             sent += n
+            req.body_sent = getattr(req, "body_sent", 0) + n
+            record = getattr(req, "record", None)
+            if record is not None:
+                record["sent"] = req.body_sent  # read live by tests while the body flows
             if interval_ms:
                 req.wfile.flush()
                 if time.monotonic() > deadline:
@@ -156,13 +160,26 @@ def answer_range(rng, size, range_cap=None, range_shift=0):
     return first, last
 
 
+def if_range_holds(req, headers):
+    """A request's If-Range against the validators the answer carries: a range is served only
+    when the If-Range names the answer's ETag or Last-Modified exactly (or there is none)."""
+    asked = req.headers.get("If-Range")
+    if not asked:
+        return True
+    for name, value in headers:
+        if name.lower() in ("etag", "last-modified") and str(value) == asked.strip():
+            return True
+    return False
+
+
 def send_body(req, source, status=200, headers=(), content_type="application/octet-stream",
               ranges=True, total_known=True, content_length=True, cut_after=None,
               chunk=CHUNK, interval_ms=0, close=False, range_cap=None, range_shift=0,
               length_delta=0):
     """Answers with `source` like a file server. With ranges on, a single Range header gives
     206 and "bytes a-b/total" (or "bytes a-b/*" when total_known is off), a range past the end
-    gives 416 "bytes */total"; otherwise `status` with the whole body.
+    gives 416 "bytes */total"; otherwise `status` with the whole body. An If-Range naming
+    no validator among `headers` gets the whole body, as from a real server.
     Misbehaving range answers: `range_cap` answers at most that many bytes of a range,
     `range_shift` answers from another offset than asked (the Content-Range says so),
     `length_delta` sends a Content-Length (and body) that many bytes off the Content-Range."""
@@ -170,6 +187,8 @@ def send_body(req, source, status=200, headers=(), content_type="application/oct
     hs = [("Content-Type", content_type)] if content_type else []
     hs += list(headers)
     rng = parse_range(req.headers.get("Range"), size) if ranges else None
+    if rng is not None and not if_range_holds(req, hs):
+        rng = None  # the file changed since the client's copy began: all of it again
     if rng == "unsatisfiable":
         send_bytes(req, 416, b"", hs + [("Content-Range", "bytes */%d" % size)], content_type=None)
         return

@@ -128,7 +128,7 @@ class Handler(BaseHTTPRequestHandler):
         self.body = self._read_body()
         if self.path_only.startswith("/_control/"):
             return self._control()
-        RECORDER.add({
+        record = {
             "method": self.command,
             "path": self.path,
             "headers": [[k, v] for k, v in self.headers.items()],
@@ -137,14 +137,22 @@ class Handler(BaseHTTPRequestHandler):
             "port": self.server.server_address[1],
             "secure": isinstance(self.connection, ssl.SSLSocket),
             "time": time.time(),
-        })
-        step = SCRIPTS.next_step(self.path_only)
-        if step is not None:
-            return script.run_step(self, step)
-        handler, match = ROUTER.find(self.command, self.path_only)
-        if handler is None:
-            return httpkit.send_bytes(self, 404, "not found\n")
-        handler(self, match)
+        }
+        RECORDER.add(record)
+        self.record = record
+        self.body_sent = 0
+        try:
+            step = SCRIPTS.next_step(self.path_only)
+            if step is not None:
+                return script.run_step(self, step)
+            handler, match = ROUTER.find(self.command, self.path_only)
+            if handler is None:
+                return httpkit.send_bytes(self, 404, "not found\n")
+            handler(self, match)
+        finally:
+            # Body bytes handed to the socket for a file answer (what a client may have
+            # received before it went away).
+            record["sent"] = self.body_sent
 
     def _control(self):
         name = self.path_only[len("/_control/"):]
