@@ -14,6 +14,9 @@ std::atomic<uint32_t> autoBoundMs{proxy::kAutoBoundMs};
 std::mutex memoryLock;  // memory
 proxy::AutoMemory memory(proxy::kAutoKeepMs);
 std::mutex detectionLock;  // one detection at a time; the others then take its outcome
+// One script run at a time: Wine's runs beside each other fail now and then (error 1003),
+// and a failure is remembered for minutes. Wine keeps the fetched script, so a run is short.
+std::mutex scriptLock;
 
 const wchar_t kDetectionKey[] = L"detect";
 
@@ -132,10 +135,13 @@ proxy::AutoAnswer scriptAnswer(const proxy::UserSettings& settings, const std::w
     auto* job = new AutoJob;
     job->url = url;
     job->pac = pac;
-    if (runBounded(job) && job->ok) {
-        answer.ok = true;
-        answer.proxy = job->proxy;
-        answer.bypass = job->bypass;
+    {
+        std::lock_guard<std::mutex> one(scriptLock);
+        if (runBounded(job) && job->ok) {
+            answer.ok = true;
+            answer.proxy = job->proxy;
+            answer.bypass = job->bypass;
+        }
     }
     release(job);
     if (!answer.ok) remember(key, failed);

@@ -182,6 +182,8 @@ class ProxyRun:
         left, centre = card_button(0)
         if not self.wait_for("catalog shown through the fixed proxy", lambda: self.pixel_is(left, h.ACCENT), 40):
             return
+        self.log("catalog painted %.1f s after the program started (fixed proxy)"
+                 % (time.monotonic() - s.program_started))
         self.check("bootstrap through the proxy", self.proxied("/api/client/bootstrap"), self.proxy.lines()[-5:])
         self.wait_for("icons through the proxy", lambda: self.proxied("/icons/"), 20)
         s.click(ORIGIN[0] + centre[0], ORIGIN[1] + centre[1])
@@ -197,11 +199,19 @@ class ProxyRun:
 
     def script_carries_the_catalog(self):
         before = len(self.proxied("/api/client/bootstrap"))
+        icons = len(self.proxied("/icons/"))
+        requests_before = len(self.proxy.lines())
         self.session.start_program()
         left, _ = card_button(0)
-        self.wait_for("catalog shown through the script's proxy", lambda: self.pixel_is(left, h.ACCENT), 40)
+        if self.wait_for("catalog shown through the script's proxy", lambda: self.pixel_is(left, h.ACCENT), 40):
+            self.log("catalog painted %.1f s after the program started (configuration script)"
+                     % (time.monotonic() - self.session.program_started))
         self.check("bootstrap through the script's proxy", len(self.proxied("/api/client/bootstrap")) > before)
-        self.check("script fetched", self.server.requests("/proxy.pac"))
+        self.wait_for("icons through the script's proxy", lambda: len(self.proxied("/icons/")) > icons, 20)
+        fetched = len(self.server.requests("/proxy.pac"))
+        self.check("script fetched", fetched > 0)
+        self.log("script fetched %d times for %d requests through its proxy"
+                 % (fetched, len(self.proxy.lines()) - requests_before))
 
     def finish(self):
         self.session.close()
