@@ -193,7 +193,8 @@ TEST_F(ProxyRoute, FixedProxyCarriesCatalogIconDownloadReportAndHttps) {
 }
 
 // The script sends one address through the proxy and another direct; a host in a fixed
-// proxy's bypass list goes direct while another name of the same server does not.
+// proxy's bypass list goes direct while another name of the same server does not, also
+// when a redirect leads from one to the other.
 TEST_F(ProxyRoute, ScriptAndBypassListChooseProxyOrDirect) {
     const std::string open = ports_["open"];
     const std::string pac = testserver::uniquePath("proxy.pac");
@@ -217,10 +218,16 @@ TEST_F(ProxyRoute, ScriptAndBypassListChooseProxyOrDirect) {
 
     const std::string viaBypass = testserver::uniquePath("by-name");
     const std::string directBypass = testserver::uniquePath("by-address");
-    for (const std::string& p : {viaBypass, directBypass}) ASSERT_TRUE(testserver::script(p, R"([{"body":"x"}])"));
+    const std::string hop = testserver::uniquePath("hop");
+    const std::string landing = testserver::uniquePath("landing");
+    for (const std::string& p : {viaBypass, directBypass, landing}) {
+        ASSERT_TRUE(testserver::script(p, R"([{"body":"x"}])"));
+    }
+    ASSERT_TRUE(testserver::script(hop, "[{\"status\":302,\"location\":\"" + directBase() + landing + "\"}]"));
     ASSERT_TRUE(settings_.set(kDirect | kFixed, open, "*.example.com 127.*", ""));
     EXPECT_TRUE(httpGetText(json::toWide(base() + viaBypass), text, error)) << narrow(error);
     EXPECT_TRUE(httpGetText(json::toWide(directBase() + directBypass), text, error)) << narrow(error);
+    EXPECT_TRUE(httpGetText(json::toWide(base() + hop), text, error)) << narrow(error);
 
     const std::string log = readLog("open");
     EXPECT_NE(log.find("GET " + base() + viaScript + " "), std::string::npos);
@@ -229,6 +236,9 @@ TEST_F(ProxyRoute, ScriptAndBypassListChooseProxyOrDirect) {
     EXPECT_NE(log.find("GET " + base() + viaBypass + " "), std::string::npos);
     EXPECT_EQ(log.find(directBypass), std::string::npos);
     EXPECT_EQ(testserver::requests(directBypass).size(), 1u);
+    EXPECT_NE(log.find("GET " + base() + hop + " "), std::string::npos);
+    EXPECT_EQ(log.find(landing), std::string::npos);
+    EXPECT_EQ(testserver::requests(landing).size(), 1u);
 }
 
 // A script that does not come within the bound is given up (the fixed proxy serves instead)
