@@ -1,6 +1,7 @@
 #include "net/proxy.h"
 
 #include <cwctype>
+#include <initializer_list>
 #include <vector>
 
 namespace proxy {
