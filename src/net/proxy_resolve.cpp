@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <new>
 
 #include "net/winhttp_handle.h"
 
@@ -54,31 +55,38 @@ void release(AutoJob* job) {
     if (InterlockedDecrement(&job->holders) == 0) delete job;
 }
 
+void runJob(AutoJob& job) {
+    if (job.detect) {
+        LPWSTR found = nullptr;
+        const bool detected = WinHttpDetectAutoProxyConfigUrl(
+                                  WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A, &found) != FALSE;
+        job.pac = takeGlobal(found);
+        job.ok = detected && !job.pac.empty();
+        return;
+    }
+    ScopedInternet session(
+        WinHttpOpen(L"", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    WINHTTP_AUTOPROXY_OPTIONS options = {};
+    options.dwFlags = WINHTTP_AUTOPROXY_CONFIG_URL;
+    options.lpszAutoConfigUrl = job.pac.c_str();
+    options.fAutoLogonIfChallenged = TRUE;
+    WINHTTP_PROXY_INFO info = {};
+    if (!session || !WinHttpGetProxyForUrl(session.get(), job.url.c_str(), &options, &info)) return;
+    std::wstring list = takeGlobal(info.lpszProxy);
+    std::wstring bypass = takeGlobal(info.lpszProxyBypass);
+    if (info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY) {
+        job.proxy = std::move(list);
+        job.bypass = std::move(bypass);
+    }
+    job.ok = true;
+}
+
 DWORD WINAPI autoJobThread(LPVOID param) {
     auto* job = static_cast<AutoJob*>(param);
-    if (job->detect) {
-        LPWSTR found = nullptr;
-        job->ok = WinHttpDetectAutoProxyConfigUrl(WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A,
-                                                  &found) != FALSE;
-        job->pac = takeGlobal(found);
-        job->ok = job->ok && !job->pac.empty();
-    } else {
-        ScopedInternet session(WinHttpOpen(L"", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                                           WINHTTP_NO_PROXY_BYPASS, 0));
-        WINHTTP_AUTOPROXY_OPTIONS options = {};
-        options.dwFlags = WINHTTP_AUTOPROXY_CONFIG_URL;
-        options.lpszAutoConfigUrl = job->pac.c_str();
-        options.fAutoLogonIfChallenged = TRUE;
-        WINHTTP_PROXY_INFO info = {};
-        if (session && WinHttpGetProxyForUrl(session.get(), job->url.c_str(), &options, &info)) {
-            job->ok = true;
-            std::wstring list = takeGlobal(info.lpszProxy);
-            std::wstring bypass = takeGlobal(info.lpszProxyBypass);
-            if (info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY) {
-                job->proxy = std::move(list);
-                job->bypass = std::move(bypass);
-            }
-        }
+    try {
+        runJob(*job);
+    } catch (...) {
+        job->ok = false;
     }
     release(job);
     return 0;
@@ -111,13 +119,15 @@ std::wstring detectedScript() {
     std::lock_guard<std::mutex> one(detectionLock);
     proxy::AutoMemory::Outcome outcome;
     if (!recall(kDetectionKey, outcome)) {
-        auto* job = new AutoJob;
-        job->detect = true;
-        if (runBounded(job)) {
-            outcome.ok = job->ok;
-            outcome.text = job->pac;
+        auto* job = new (std::nothrow) AutoJob;
+        if (job) {
+            job->detect = true;
+            if (runBounded(job)) {
+                outcome.ok = job->ok;
+                outcome.text = job->pac;
+            }
+            release(job);
         }
-        release(job);
         remember(kDetectionKey, outcome);
     }
     return outcome.ok ? outcome.text : std::wstring();
@@ -128,22 +138,23 @@ proxy::AutoAnswer scriptAnswer(const proxy::UserSettings& settings, const std::w
     std::wstring pac = settings.autoDetect ? detectedScript() : std::wstring();
     if (pac.empty()) pac = settings.pacUrl;
     if (pac.empty()) return answer;
-    // Only failures are remembered: a script answers for each address anew.
+    // Only failures are remembered: a script answers for each address anew. Asked under the
+    // lock, so that requests queued behind a run that failed do not each wait for it again.
     const std::wstring key = L"script " + pac;
+    std::lock_guard<std::mutex> one(scriptLock);
     proxy::AutoMemory::Outcome failed;
     if (recall(key, failed)) return answer;
-    auto* job = new AutoJob;
-    job->url = url;
-    job->pac = pac;
-    {
-        std::lock_guard<std::mutex> one(scriptLock);
+    auto* job = new (std::nothrow) AutoJob;
+    if (job) {
+        job->url = url;
+        job->pac = pac;
         if (runBounded(job) && job->ok) {
             answer.ok = true;
             answer.proxy = job->proxy;
             answer.bypass = job->bypass;
         }
+        release(job);
     }
-    release(job);
     if (!answer.ok) remember(key, failed);
     return answer;
 }
