@@ -6,7 +6,7 @@ set -euo pipefail
 need=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 for p in g++-mingw-w64-x86-64-posix wine64 xvfb xauth fonts-noto-cjk cmake make googletest \
-         python3 openssl nginx-light curl clang xdotool imagemagick openbox rapidjson-dev; do
+         python3 openssl nginx-light curl clang xdotool imagemagick openbox rapidjson-dev tinyproxy-bin; do
   have_pkg "$p" || need+=("$p")
 done
 

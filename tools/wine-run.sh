@@ -85,7 +85,29 @@ REG
   flock -u 9
 }
 
+# The current user's proxy settings as Windows keeps them: direct, no automatic detection.
+# Wine's default is detection on, which asks DHCP and DNS for a WPAD host beyond this
+# machine. Applied once per prefix (also to prefixes made before this setting existed);
+# tests that need a proxy write their own value and put this one back.
+ensure_direct_connection() {
+  [ -f "$prefix/.kv-direct" ] && return 0
+  flock 9
+  if [ ! -f "$prefix/.kv-direct" ]; then
+    local reg="$prefix/kv-direct.reg"
+    cat > "$reg" <<'REG'
+REGEDIT4
+
+[HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections]
+"DefaultConnectionSettings"=hex:46,00,00,00,01,00,00,00,01,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00
+REG
+    "$WINE" regedit /S "$reg" >/dev/null 2>&1
+    touch "$prefix/.kv-direct"
+  fi
+  flock -u 9
+}
+
 ensure_display
 ensure_prefix
+ensure_direct_connection
 exec 9>&-
 "$WINE" "$@"

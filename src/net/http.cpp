@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "net/http_rules.h"
+#include "net/proxy_resolve.h"
 #include "net/url.h"
 #include "net/winhttp_handle.h"
 #include "startup_marks.h"
@@ -49,9 +50,18 @@ struct Attempt {
     ~Attempt() { close(); }
 };
 
-HINTERNET openSession() {
-    HINTERNET session = WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                                    WINHTTP_NO_PROXY_BYPASS, 0);
+// A session for one proxy route. The proxy is named at opening: Wine ignores a proxy set on
+// a request afterwards, and the bypass list has already been applied to the route.
+HINTERNET openSession(const proxy::Route& route) {
+    DWORD access = WINHTTP_ACCESS_TYPE_DEFAULT_PROXY;
+    const wchar_t* name = WINHTTP_NO_PROXY_NAME;
+    if (route.kind == proxy::Route::Kind::Direct) {
+        access = WINHTTP_ACCESS_TYPE_NO_PROXY;
+    } else if (route.kind == proxy::Route::Kind::Named) {
+        access = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+        name = route.proxy.c_str();
+    }
+    HINTERNET session = WinHttpOpen(kUserAgent, access, name, WINHTTP_NO_PROXY_BYPASS, 0);
     if (!session) return nullptr;
     markStartup(StartupMark::HttpSessionOpened);
     WinHttpSetTimeouts(session, 10000, 10000, 30000, 30000);
@@ -88,6 +98,28 @@ bool queryRawHeaders(HINTERNET request, std::wstring& raw) {
     text.resize(bytes / sizeof(wchar_t));
     raw = std::move(text);
     return true;
+}
+
+// Answers a proxy's 407 with the user's Windows logon (Negotiate or NTLM); false when the
+// proxy offers neither.
+bool offerLogonCredentials(HINTERNET request) {
+    DWORD supported = 0, first = 0, target = 0;
+    if (!WinHttpQueryAuthSchemes(request, &supported, &first, &target)) return false;
+    DWORD scheme = 0;
+    if (supported & WINHTTP_AUTH_SCHEME_NEGOTIATE) {
+        scheme = WINHTTP_AUTH_SCHEME_NEGOTIATE;
+    } else if (supported & WINHTTP_AUTH_SCHEME_NTLM) {
+        scheme = WINHTTP_AUTH_SCHEME_NTLM;
+    } else {
+        return false;
+    }
+    return WinHttpSetCredentials(request, WINHTTP_AUTH_TARGET_PROXY, scheme, nullptr, nullptr, nullptr) != FALSE;
+}
+
+// A failure to reach the proxy itself, as opposed to the server behind it.
+bool proxyUnreachable(const proxy::Route& route, DWORD error) {
+    return route.kind == proxy::Route::Kind::Named &&
+           (error == ERROR_WINHTTP_CANNOT_CONNECT || error == ERROR_WINHTTP_NAME_NOT_RESOLVED);
 }
 
 int32_t queryStatus(HINTERNET request) {
@@ -172,7 +204,7 @@ HttpResult readBody(HINTERNET request, int64_t expected, const HttpDataSink& sin
 
 // shared: the caller's session, or null to open one per attempt. textSink: takes the body
 // of a success status in place of memory, within the same bound; no sink may be given then.
-HttpResult requestThrough(HINTERNET shared, const std::wstring& url, const std::vector<HttpHeader>& headers,
+HttpResult requestThrough(const HttpSession* shared, const std::wstring& url, const std::vector<HttpHeader>& headers,
                           const std::string* body, const std::wstring& verb, const HttpDataSink& sink,
                           HttpResponse& response, std::wstring& error, const std::atomic<bool>* cancelFlag,
                           const HttpDataSink* textSink = nullptr) {
@@ -186,9 +218,11 @@ HttpResult requestThrough(HINTERNET shared, const std::wstring& url, const std::
             return HttpResult::BadUrl;
         }
 
+        // Resolved for each address: a redirect to another host may take another route.
+        const proxy::Route route = resolveProxyRoute(current, parts);
         Attempt a;
-        if (!shared) a.session.reset(openSession());
-        HINTERNET session = shared ? shared : a.session.get();
+        if (!shared) a.session.reset(openSession(route));
+        HINTERNET session = shared ? shared->sessionFor(route) : a.session.get();
         if (!session) {
             error = L"网络初始化失败";
             return HttpResult::InitFailed;
@@ -210,6 +244,8 @@ HttpResult requestThrough(HINTERNET shared, const std::wstring& url, const std::
         // only this option there, without it a server that stalls mid-header holds the call).
         DWORD headerTimeout = 30000;
         WinHttpSetOption(a.request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headerTimeout, sizeof headerTimeout);
+        DWORD autologon = WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW;
+        WinHttpSetOption(a.request.get(), WINHTTP_OPTION_AUTOLOGON_POLICY, &autologon, sizeof autologon);
         DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
         WinHttpSetOption(a.request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy);
 #if KV_TLS_IGNORE_CERT_ERRORS
@@ -223,33 +259,50 @@ HttpResult requestThrough(HINTERNET shared, const std::wstring& url, const std::
 
         LPVOID optional = body ? const_cast<char*>(body->data()) : WINHTTP_NO_REQUEST_DATA;
         DWORD optionalLength = body ? static_cast<DWORD>(body->size()) : 0;
-        if (!WinHttpSendRequest(a.request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, optional, optionalLength,
-                                optionalLength, 0)) {
-            DWORD n = GetLastError();
-            a.close();
-            if (cancelled(cancelFlag)) return HttpResult::Cancelled;
-            error = httprules::winhttpMessage(L"请求发送失败", n);
-            return httprules::sendFailureResult(n);
-        }
-        if (!WinHttpReceiveResponse(a.request.get(), nullptr)) {
-            DWORD n = GetLastError();
-            a.close();
-            if (cancelled(cancelFlag)) return HttpResult::Cancelled;
-            error = httprules::winhttpMessage(L"服务器无响应", n);
-            return HttpResult::SendFailed;
-        }
-        // A header block cut off or holding a line that is no header is no answer: Windows
-        // fails the receive with 12152, Wine would pass on what it parsed (a 200 without
-        // a length, so a cut answer would look like a complete empty body).
-        std::wstring raw;
-        if (!queryRawHeaders(a.request.get(), raw) || !httprules::headerBlockComplete(raw)) {
-            a.close();
-            if (cancelled(cancelFlag)) return HttpResult::Cancelled;
-            error = httprules::winhttpMessage(L"服务器无响应", ERROR_WINHTTP_INVALID_SERVER_RESPONSE);
-            return HttpResult::SendFailed;
+        int32_t status = 0;
+        for (bool logonOffered = false;; logonOffered = true) {
+            if (!WinHttpSendRequest(a.request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, optional, optionalLength,
+                                    optionalLength, 0)) {
+                DWORD n = GetLastError();
+                a.close();
+                if (cancelled(cancelFlag)) return HttpResult::Cancelled;
+                if (proxyUnreachable(route, n)) {
+                    error = L"无法连接代理服务器";
+                    return HttpResult::SendFailed;
+                }
+                error = httprules::winhttpMessage(L"请求发送失败", n);
+                return httprules::sendFailureResult(n);
+            }
+            if (!WinHttpReceiveResponse(a.request.get(), nullptr)) {
+                DWORD n = GetLastError();
+                a.close();
+                if (cancelled(cancelFlag)) return HttpResult::Cancelled;
+                error = proxyUnreachable(route, n) ? std::wstring(L"无法连接代理服务器")
+                                                   : httprules::winhttpMessage(L"服务器无响应", n);
+                return HttpResult::SendFailed;
+            }
+            // A header block cut off or holding a line that is no header is no answer: Windows
+            // fails the receive with 12152, Wine would pass on what it parsed (a 200 without
+            // a length, so a cut answer would look like a complete empty body).
+            std::wstring raw;
+            if (!queryRawHeaders(a.request.get(), raw) || !httprules::headerBlockComplete(raw)) {
+                a.close();
+                if (cancelled(cancelFlag)) return HttpResult::Cancelled;
+                error = httprules::winhttpMessage(L"服务器无响应", ERROR_WINHTTP_INVALID_SERVER_RESPONSE);
+                return HttpResult::SendFailed;
+            }
+            status = queryStatus(a.request.get());
+            if (status != 407) break;
+            // The proxy gets the Windows logon once; asking the user is not this program's way.
+            if (logonOffered || !offerLogonCredentials(a.request.get())) {
+                a.close();
+                response.status = status;
+                response.finalUrl = current;
+                error = L"代理服务器需要身份验证";
+                return HttpResult::HttpError;
+            }
         }
 
-        int32_t status = queryStatus(a.request.get());
         std::wstring location;
         if (httprules::isRedirectStatus(status) && queryHeader(a.request.get(), WINHTTP_QUERY_LOCATION, location) &&
             !location.empty()) {
@@ -298,7 +351,14 @@ HttpResult requestThrough(HINTERNET shared, const std::wstring& url, const std::
 
 }  // namespace
 
-HttpSession::HttpSession() : handle_(openSession()) {}
+HttpSession::HttpSession() { opened_ = sessionFor(proxy::Route()) != nullptr; }
+
+HINTERNET HttpSession::sessionFor(const proxy::Route& route) const {
+    std::lock_guard<std::mutex> hold(lock_);
+    ScopedInternet& session = sessions_[route];
+    if (!session) session.reset(openSession(route));
+    return session.get();
+}
 
 void setStallLimits(uint32_t windowMs, uint32_t minBytes) {
     stallWindowMs = windowMs;
@@ -318,7 +378,7 @@ HttpResult httpRequest(const HttpSession& session, const std::wstring& url, cons
         error = L"网络初始化失败";
         return HttpResult::InitFailed;
     }
-    return requestThrough(session.handle(), url, headers, body, verb, sink, response, error, cancelFlag);
+    return requestThrough(&session, url, headers, body, verb, sink, response, error, cancelFlag);
 }
 
 bool httpGetText(const std::wstring& url, std::string& body, std::wstring& error) {

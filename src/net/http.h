@@ -1,5 +1,6 @@
 // The one blocking HTTP request engine (WinHTTP, synchronous) and GET-as-text.
 // Each call opens its own session, unless the caller passes one it holds (HttpSession);
+// every request goes through the proxy the user set in Windows for its address;
 // redirects are followed by hand (at most 10);
 // bodies go to memory (at most 8 MiB) or piece by piece to a sink; a cancel flag set
 // by another thread ends the call; failures are a code plus a Chinese message.
@@ -8,9 +9,12 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "net/proxy.h"
 #include "net/winhttp_handle.h"
 
 struct HttpHeader {
@@ -53,17 +57,21 @@ HttpResult httpRequest(const std::wstring& url, const std::vector<HttpHeader>& h
                        const std::wstring& verb, const HttpDataSink& sink, HttpResponse& response,
                        std::wstring& error, const std::atomic<bool>* cancelFlag);
 
-// A session opened once with the engine's settings, for a caller that sends many requests:
-// they share its connections to a server, and WinHTTP lets several threads use one
-// session at once. The handle is closed when the session is destroyed.
+// Sessions opened with the engine's settings, for a caller that sends many requests: they
+// share the connections to a server, and WinHTTP lets several threads use one session at
+// once. One session per proxy route, opened on first use (the route of the machine-wide
+// setting at once); all are closed when this is destroyed.
 class HttpSession {
 public:
     HttpSession();
-    bool valid() const { return static_cast<bool>(handle_); }
-    HINTERNET handle() const { return handle_.get(); }
+    bool valid() const { return opened_; }
+    // The session for this route, or null when it cannot be opened.
+    HINTERNET sessionFor(const proxy::Route& route) const;
 
 private:
-    ScopedInternet handle_;
+    bool opened_ = false;
+    mutable std::mutex lock_;  // sessions_
+    mutable std::map<proxy::Route, ScopedInternet> sessions_;
 };
 
 // The same request through a session the caller holds (it must outlive the call; one that

@@ -121,6 +121,11 @@ class Handler(BaseHTTPRequestHandler):
         words = self.requestline.split()
         if len(words) == 3:
             self.path = words[1]
+        # The absolute form servers must accept (Wine sends it through a proxy's tunnel).
+        for scheme in ("http://", "https://"):
+            if self.path[:len(scheme)].lower() == scheme:
+                rest = self.path[len(scheme):]
+                self.path = "/" + rest.partition("/")[2] if "/" in rest else "/"
         # Split by hand: urlsplit would read a path such as "//x/y" as a host.
         path, _, query = self.path.partition("?")
         self.path_only = path.partition("#")[0]
