@@ -4,6 +4,7 @@
 #include "app/dpi.h"
 #include "app/early_load.h"
 #include "app/startup.h"
+#include "catalog/catalog_cache.h"
 #include "startup_marks.h"
 
 #include <windows.h>
@@ -18,7 +19,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     gApp.config.server = std::move(loaded.server);
     gApp.config.channel = std::move(loaded.channel);
     gApp.config.downloadDir = std::move(loaded.downloadDir);
-    startEarlyCatalogLoad(gApp.catalog, gApp.config.server);
+    setCacheFolder(defaultCacheFolder());
+    startEarlyCatalogLoad(gApp.catalog, gApp.config.server, gApp.config.channel);
     if (!initWindows(instance)) return 1;
     return runMessageLoop();
 }

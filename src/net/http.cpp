@@ -273,6 +273,8 @@ HttpResult requestThrough(HINTERNET shared, const std::wstring& url, const std::
         if (queryHeader(a.request.get(), WINHTTP_QUERY_CONTENT_RANGE, value)) kept.push_back({L"Content-Range", value});
         response.status = status;
         response.finalUrl = current;
+        if (!queryHeader(a.request.get(), WINHTTP_QUERY_ETAG, response.etag)) response.etag.clear();
+        if (!queryHeader(a.request.get(), WINHTTP_QUERY_LAST_MODIFIED, response.lastModified)) response.lastModified.clear();
         httprules::applyLengthHeaders(kept, response);
 
         HttpResult result = HttpResult::Ok;

@@ -27,6 +27,8 @@ struct HttpResponse {
     int64_t rangeEnd = -1;    // -1 when absent or not of that form
     std::string body;
     std::wstring finalUrl;
+    std::wstring etag;          // the answer's validators, empty when absent
+    std::wstring lastModified;
 };
 
 // Receives body bytes as they arrive; returning false stops the transfer (Cancelled).
