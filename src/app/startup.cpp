@@ -12,6 +12,7 @@
 #include "app/window_rules.h"
 #include "catalog/catalog_cache.h"
 #include "startup_marks.h"
+#include "ui/layout.h"
 #include "ui/gdiplus.h"
 #include "ui/scale.h"
 
@@ -30,6 +31,23 @@ void showCachedCatalog() {
     gApp.catalogFromCache = true;
     gApp.catalogLoading = false;
     gApp.selectedCategoryId = selectionAfterLoad(0, gApp.selectedCategoryId, gApp.catalog.lists()->categories);
+}
+
+// At most this many icons are asked for before the first frame: more cards than it shows.
+constexpr size_t kFirstFrameIcons = 24;
+
+// The icons of the cards the first frame shows (the first category's), asked for while the
+// window is still being made: read from the disk cache, they are kept before that frame.
+void requestFirstFrameIcons() {
+    const std::shared_ptr<const CatalogLists> lists = gApp.catalog.lists();
+    if (lists->categories.empty()) return;
+    const RECT r = cardIconRect(0, 0, 0);
+    const std::vector<IconSize> sizes{IconSize{r.right - r.left, r.bottom - r.top}};
+    size_t asked = 0;
+    for (const App* app : lists->categoryIndex()->appsOf(lists->categories.front().id)) {
+        if (asked++ == kFirstFrameIcons) break;
+        requestIcon(gApp.catalog, nullptr, AppRef(lists, app), gApp.config.server, sizes);
+    }
 }
 
 }  // namespace
@@ -95,6 +113,7 @@ bool initWindows(HINSTANCE instance) {
     markStartup(StartupMark::ClassesRegistered);
 
     adoptWarmedLogo();
+    if (earlyCatalogCacheShown(0)) requestFirstFrameIcons();
     HWND window = CreateWindowExW(WS_EX_APPWINDOW, kMainWindowClass, kMainWindowTitle, WS_POPUP | WS_OVERLAPPEDWINDOW,
                                   r.x, r.y, r.width, r.height, nullptr, nullptr, instance, nullptr);
     if (!window) return false;
