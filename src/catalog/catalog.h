@@ -95,6 +95,7 @@ private:
 struct CatalogLists {
     std::vector<Category> categories;  // server order
     std::vector<App> apps;             // server order
+    bool fromCache = false;            // read from the disk cache, not from the server
 
     // Built by publish on the publishing thread, or on first use of lists that were never
     // published; any thread.

@@ -199,6 +199,7 @@ bool publishCachedCatalog(CatalogState& catalog, const std::wstring& server, con
         // A cache that cannot be shown stays until the next load replaces it: one of another
         // server is still the right one after switching back.
         if (!parseCatalogCache(bytes, server, channel, *lists) || lists->categories.empty()) return false;
+        lists->fromCache = true;
         catalog.publish(std::move(lists));
         return true;
     } catch (const std::bad_alloc&) {
@@ -227,7 +228,10 @@ LoadView viewAfterLoad(bool loadSucceeded, bool cacheShown) {
 void carryKeptIcons(const CatalogLists& from, const CatalogLists& to) {
     std::unordered_map<int32_t, const App*> kept;
     for (const App& app : from.apps) {
-        if (app.iconState.load() == 2 && keptIcon(app)) kept.emplace(app.id, &app);
+        // An icon already asked for at other sizes is fetched anew instead: the new record
+        // would never ask again.
+        const std::shared_ptr<const IconImage> image = app.iconState.load() == 2 ? keptIcon(app) : nullptr;
+        if (image && !image->refetchAsked.load()) kept.emplace(app.id, &app);
     }
     if (kept.empty()) return;
     for (const App& app : to.apps) {

@@ -29,8 +29,8 @@ bool parseCatalogCache(std::string& bytes, const std::wstring& server, const std
 
 // The file in the cache folder; empty when there is no cache folder.
 std::wstring catalogCachePath();
-// Reads the cache of server and channel and publishes it to the store; false when there is
-// none that may be shown (nothing published then).
+// Reads the cache of server and channel and publishes it to the store (lists marked
+// fromCache); false when there is none that may be shown (nothing published then).
 bool publishCachedCatalog(CatalogState& catalog, const std::wstring& server, const std::wstring& channel);
 // Writes lists as the cache of server and channel in one step (temporary file, then moved
 // over the old one); false when there is no cache folder or it cannot be written.
@@ -47,8 +47,9 @@ LoadView viewAfterLoad(bool loadSucceeded, bool cacheShown);
 // The toast when a load failed and the cached catalog stays.
 inline constexpr wchar_t kCachedCatalogToast[] = L"无法连接服务器，当前显示上次获取的目录";
 
-// Hands the icons already kept by the lists being replaced to the records of the new lists
-// that have the same id and icon location, so that a refresh does not flash placeholders.
+// Hands the icons already kept by the cached lists being replaced to the records of the
+// fresh lists that have the same id and icon location, so that the refresh behind the
+// cached catalog does not flash placeholders.
 void carryKeptIcons(const CatalogLists& from, const CatalogLists& to);
 
 // FNV-1a over bytes: the check sum of the cache files.

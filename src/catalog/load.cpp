@@ -136,7 +136,8 @@ bool loadCatalog(CatalogState& catalog, const std::wstring& server) {
             catalog.setLastError(L"数据格式错误");
             return false;
         }
-        carryKeptIcons(*catalog.lists(), *lists);
+        const std::shared_ptr<const CatalogLists> replaced = catalog.lists();
+        if (replaced->fromCache) carryKeptIcons(*replaced, *lists);
         catalog.publish(std::move(lists));
         markStartup(StartupMark::CatalogPublished);
         catalog.setLastError(std::wstring());
