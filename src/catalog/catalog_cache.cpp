@@ -15,8 +15,10 @@
 
 namespace {
 
-std::mutex folderLock;
-std::wstring folderSetting;
+// Never destroyed: icon fetches and the catalog load, which are not waited for, ask for the
+// folder while the process runs its exit handlers.
+std::mutex& folderLock = *new std::mutex;
+std::wstring& folderSetting = *new std::wstring;
 
 constexpr char kCatalogMagic[] = "KVCATALOG 1";
 

@@ -47,8 +47,9 @@ struct FindTraits {
 std::atomic<uint64_t> limitBytes{kIconCacheLimitBytes};
 
 // The folder's size as last counted plus what was written since; -1 until counted. Counting
-// walks the folder, so it is done once and again only when the bound is passed.
-std::mutex sizeLock;
+// walks the folder, so it is done once and again only when the bound is passed. The lock is
+// never destroyed: fetch workers may write an icon while the process exits.
+std::mutex& sizeLock = *new std::mutex;
 int64_t knownSize = -1;
 
 std::wstring iconFolder() {
