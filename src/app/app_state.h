@@ -31,8 +31,11 @@ struct AppState : ViewState {
     Config config;  // defaults until start-up replaces them with loadConfig()
     bool configUnreadable = false;  // config.json held no JSON: kept aside before the first save
     CatalogState catalog;
-    bool catalogLoading = false;
+    bool catalogLoading = false;  // the content shows the loading state
     bool catalogLoadFailed = false;
+    // The lists shown are the cached ones of the last run, until a load replaces them; a
+    // load then runs behind them without the loading state.
+    bool catalogFromCache = false;
 
     // View state.
     int viewMode = 0;  // 0 catalog, 1 download manager

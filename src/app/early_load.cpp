@@ -6,6 +6,7 @@
 #include <new>
 
 #include "catalog/catalog.h"
+#include "catalog/catalog_cache.h"
 #include "scoped.h"
 
 namespace {
@@ -18,6 +19,9 @@ std::atomic<HWND> meeting{nullptr};
 std::atomic<bool> succeeded{false};
 // Set when the load ended; made before the thread starts and kept until exit.
 std::atomic<HANDLE> ended{nullptr};
+// Set once the cached catalog was looked for (and published when there was one); the same.
+std::atomic<HANDLE> cacheChecked{nullptr};
+std::atomic<bool> cachePublished{false};
 
 // User-interface thread only.
 bool started = false;
@@ -26,33 +30,43 @@ bool adopted = false;
 struct EarlyLoadJob {
     CatalogState* catalog;
     std::wstring server;
+    std::wstring channel;
 };
 
 DWORD WINAPI earlyLoadThread(void* param) {
     std::unique_ptr<EarlyLoadJob> job(static_cast<EarlyLoadJob*>(param));
+    // The last catalog first: read beside the window's creation, it is on screen in the
+    // first frame while the request below runs.
+    try {
+        if (!job->channel.empty()) cachePublished.store(publishCachedCatalog(*job->catalog, job->server, job->channel));
+    } catch (...) {
+    }
+    SetEvent(cacheChecked.load());
     bool ok = false;
     try {
         ok = loadCatalog(*job->catalog, job->server);
     } catch (...) {
         ok = false;
     }
-    job.reset();
     succeeded.store(ok);
     SetEvent(ended.load());
     HWND window = meeting.exchange(kFinished);
     if (window) PostMessageW(window, kMsgCatalogLoaded, ok ? 1 : 0, 0);
+    if (ok) cacheLoadedCatalog(*job->catalog, job->server, job->channel);
     return 0;
 }
 
 }  // namespace
 
-bool startEarlyCatalogLoad(CatalogState& catalog, const std::wstring& server) {
+bool startEarlyCatalogLoad(CatalogState& catalog, const std::wstring& server, const std::wstring& channel) {
     if (started) return false;
-    // Never destroyed: the load thread, which is not waited for, may set it during exit.
+    // Never destroyed: the load thread, which is not waited for, may set them during exit.
     static ScopedHandle& endedEvent = *new ScopedHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!endedEvent) return false;
+    static ScopedHandle& cacheEvent = *new ScopedHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!endedEvent || !cacheEvent) return false;
     ended.store(endedEvent.get());
-    auto* job = new (std::nothrow) EarlyLoadJob{&catalog, server};
+    cacheChecked.store(cacheEvent.get());
+    auto* job = new (std::nothrow) EarlyLoadJob{&catalog, server, channel};
     if (!job) return false;
     ScopedHandle thread(CreateThread(nullptr, 0, earlyLoadThread, job, 0, nullptr));
     if (!thread) {
@@ -73,4 +87,9 @@ EarlyLoad adoptEarlyCatalogLoad(HWND window) {
 bool waitForEarlyCatalogLoad(DWORD timeout) {
     HANDLE event = ended.load();
     return event && WaitForSingleObject(event, timeout) == WAIT_OBJECT_0;
+}
+
+bool earlyCatalogCacheShown(DWORD timeout) {
+    HANDLE event = cacheChecked.load();
+    return started && event && WaitForSingleObject(event, timeout) == WAIT_OBJECT_0 && cachePublished.load();
 }

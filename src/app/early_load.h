@@ -12,8 +12,11 @@ struct CatalogState;
 enum class EarlyLoad { None, Running, Succeeded, Failed };
 
 // Starts the load on its own thread; false when the thread cannot be made (the window
-// then starts an ordinary load). At most once per process.
-bool startEarlyCatalogLoad(CatalogState& catalog, const std::wstring& server);
+// then starts an ordinary load). At most once per process. With a channel, the thread
+// first publishes the cached catalog of server and channel when there is one, and keeps
+// the loaded catalog as the new cache after a success.
+bool startEarlyCatalogLoad(CatalogState& catalog, const std::wstring& server,
+                           const std::wstring& channel = std::wstring());
 
 // Hands the early load to window, once: Running when its load-finished message will be
 // posted there, Succeeded or Failed when the load already ended and posted nothing, None
@@ -23,3 +26,7 @@ EarlyLoad adoptEarlyCatalogLoad(HWND window);
 // Waits up to timeout milliseconds for the early load to end (any thread); false when none
 // was started or it is still running.
 bool waitForEarlyCatalogLoad(DWORD timeout);
+
+// Waits up to timeout milliseconds for the early load to have looked for the cached
+// catalog; true when it published one (the store then holds it until the load replaces it).
+bool earlyCatalogCacheShown(DWORD timeout);

@@ -6,6 +6,7 @@
 #include "app/journal_file.h"
 #include "app/single_instance.h"
 #include "app/startup.h"
+#include "catalog/catalog_cache.h"
 #include "startup_marks.h"
 
 #include <windows.h>
@@ -22,7 +23,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     gApp.config.server = std::move(loaded.server);
     gApp.config.channel = std::move(loaded.channel);
     gApp.config.downloadDir = std::move(loaded.downloadDir);
-    startEarlyCatalogLoad(gApp.catalog, gApp.config.server);
+    setCacheFolder(defaultCacheFolder());
+    startEarlyCatalogLoad(gApp.catalog, gApp.config.server, gApp.config.channel);
     startDownloadJournal();
     if (!initWindows(instance)) return 1;
     return runMessageLoop();

@@ -12,6 +12,7 @@
 #include "app/shadow.h"
 #include "app/startup.h"
 #include "app/window_rules.h"
+#include "catalog/catalog_cache.h"
 #include "download/format.h"
 #include "download/manager.h"
 #include "download/shell_open.h"
@@ -27,6 +28,7 @@ namespace {
 
 uintptr_t paintCount = 0;
 bool catalogFrameSeen = false;
+bool iconsFrameSeen = false;
 
 POINT clientPoint(LPARAM lParam) { return POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)}; }
 
@@ -121,6 +123,7 @@ LRESULT onDestroy(HWND window) {
     KillTimer(window, kTimerId);
     RemovePropW(window, kPaintCountProp);
     RemovePropW(window, kCatalogFrameProp);
+    RemovePropW(window, kCatalogIconsFrameProp);
     removeStartupMarks(window);
     PostQuitMessage(0);
     return 0;
@@ -164,6 +167,11 @@ LRESULT onPaint(HWND window) {
         catalogFrameSeen = true;
         SetPropW(window, kCatalogFrameProp, reinterpret_cast<HANDLE>(msSinceProcessStart()));
         showStartupMarks(window);
+    }
+    if (catalogFrameSeen && !iconsFrameSeen && !gApp.catalogLoading && !gApp.catalogLoadFailed && gApp.viewMode == 0 &&
+        requestedIconsSettled(gApp.catalog.lists()->apps)) {
+        iconsFrameSeen = true;
+        SetPropW(window, kCatalogIconsFrameProp, reinterpret_cast<HANDLE>(msSinceProcessStart()));
     }
     return 0;
 }
@@ -406,12 +414,25 @@ LRESULT onExitSizeMove(HWND window) {
 }
 
 LRESULT onCatalogLoaded(WPARAM wParam) {
-    gApp.catalogLoadFailed = wParam == 0;
-    gApp.catalogLoading = !finishCatalogLoad();
-    const int viewBefore = gApp.viewMode;
-    gApp.viewMode = 0;
+    const bool othersRunning = !finishCatalogLoad();
+    const bool behindCache = gApp.catalogFromCache;
+    const LoadView view = viewAfterLoad(wParam != 0, behindCache);
+    gApp.catalogLoadFailed = view == LoadView::Error;
+    if (view == LoadView::Fresh) gApp.catalogFromCache = false;
+    gApp.catalogLoading = othersRunning && !gApp.catalogFromCache;
     auto lists = gApp.catalog.lists();
-    gApp.selectedCategoryId = selectionAfterLoad(viewBefore, gApp.selectedCategoryId, lists->categories);
+    if (behindCache) {
+        // A refresh behind the shown catalog: the view, the selected category (while it
+        // exists) and the scroll position (clamped by the grid) stay.
+        const std::wstring before = gApp.selectedCategoryId;
+        gApp.selectedCategoryId = selectionAfterLoad(0, before, lists->categories);
+        if (gApp.selectedCategoryId != before) gApp.gridScroll = 0;
+        if (view == LoadView::Cached) showToast(kCachedCatalogToast, 0);
+    } else {
+        const int viewBefore = gApp.viewMode;
+        gApp.viewMode = 0;
+        gApp.selectedCategoryId = selectionAfterLoad(viewBefore, gApp.selectedCategoryId, lists->categories);
+    }
     requestRepaint();
     return 0;
 }

@@ -13,9 +13,12 @@ constexpr UINT_PTR kTimerId = 1;
 constexpr UINT kTimerPeriodMs = 500;
 
 // Window facts another process can read (GetPropW): the number of WM_PAINTs handled so
-// far, and the milliseconds from process start to the first frame showing the catalog.
+// far, and the milliseconds from process start to the first frame showing the catalog
+// (and to the first one showing it with its icons).
 constexpr wchar_t kPaintCountProp[] = L"KVPaintCount";
 constexpr wchar_t kCatalogFrameProp[] = L"KVCatalogFrameMs";
+// The milliseconds to the first catalog frame with every visible icon drawn.
+constexpr wchar_t kCatalogIconsFrameProp[] = L"KVCatalogIconsFrameMs";
 
 bool registerMainWindowClass(HINSTANCE instance);
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -10,7 +10,9 @@
 #include "app/shadow.h"
 #include "app/warm_up.h"
 #include "app/window_rules.h"
+#include "catalog/catalog_cache.h"
 #include "startup_marks.h"
+#include "ui/layout.h"
 #include "ui/gdiplus.h"
 #include "ui/scale.h"
 
@@ -19,6 +21,35 @@ namespace {
 // Loads started and not yet reported back; user-interface thread only.
 int loadsRunning = 0;
 
+// How long the window's creation waits for the start-up load to have read the cached
+// catalog: reading it takes milliseconds; a disk that takes longer gets the loading state.
+constexpr DWORD kCacheWaitMs = 1500;
+
+// The cached catalog is on screen: the content shows it (not the loading state) while the
+// load runs behind it, with the first category selected.
+void showCachedCatalog() {
+    gApp.catalogFromCache = true;
+    gApp.catalogLoading = false;
+    gApp.selectedCategoryId = selectionAfterLoad(0, gApp.selectedCategoryId, gApp.catalog.lists()->categories);
+}
+
+// At most this many icons are asked for before the first frame: more cards than it shows.
+constexpr size_t kFirstFrameIcons = 24;
+
+// The icons of the cards the first frame shows (the first category's), asked for while the
+// window is still being made: read from the disk cache, they are kept before that frame.
+void requestFirstFrameIcons() {
+    const std::shared_ptr<const CatalogLists> lists = gApp.catalog.lists();
+    if (lists->categories.empty()) return;
+    const RECT r = cardIconRect(0, 0, 0);
+    const std::vector<IconSize> sizes{IconSize{r.right - r.left, r.bottom - r.top}};
+    size_t asked = 0;
+    for (const App* app : lists->categoryIndex()->appsOf(lists->categories.front().id)) {
+        if (asked++ == kFirstFrameIcons) break;
+        requestIcon(gApp.catalog, nullptr, AppRef(lists, app), gApp.config.server, sizes);
+    }
+}
+
 }  // namespace
 
 void startCatalogLoad() {
@@ -26,19 +57,25 @@ void startCatalogLoad() {
     // again beside it (a held key asks about 30 times a second), and the running load
     // cannot be stopped, so replacing it would not end it either.
     if (loadsRunning > 0) return;
-    gApp.catalogLoading = true;
+    // A shown cached catalog stays while the load runs; otherwise the loading state.
+    gApp.catalogLoading = !gApp.catalogFromCache;
     gApp.catalogLoadFailed = false;
     requestRepaint();
     const EarlyLoad early = adoptEarlyCatalogLoad(gApp.mainWindow);
     if (early != EarlyLoad::None) {
         loadsRunning++;
+        if (earlyCatalogCacheShown(kCacheWaitMs)) showCachedCatalog();
         // Answered before the window existed: taken in now, so that the first paint
         // already shows the catalog.
         if (early != EarlyLoad::Running)
             SendMessageW(gApp.mainWindow, kMsgCatalogLoaded, early == EarlyLoad::Succeeded ? 1 : 0, 0);
         return;
     }
-    if (startCatalogLoadThread(gApp.catalog, gApp.mainWindow, gApp.config.server)) {
+    // No start-up load (or it was taken): the cache is read here, once, while nothing is shown.
+    if (!gApp.catalogFromCache && gApp.catalog.lists()->categories.empty() &&
+        publishCachedCatalog(gApp.catalog, gApp.config.server, gApp.config.channel))
+        showCachedCatalog();
+    if (startCatalogLoadThread(gApp.catalog, gApp.mainWindow, gApp.config.server, gApp.config.channel)) {
         loadsRunning++;
     } else if (loadsRunning == 0) {
         // No thread, so no answer will come: show the error state with its reload button
@@ -76,6 +113,7 @@ bool initWindows(HINSTANCE instance) {
     markStartup(StartupMark::ClassesRegistered);
 
     adoptWarmedLogo();
+    if (earlyCatalogCacheShown(0)) requestFirstFrameIcons();
     HWND window = CreateWindowExW(WS_EX_APPWINDOW, kMainWindowClass, kMainWindowTitle, WS_POPUP | WS_OVERLAPPEDWINDOW,
                                   r.x, r.y, r.width, r.height, nullptr, nullptr, instance, nullptr);
     if (!window) return false;

@@ -125,3 +125,13 @@ std::wstring selectionAfterLoad(int viewModeBefore, const std::wstring& selected
     }
     return categories.front().id;
 }
+
+bool requestedIconsSettled(const std::vector<App>& apps) {
+    bool any = false;
+    for (const App& app : apps) {
+        const int32_t state = app.iconState.load();
+        if (state == 1) return false;
+        any = any || state >= 2;
+    }
+    return any;
+}

@@ -58,3 +58,7 @@ bool timerNeedsRepaint(bool toastSet, bool bannerSet, int viewMode, const std::m
 // The selected category after a load finished; viewModeBefore is the view when it arrived.
 std::wstring selectionAfterLoad(int viewModeBefore, const std::wstring& selected,
                                 const std::vector<Category>& categories);
+
+// True once the icons asked for so far have all arrived (or failed) and at least one was
+// asked for: a catalog frame painted then shows every visible icon.
+bool requestedIconsSettled(const std::vector<App>& apps);

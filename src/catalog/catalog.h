@@ -95,6 +95,7 @@ private:
 struct CatalogLists {
     std::vector<Category> categories;  // server order
     std::vector<App> apps;             // server order
+    bool fromCache = false;            // read from the disk cache, not from the server
 
     // Built by publish on the publishing thread, or on first use of lists that were never
     // published; any thread.
@@ -139,8 +140,14 @@ AppRef findApp(const CatalogState& catalog, int id);        // in the current li
 // category are left out: no view can show them.
 bool parseBootstrap(std::string& body, CatalogLists& lists, size_t expectedApps = 0);
 bool loadCatalog(CatalogState& catalog, const std::wstring& server);
-// Starts the load thread: it runs loadCatalog and posts WM_APP+4 to window.
-bool startCatalogLoadThread(CatalogState& catalog, HWND window, const std::wstring& server);
+// Starts the load thread: it runs loadCatalog and posts WM_APP+4 to window; after a
+// success it keeps the lists as the disk cache of server and channel (none when channel is
+// empty or there is no cache folder, see catalog_cache.h).
+bool startCatalogLoadThread(CatalogState& catalog, HWND window, const std::wstring& server,
+                            const std::wstring& channel = std::wstring());
+// Writes the store's lists as the cache of server and channel (after a successful load, on
+// the loading thread); nothing when channel is empty.
+void cacheLoadedCatalog(const CatalogState& catalog, const std::wstring& server, const std::wstring& channel);
 
 // Icons. rebuildIconFile: when body is an icon file with a usable best image, fills
 // rebuilt with a one-image icon file of it and returns true; false means decode the

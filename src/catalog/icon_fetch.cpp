@@ -14,6 +14,7 @@ using std::min;
 #include <mutex>
 
 #include "catalog/catalog.h"
+#include "catalog/icon_cache.h"
 #include "catalog/icon_queue.h"
 #include "net/http.h"
 #include "scoped.h"
@@ -51,28 +52,92 @@ void postIconReady(CatalogState& catalog, const App& app) {
     PostMessageW(catalog.notifyWindow.load(), kMsgIconReady, static_cast<WPARAM>(static_cast<INT_PTR>(app.id)), 0);
 }
 
+// The icon's bytes: from disk while the kept copy is less than a day old, else from the
+// server, asked with the kept copy's validators. A 304 keeps the copy (for another day),
+// a new answer replaces it once it has decoded, and while the server cannot be reached the
+// kept copy serves.
+struct IconBytes {
+    std::string body;
+    bool fromDisk = false;
+    IconCacheEntry fresh;  // set (url not empty) when a new answer is to be kept
+};
+
+enum class BytesOutcome { Got, Failed, Discarded };
+
+BytesOutcome iconBytes(const HttpSession& session, CatalogState& catalog, const AppRef& ref, const IconRequest& request,
+                       IconBytes& out) {
+    IconCacheEntry cached;
+    const bool haveCached = readIconCache(request.url, cached);
+    const int64_t now = unixNow();
+    if (haveCached && !revalidationDue(cached.checkedAt, now)) {
+        out.body = std::move(cached.body);
+        out.fromDisk = true;
+        return BytesOutcome::Got;
+    }
+    std::vector<HttpHeader> headers;
+    if (haveCached) {
+        const IconValidators validators = validatorsOf(cached);
+        if (!validators.ifNoneMatch.empty()) headers.push_back({L"If-None-Match", validators.ifNoneMatch});
+        if (!validators.ifModifiedSince.empty()) headers.push_back({L"If-Modified-Since", validators.ifModifiedSince});
+    }
+    HttpResponse response;
+    std::wstring error;
+    const HttpResult result =
+        httpRequest(session, request.url, headers, nullptr, L"GET", HttpDataSink(), response, error, nullptr);
+    if (!sameLists(ref, catalog.lists())) return BytesOutcome::Discarded;
+    if (result == HttpResult::Ok && response.status == 304 && haveCached) {
+        cached.checkedAt = now;
+        writeIconCache(cached);
+        out.body = std::move(cached.body);
+        out.fromDisk = true;
+        return BytesOutcome::Got;
+    }
+    if (result == HttpResult::Ok && response.status != 304 && !response.body.empty() &&
+        response.body.size() <= kMaxIconBytes) {
+        out.fresh.url = request.url;
+        out.fresh.etag = std::move(response.etag);
+        out.fresh.lastModified = std::move(response.lastModified);
+        out.fresh.checkedAt = now;
+        out.body = std::move(response.body);
+        return BytesOutcome::Got;
+    }
+    if (haveCached) {
+        out.body = std::move(cached.body);
+        out.fromDisk = true;
+        return BytesOutcome::Got;
+    }
+    return BytesOutcome::Failed;
+}
+
 // The image sized from its header before anything is decoded, then decoded and scaled to
 // the sizes asked for; the decoded bitmap goes as soon as the copies are made. A refetch
-// leaves the state and the kept icon alone unless it has a new one.
+// leaves the state and the kept icon alone unless it has a new one. A kept copy that does
+// not decode is dropped from disk, so that the next attempt asks the server.
 FetchOutcome fetchIcon(const HttpSession& session, CatalogState& catalog, const AppRef& ref, const IconRequest& request) {
     const App& app = *ref;
     auto fail = [&](FetchOutcome outcome) {
         if (!request.refetch) app.iconState.store(3);
         return outcome;
     };
-    HttpResponse response;
-    std::wstring error;
-    const HttpResult result =
-        httpRequest(session, request.url, {}, nullptr, L"GET", HttpDataSink(), response, error, nullptr);
-    if (!sameLists(ref, catalog.lists())) return fail(FetchOutcome::Discarded);
-    if (result != HttpResult::Ok || response.body.empty() || response.body.size() > kMaxIconBytes)
+    IconBytes got;
+    switch (iconBytes(session, catalog, ref, request, got)) {
+    case BytesOutcome::Discarded:
+        return fail(FetchOutcome::Discarded);
+    case BytesOutcome::Failed:
         return fail(FetchOutcome::Failed);
+    case BytesOutcome::Got:
+        break;
+    }
+    auto dropKept = [&] {
+        if (got.fromDisk) forgetIconCache(request.url);
+    };
 
     std::string rebuilt;
-    const std::string& bytes = rebuildIconFile(response.body, rebuilt) ? rebuilt : response.body;
+    const std::string& bytes = rebuildIconFile(got.body, rebuilt) ? rebuilt : got.body;
     uint32_t width = 0, height = 0;
     const bool sized = declaredImageSize(bytes, width, height);
     if (sized && (width > kMaxIconSide || height > kMaxIconSide)) {
+        dropKept();
         fail(FetchOutcome::Refused);
         if (!request.refetch) postIconReady(catalog, app);
         return FetchOutcome::Refused;
@@ -85,6 +150,7 @@ FetchOutcome fetchIcon(const HttpSession& session, CatalogState& catalog, const 
         if (bitmap) image = scaleIconImage(static_cast<HBITMAP>(bitmap.get()), request.sizes);
     }
     if (!image) {
+        dropKept();
         fail(FetchOutcome::Failed);
         if (!request.refetch) postIconReady(catalog, app);
         return FetchOutcome::Failed;
@@ -92,6 +158,11 @@ FetchOutcome fetchIcon(const HttpSession& session, CatalogState& catalog, const 
     keepIcon(app, std::move(image));
     app.iconState.store(2);  // after the icon: a reader that sees 2 sees it
     postIconReady(catalog, app);
+    // Kept on disk only once it has shown to decode, after the window was told.
+    if (!got.fresh.url.empty()) {
+        got.fresh.body = std::move(got.body);
+        writeIconCache(got.fresh);
+    }
     return FetchOutcome::Ready;
 }
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "catalog/catalog.h"
+#include "catalog/catalog_cache.h"
 #include "json/encoding.h"
 #include "json/json.h"
 #include "net/http.h"
@@ -24,6 +25,7 @@ struct CatalogLoadJob {
     CatalogState* catalog;
     HWND window;
     std::wstring server;
+    std::wstring channel;
 };
 
 DWORD WINAPI catalogLoadThread(void* param) {
@@ -34,9 +36,8 @@ DWORD WINAPI catalogLoadThread(void* param) {
     } catch (...) {
         ok = false;
     }
-    HWND window = job->window;
-    job.reset();
-    PostMessageW(window, kMsgCatalogLoaded, ok ? 1 : 0, 0);
+    PostMessageW(job->window, kMsgCatalogLoaded, ok ? 1 : 0, 0);
+    if (ok) cacheLoadedCatalog(*job->catalog, job->server, job->channel);
     return 0;
 }
 
@@ -135,6 +136,8 @@ bool loadCatalog(CatalogState& catalog, const std::wstring& server) {
             catalog.setLastError(L"数据格式错误");
             return false;
         }
+        const std::shared_ptr<const CatalogLists> replaced = catalog.lists();
+        if (replaced->fromCache) carryKeptIcons(*replaced, *lists);
         catalog.publish(std::move(lists));
         markStartup(StartupMark::CatalogPublished);
         catalog.setLastError(std::wstring());
@@ -146,8 +149,17 @@ bool loadCatalog(CatalogState& catalog, const std::wstring& server) {
     }
 }
 
-bool startCatalogLoadThread(CatalogState& catalog, HWND window, const std::wstring& server) {
-    auto* job = new (std::nothrow) CatalogLoadJob{&catalog, window, server};
+void cacheLoadedCatalog(const CatalogState& catalog, const std::wstring& server, const std::wstring& channel) {
+    try {
+        if (!channel.empty()) saveCatalogCache(*catalog.lists(), server, channel);
+    } catch (...) {
+        // Without a cache the next start is as it would have been anyway.
+    }
+}
+
+bool startCatalogLoadThread(CatalogState& catalog, HWND window, const std::wstring& server,
+                            const std::wstring& channel) {
+    auto* job = new (std::nothrow) CatalogLoadJob{&catalog, window, server, channel};
     if (!job) return false;
     ScopedHandle thread(CreateThread(nullptr, 0, catalogLoadThread, job, 0, nullptr));
     if (!thread) {

@@ -326,11 +326,9 @@ HttpResult requestThrough(const HttpSession* shared, const std::wstring& url, co
         if (queryHeader(a.request.get(), WINHTTP_QUERY_CONTENT_RANGE, value)) kept.push_back({L"Content-Range", value});
         response.status = status;
         response.finalUrl = current;
+        if (!queryHeader(a.request.get(), WINHTTP_QUERY_ETAG, response.etag)) response.etag.clear();
+        if (!queryHeader(a.request.get(), WINHTTP_QUERY_LAST_MODIFIED, response.lastModified)) response.lastModified.clear();
         httprules::applyLengthHeaders(kept, response);
-        response.etag.clear();
-        response.lastModified.clear();
-        queryHeader(a.request.get(), WINHTTP_QUERY_ETAG, response.etag);
-        queryHeader(a.request.get(), WINHTTP_QUERY_LAST_MODIFIED, response.lastModified);
 
         HttpResult result = HttpResult::Ok;
         if (sink || status <= 499) {

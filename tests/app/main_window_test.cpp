@@ -1,5 +1,7 @@
 #include "app/early_load.h"
 #include "app/startup.h"
+#include "catalog/catalog_cache.h"
+#include "scratch_folder.h"
 #include "window_support.h"
 
 #include <algorithm>
@@ -216,6 +218,92 @@ TEST_F(MainWindow, AStartUpLoadStillRunningWhenTheWindowIsMadeIsTakenOverAndRepo
     pumpFor(300);
     EXPECT_EQ(testserver::requests(prefix).size(), 1u) << "the window started a load of its own";
     EXPECT_EQ(adoptEarlyCatalogLoad(window), EarlyLoad::None);
+}
+
+// The disk cache in a scratch folder, holding the catalog of the last run for base; the
+// store empty, as at a start.
+class CachedCatalog {
+public:
+    explicit CachedCatalog(const std::wstring& base) : folder_(L"window_cache") {
+        setCacheFolder(folder_.path());
+        CatalogLists last;
+        last.categories = {{L"a", L"甲"}, {L"b", L"乙"}};
+        App app;
+        app.id = 1;
+        app.name = L"上次的应用";
+        app.categoryIds = {L"b"};
+        last.apps.push_back(std::move(app));
+        saved = saveCatalogCache(last, base, gApp.config.channel);
+        gApp.catalog.publish(nullptr);
+        gApp.catalogFromCache = false;
+    }
+    ~CachedCatalog() {
+        setCacheFolder(std::wstring());
+        gApp.catalogFromCache = false;
+    }
+    bool saved = false;
+
+private:
+    ScratchFolder folder_;
+};
+
+const char kFreshCatalogStep[] =
+    R"({"content_type":"application/json","body":"{\"data\":{\"categories\":[{\"id\":\"a\",\"name\":\"甲\"},)"
+    R"({\"id\":\"b\",\"name\":\"乙二\"},{\"id\":\"c\",\"name\":\"丙\"}],\"apps\":[]}}"})";
+
+TEST_F(MainWindow, TheCachedCatalogShowsAtOnceAndTheLoadBehindItKeepsTheViewAndSelection) {
+    const std::string prefix = testserver::uniquePath("cached");
+    std::string held = kFreshCatalogStep;
+    held.insert(1, "\"delay_ms\":2500,");
+    ASSERT_TRUE(testserver::script(prefix + "/api/client/bootstrap", "[" + held + "]"));
+    gApp.config.server = server + std::wstring(prefix.begin(), prefix.end());
+    CachedCatalog cache(gApp.config.server);
+    ASSERT_TRUE(cache.saved);
+
+    open();
+    EXPECT_TRUE(gApp.catalogFromCache);
+    EXPECT_FALSE(gApp.catalogLoadFailed);
+    ASSERT_EQ(gApp.catalog.lists()->categories.size(), 2u) << "the last run's catalog, while the server holds its answer";
+    EXPECT_EQ(gApp.selectedCategoryId, L"a");
+    EXPECT_EQ(testserver::requests(prefix).size(), 1u) << "the load still runs";
+
+    gApp.selectedCategoryId = L"b";
+    gApp.viewMode = 1;
+    ASSERT_TRUE(pumpUntil([] { return !gApp.catalogFromCache; }, 15000)) << "the fresh catalog never arrived";
+    const auto lists = gApp.catalog.lists();
+    ASSERT_EQ(lists->categories.size(), 3u);
+    EXPECT_EQ(lists->categories[1].name, L"乙二");
+    EXPECT_EQ(gApp.viewMode, 1) << "the download-manager view stays";
+    EXPECT_EQ(gApp.selectedCategoryId, L"b");
+    EXPECT_FALSE(gApp.catalogLoading);
+    EXPECT_FALSE(gApp.catalogLoadFailed);
+    EXPECT_TRUE(gApp.toastText.empty());
+    gApp.viewMode = 0;
+}
+
+TEST_F(MainWindow, AFailedLoadKeepsTheCachedCatalogWithOneToastAndF5LoadsAgain) {
+    const std::string prefix = testserver::uniquePath("offline");
+    ASSERT_TRUE(testserver::script(prefix + "/api/client/bootstrap",
+                                   std::string(R"([{"status":500,"body":"down"},)") + kFreshCatalogStep + "]"));
+    gApp.config.server = server + std::wstring(prefix.begin(), prefix.end());
+    CachedCatalog cache(gApp.config.server);
+    ASSERT_TRUE(cache.saved);
+
+    open();
+    ASSERT_TRUE(pumpUntil([] { return !gApp.toastText.empty(); }, 15000));
+    EXPECT_EQ(gApp.toastText, L"无法连接服务器，当前显示上次获取的目录");
+    EXPECT_EQ(gApp.toastKind, 0);
+    EXPECT_FALSE(gApp.catalogLoadFailed) << "no error state over the shown catalog";
+    EXPECT_FALSE(gApp.catalogLoading);
+    EXPECT_TRUE(gApp.catalogFromCache);
+    EXPECT_EQ(gApp.catalog.lists()->categories.size(), 2u);
+
+    SetFocus(window);
+    SendMessageW(window, WM_KEYDOWN, VK_F5, 0);
+    ASSERT_TRUE(pumpUntil([] { return !gApp.catalogFromCache; }, 15000)) << "F5 reloads over the cached catalog";
+    EXPECT_EQ(testserver::requests(prefix).size(), 2u);
+    EXPECT_EQ(gApp.catalog.lists()->categories.size(), 3u);
+    EXPECT_FALSE(gApp.catalogLoadFailed);
 }
 
 TEST_F(MainWindow, WheelScrollsTheSidebarTheGridOrTheDownloadPanel) {

@@ -5,6 +5,10 @@
 
 Needs the loopback test server running with KV_TESTSERVER_DIR pointing at it (see
 bench/window/run.sh). Figures:
+- warm start: against a server answering the catalog after 300 ms and each icon after
+  100 ms, milliseconds to the first frame with the catalog and every visible icon
+  ("KVCatalogIconsFrameMs"), started with the disk caches of the run before and without,
+  beside the empty window's first paint;
 - start-up: milliseconds from process creation to the first paint that shows the catalog
   (the program's "KVCatalogFrameMs" window property), beside the first paint of a plain
   Win32 window under the same Wine ("KVFirstPaintMs" of tests/e2e/empty_window.cpp),
@@ -22,7 +26,7 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import harness as h  # noqa: E402
-from catalog import Catalog  # noqa: E402
+from catalog import ICONS, Catalog  # noqa: E402
 import run as cases  # noqa: E402
 
 
@@ -79,9 +83,10 @@ def print_breakdown(runs):
         last = median
 
 
-def start_and_measure(session, args, prop, cls, then=None):
+def start_and_measure(session, args, prop, cls, then=None, settled=None):
     """The facts once prop is set; with then, the facts once that later mark is set too
-    (within a few seconds), for the steps that follow the measured point."""
+    (within a few seconds), for the steps that follow the measured point; with settled, the
+    program runs on until settled() holds (within a few seconds)."""
     out = open(os.path.join(session.work, "figures-program.txt"), "ab")
     proc = subprocess.Popen([session.wine_run, "--prefix", session.prefix] + args, env=session.env(),
                             stdin=subprocess.DEVNULL, stdout=out, stderr=out, start_new_session=True)
@@ -89,11 +94,60 @@ def start_and_measure(session, args, prop, cls, then=None):
         facts = wait_facts(session, prop, cls)
         if facts and then:
             facts = wait_facts(session, then, cls, timeout=5) or facts
+        deadline = time.monotonic() + 5
+        while settled and not settled() and time.monotonic() < deadline:
+            time.sleep(0.1)
         return facts
     finally:
         session.stop_wine()
         proc.wait(20)
         out.close()
+
+
+def cache_written(session, icons):
+    """True once the catalog and at least icons icons are kept on disk."""
+    folder = os.path.join(session.cache_folder, "icons")
+    kept = [n for n in os.listdir(folder) if n.endswith(".icon")] if os.path.isdir(folder) else []
+    return os.path.exists(os.path.join(session.cache_folder, "catalog.cache")) and len(kept) >= icons
+
+
+def warm_start_figures(session, server, catalog, runs, empty_exe):
+    """Against a server that answers the catalog after 300 ms and each icon after 100 ms: the
+    first frame with the catalog and every visible icon, started with the disk caches of the
+    run before (warm) and without (cold), beside the empty window's first paint."""
+    server.script("/api/client/bootstrap", [{"file": catalog.bootstrap_path, "delay_ms": 300,
+                                             "content_type": "application/json; charset=utf-8"}])
+    icons = os.path.join(session.source, "tools", "demo-catalog", "icons")
+    for name in sorted(set(ICONS)):
+        server.script("/icons/" + name, [{"file": os.path.join(icons, name), "delay_ms": 100}])
+    prop = "KVCatalogIconsFrameMs"
+    cold, warm, empty, catalog_first, warm_runs = [], [], [], [], []
+    value = lambda facts, name: facts[name] if facts and facts.get(name) else None
+    for _ in range(runs):
+        session.clear_caches()
+        facts = start_and_measure(session, [session.exe], prop, "KVMainWnd",
+                                  settled=lambda: cache_written(session, len(set(ICONS))))
+        cold.append(value(facts, prop))
+        facts = start_and_measure(session, [session.exe], prop, "KVMainWnd", "KVMarkShadowMs")
+        warm_runs.append(facts)
+        warm.append(value(facts, prop))
+        catalog_first.append(value(facts, "KVCatalogFrameMs"))
+        empty.append(value(start_and_measure(session, [empty_exe], "KVFirstPaintMs", "KVEmptyWnd"), "KVFirstPaintMs"))
+    shown = lambda v: "%s" % v if v is not None else "n/a"
+    print("slow server (catalog after 300 ms, each icon after 100 ms), first frame with the catalog and every "
+          "visible icon:")
+    print("  warm start, caches of the run before (ms): %s" % ", ".join(map(shown, warm)))
+    print("  (warm start, first catalog frame (ms): %s)" % ", ".join(map(shown, catalog_first)))
+    print("  cold start, no caches (ms): %s" % ", ".join(map(shown, cold)))
+    print("  empty window's first paint (ms): %s" % ", ".join(map(shown, empty)))
+    w, c, e = [[v for v in values if v] for values in (warm, cold, empty)]
+    if w and e:
+        print("  median warm %d ms vs empty %d ms: %.2f x the empty window (target: <= 1.30 x)" %
+              (statistics.median(w), statistics.median(e), statistics.median(w) / statistics.median(e)))
+    if c and e:
+        print("  median cold %d ms: %.2f x the empty window" % (statistics.median(c), statistics.median(c) / statistics.median(e)))
+    print("warm start, ", end="")
+    print_breakdown(warm_runs)
 
 
 def main():
@@ -114,8 +168,12 @@ def main():
         # Warm the prefix and the file cache once, unmeasured.
         start_and_measure(session, [session.exe], "KVCatalogFrameMs", "KVMainWnd")
         empty_exe = os.path.join(session.build, "tests", "e2e", "kv_empty_window.exe")
+        warm_start_figures(session, server, catalog, args.runs, empty_exe)
+        catalog.serve()
+        session.clear_caches()
         program, empty, runs, empty_entries = [], [], [], []
         for _ in range(args.runs):
+            session.clear_caches()  # a first start, as these figures were always taken
             runs.append(start_and_measure(session, [session.exe], "KVCatalogFrameMs", "KVMainWnd", "KVMarkShadowMs"))
             program.append(runs[-1]["KVCatalogFrameMs"] if runs[-1] else None)
             facts = start_and_measure(session, [empty_exe], "KVFirstPaintMs", "KVEmptyWnd")

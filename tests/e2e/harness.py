@@ -222,6 +222,7 @@ class Session:
             raise RuntimeError("the Wine prefix has no roaming folder")
         self.roaming = users[0]
         self.config_path = os.path.join(self.roaming, "KelvoManager", "config.json")
+        self.cache_folder = os.path.join(os.path.dirname(self.roaming), "Local", "KelvoManager", "Cache")
         self.crash_log = os.path.join(self.temp_folder(), "kv_crash.log")
 
     def set_logical_pixels(self):
@@ -256,7 +257,15 @@ class Session:
 
     # --- the program ----------------------------------------------------------------
 
-    def start_program(self):
+    def clear_caches(self):
+        """Removes the program's disk caches (last catalog, icons), so that a start is a first one."""
+        shutil.rmtree(self.cache_folder, ignore_errors=True)
+
+    def start_program(self, keep_caches=False):
+        """Every start is a first start unless keep_caches: the caches of an earlier run of the
+        same group would show its catalog and icons at once."""
+        if not keep_caches:
+            self.clear_caches()
         if self.program_out:
             self.program_out.close()
         self.program_out = open(os.path.join(self.work, "program-output.txt"), "ab")

@@ -141,7 +141,7 @@ std::string windowJson(HWND window) {
     }
 
     // Counters the program keeps as window properties for tools like this one.
-    for (const wchar_t* name : {L"KVPaintCount", L"KVCatalogFrameMs", L"KVFirstPaintMs"}) {
+    for (const wchar_t* name : {L"KVPaintCount", L"KVCatalogFrameMs", L"KVCatalogIconsFrameMs", L"KVFirstPaintMs"}) {
         HANDLE value = GetPropW(window, name);
         out += ", " + quoted(name) + ": " + std::to_string(static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(value)));
     }

@@ -1,0 +1,60 @@
+// Icons kept on disk, keyed by their address, in the "icons" folder of the cache folder
+// (catalog_cache.h): an icon is fetched once, then read from disk by the fetch worker and
+// asked for again at most once a day with its validators (If-None-Match,
+// If-Modified-Since). The folder is held to a size bound, the least recently used icons
+// removed first. A file that is damaged, cut short, of another address or larger than an
+// icon may be is ignored and replaced.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// An icon as kept: its address, the validators of the answer that brought it, when the
+// server was last asked about it (seconds since 1970) and its bytes as received.
+struct IconCacheEntry {
+    std::wstring url;
+    std::wstring etag;
+    std::wstring lastModified;
+    int64_t checkedAt = 0;
+    std::string body;
+};
+
+constexpr int64_t kIconRevalidateSeconds = 24 * 60 * 60;
+constexpr uint64_t kIconCacheLimitBytes = 32ull * 1024 * 1024;
+
+// The file text of an entry, and back; parseIconCacheEntry refuses (false) any text that
+// is not an entry for url with an icon body within the icon bound.
+std::string formatIconCacheEntry(const IconCacheEntry& entry);
+bool parseIconCacheEntry(const std::string& bytes, const std::wstring& url, IconCacheEntry& entry);
+
+// True when the server must be asked again (a day has passed, or the clock went back).
+bool revalidationDue(int64_t checkedAt, int64_t now);
+
+// The headers of a revalidation: the validators the entry has.
+struct IconValidators {
+    std::wstring ifNoneMatch;
+    std::wstring ifModifiedSince;
+};
+IconValidators validatorsOf(const IconCacheEntry& entry);
+
+// A file of the folder: its size and when it was last used (any increasing clock).
+struct CachedFile {
+    uint64_t size = 0;
+    uint64_t lastUsed = 0;
+};
+// The indexes of the files to remove, least recently used first, so that the rest fits in
+// limit bytes.
+std::vector<size_t> evictionOrder(const std::vector<CachedFile>& files, uint64_t limit);
+
+// Seconds since 1970 (UTC).
+int64_t unixNow();
+
+// The disk side; all of it does nothing (false) without a cache folder. Any thread.
+// readIconCache marks the file as used.
+bool readIconCache(const std::wstring& url, IconCacheEntry& entry);
+bool writeIconCache(const IconCacheEntry& entry);
+void forgetIconCache(const std::wstring& url);
+std::wstring iconCachePath(const std::wstring& url);  // empty without a cache folder
+// The size bound of the folder; tests make it smaller.
+void setIconCacheLimit(uint64_t bytes);
