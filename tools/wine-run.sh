@@ -2,9 +2,11 @@
 # Runs a Windows program under wine64 with a private prefix.
 #   wine-run.sh [--prefix DIR] program.exe [args...]   run it, exit with its exit code
 #   wine-run.sh [--prefix DIR] --stop                  stop this prefix's wineserver and display
+#   wine-run.sh [--prefix DIR] --create                only create the prefix
 # The prefix is created on first use (quiet; a crash ends the process at once with a
 # non-zero code instead of starting the debugger; a CJK font standing in for
-# "Microsoft YaHei") and reused after. Without DISPLAY a private Xvfb is started for the prefix.
+# "Microsoft YaHei") and reused after. Without DISPLAY, the display named in the file
+# KV_DISPLAY_FILE is used, else a private Xvfb is started for the prefix.
 set -u
 
 prefix="${KV_WINEPREFIX:-}"
@@ -41,20 +43,23 @@ exec 9>"$prefix/.lock"
 
 ensure_display() {
   [ -n "${DISPLAY:-}" ] && return 0
+  if [ -n "${KV_DISPLAY_FILE:-}" ] && [ -s "$KV_DISPLAY_FILE" ]; then
+    export DISPLAY="$(cat "$KV_DISPLAY_FILE")"
+    return 0
+  fi
   flock 9
   if [ -f "$prefix/.xvfb.pid" ] && kill -0 "$(cat "$prefix/.xvfb.pid")" 2>/dev/null; then
     export DISPLAY="$(cat "$prefix/.xvfb.display")"
   else
-    local n
-    for n in $(seq 91 160); do
-      [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-      setsid Xvfb ":$n" -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>&1 < /dev/null &
-      echo $! > "$prefix/.xvfb.pid"
-      echo ":$n" > "$prefix/.xvfb.display"
-      for _ in $(seq 1 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
-      export DISPLAY=":$n"
-      break
-    done
+    # Xvfb claims a free display number itself and writes it once it accepts connections,
+    # so programs started side by side never race for a number.
+    local number="$prefix/.xvfb.number"
+    rm -f "$number"
+    setsid Xvfb -displayfd 3 -screen 0 1600x1000x24 -nolisten tcp 3>"$number" >/dev/null 2>&1 < /dev/null &
+    echo $! > "$prefix/.xvfb.pid"
+    for _ in $(seq 1 100); do grep -q . "$number" 2>/dev/null && break; sleep 0.1; done
+    echo ":$(head -n1 "$number")" > "$prefix/.xvfb.display"
+    export DISPLAY="$(cat "$prefix/.xvfb.display")"
   fi
   flock -u 9
 }
@@ -88,4 +93,5 @@ REG
 ensure_display
 ensure_prefix
 exec 9>&-
+[ "${1:-}" = "--create" ] && exit 0
 "$WINE" "$@"

@@ -34,6 +34,7 @@ bool cancelled(const std::atomic<bool>* flag) { return flag && flag->load(); }
 
 std::atomic<uint32_t> stallWindowMs{kStallWindowMs};
 std::atomic<uint32_t> stallMinBytes{kStallMinBytes};
+std::atomic<uint32_t> receiveTimeoutMs{kReceiveTimeoutMs};
 
 // One attempt's handles, closed request first, then connection, then the session when
 // the attempt opened its own.
@@ -54,7 +55,7 @@ HINTERNET openSession() {
                                     WINHTTP_NO_PROXY_BYPASS, 0);
     if (!session) return nullptr;
     markStartup(StartupMark::HttpSessionOpened);
-    WinHttpSetTimeouts(session, 10000, 10000, 30000, 30000);
+    WinHttpSetTimeouts(session, 10000, 10000, 30000, static_cast<int>(receiveTimeoutMs.load()));
 #if KV_TLS_RESTRICT_PROTOCOLS
     DWORD protocols = kSecureProtocols;
     WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
@@ -208,7 +209,7 @@ HttpResult requestThrough(HINTERNET shared, const std::wstring& url, const std::
         }
         // The receive time-out also bounds the wait for the response headers (Wine applies
         // only this option there, without it a server that stalls mid-header holds the call).
-        DWORD headerTimeout = 30000;
+        DWORD headerTimeout = receiveTimeoutMs.load();
         WinHttpSetOption(a.request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headerTimeout, sizeof headerTimeout);
         DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
         WinHttpSetOption(a.request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy);
@@ -295,6 +296,8 @@ HttpResult requestThrough(HINTERNET shared, const std::wstring& url, const std::
 }  // namespace
 
 HttpSession::HttpSession() : handle_(openSession()) {}
+
+void setReceiveTimeout(uint32_t milliseconds) { receiveTimeoutMs = milliseconds; }
 
 void setStallLimits(uint32_t windowMs, uint32_t minBytes) {
     stallWindowMs = windowMs;

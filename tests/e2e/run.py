@@ -446,9 +446,11 @@ def stalled_report_keeps_the_window_answering(r):
     r.click_client(*centre)
     if not r.wait_for("stalled report sent", lambda: [x for x in r.reports() if x.get("appId") == 6], timeout=40):
         return
-    answers = r.session.facts_call(["ping", 10, 300])
+    # A window that waited for the report would not answer for the stall's 20 s; a busy
+    # machine can delay an answer by a second or two.
+    answers = r.session.facts_call(["ping", 10, 300, 8000])
     r.expect_equal("messages answered during the stall", answers["failures"], 0)
-    r.check("answers came quickly", answers["slowestMs"] < 1000, "slowest %d ms" % answers["slowestMs"])
+    r.check("answers came quickly", answers["slowestMs"] < 8000, "slowest %d ms" % answers["slowestMs"])
     r.wait_pixel("installed while the report stalls", left[0], left[1], h.SUCCESS_WASH, tolerance=6, timeout=15)
     r.check("within the stall", time.monotonic() - started < 30, "took %.0f s" % (time.monotonic() - started))
 
@@ -806,9 +808,9 @@ CLOSE = [closed_during_activity_exits_cleanly]
 # Wine's X11 driver waits two seconds for that answer on every close.
 GROUPS = {
     "window": (WINDOW, lambda c: c.serve(), True),
-    "install": (INSTALL, lambda c: c.serve(), False),
-    "settings": (SETTINGS, lambda c: c.serve(), False),
-    "load": (LOAD, lambda c: c.serve(bootstrap_fails=True), False),
+    "install": (INSTALL, lambda c: c.serve(), True),
+    "settings": (SETTINGS, lambda c: c.serve(), True),
+    "load": (LOAD, lambda c: c.serve(bootstrap_fails=True), True),
     "close": (CLOSE, lambda c: c.serve(), True),
     "scaled": (scaled.CASES, lambda c: c.serve(), True),
 }
