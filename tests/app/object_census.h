@@ -1,13 +1,15 @@
-// Counts of the process's live GDI objects and heap blocks, to tell whether a paint leaves
-// anything behind. Wine answers 0 to GetGuiResources, so there the GDI objects are counted
-// by asking GetObjectType about every index of the GDI handle table; GDI+ objects are heap
-// memory, counted by walking every heap of the process.
+// Counts of the process's live GDI objects, kernel handles and heap blocks, to tell whether
+// a paint or a request leaves anything behind. Wine answers 0 to GetGuiResources and to
+// GetProcessHandleCount, so there the GDI objects are counted by asking GetObjectType about
+// every index of the GDI handle table, and the kernel handles by asking GetHandleInformation
+// about every handle value; GDI+ objects are heap memory, counted by walking every heap.
 #pragma once
 
 #include <cstddef>
 
 struct ObjectCensus {
     long gdiObjects = 0;
+    long kernelHandles = 0;
     size_t heapBlocks = 0;
     size_t heapBytes = 0;
 };

@@ -357,7 +357,7 @@ TEST(IconFetch, ReloadsWhileFetchesRunLeakNothing) {
         DeleteObject(decodeIconImage(testimages::png(4, 4, 0), noMemory));
         GdiFlush();
     }
-    const DWORD baseline = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+    const long baseline = takeCensus().gdiObjects;
     std::string prefix;
     catalogtest::uniqueBase(&prefix);
     auto makeLists = [&](int round) {
@@ -409,8 +409,7 @@ TEST(IconFetch, ReloadsWhileFetchesRunLeakNothing) {
         },
         30000));
     for (const auto& image : made) EXPECT_TRUE(image.expired());
-    // Wine's GetGuiResources answers 0; on Windows it counts the process's GDI objects.
-    EXPECT_LE(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS), baseline);
+    EXPECT_LE(takeCensus().gdiObjects, baseline) << gdiCountMethod();
 }
 
 TEST(IconPool, TwoThousandReadyIconsHoldNoGdiObject) {
