@@ -747,7 +747,9 @@ TEST_F(Transfer, HostileAnswersEndInAMessageOrACorrectFile) {
         ASSERT_TRUE(t) << c.what;
         TaskState s = t->state.load();
         EXPECT_TRUE(s == TaskState::Completed || s == TaskState::Failed) << c.what;
-        if (!c.correct) EXPECT_EQ(s, TaskState::Failed) << c.what;
+        if (!c.correct) {
+            EXPECT_EQ(s, TaskState::Failed) << c.what;
+        }
         if (s == TaskState::Failed) {
             EXPECT_NE(t->getError(), L"") << c.what;
         }
