@@ -167,6 +167,9 @@ TEST_F(InstallFlow, AnArchiveIsKeptAndNeverRunOrReported) {
 }
 
 TEST_F(InstallFlow, ACardPressStartsADownloadWithTheEncodedChannelOrShowsTheRunningOne) {
+    // Slow enough to be running still when the card is pressed again (30 s in all).
+    ASSERT_TRUE(testserver::script(prefix + "/api/client/download/501",
+                                   R"([{"body_size":300000,"chunk":1000,"interval_ms":100}])"));
     gApp.hitRects = {{{300, 300, 400, 400}, HitCardButton, kWithoutPackage}};
     click(350, 350);
     EXPECT_EQ(gApp.toastText, L"该应用暂未上架安装包");
@@ -180,11 +183,10 @@ TEST_F(InstallFlow, ACardPressStartsADownloadWithTheEncodedChannelOrShowsTheRunn
     ASSERT_TRUE(pumpUntil([&] { return !testserver::requests(download).empty(); }));
 
     // A second press while it runs switches to the download manager and starts nothing.
-    if (state(kWithPackage) == TaskState::Downloading) {
-        gApp.hitRects = {{{300, 300, 400, 400}, HitCardButton, kWithPackage}};
-        click(350, 350);
-        EXPECT_EQ(gApp.viewMode, 1);
-    }
+    ASSERT_EQ(state(kWithPackage), TaskState::Downloading);
+    gApp.hitRects = {{{300, 300, 400, 400}, HitCardButton, kWithPackage}};
+    click(350, 350);
+    EXPECT_EQ(gApp.viewMode, 1);
     gApp.hitRects = {{{300, 300, 400, 400}, HitPanelCancel, kWithPackage}};
     click(350, 350);
     EXPECT_EQ(state(kWithPackage), TaskState::Cancelled);
