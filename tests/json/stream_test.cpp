@@ -86,7 +86,7 @@ TEST(JsonStream, ArbitraryBytesParseAsTheTreeDoes) {
                 text[pos] = static_cast<char>(state >> 24);
             }
             state = state * 1103515245u + 12345u;
-            text.resize((state >> 8) % (text.size() + 1));
+            if (round % 2) text.resize((state >> 8) % (text.size() + 1));  // half of them whole
             expectSameAsTree(text, {"data", "apps"});
         }
     }
