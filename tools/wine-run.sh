@@ -2,7 +2,7 @@
 # Runs a Windows program under wine64 with a private prefix.
 #   wine-run.sh [--prefix DIR] program.exe [args...]   run it, exit with its exit code
 #   wine-run.sh [--prefix DIR] --stop                  stop this prefix's wineserver and display
-#   wine-run.sh [--prefix DIR] --create                only create the prefix
+#   wine-run.sh [--prefix DIR] --create                stop what runs in the prefix, create it
 # The prefix is created on first use (quiet; a crash ends the process at once with a
 # non-zero code instead of starting the debugger; a CJK font standing in for
 # "Microsoft YaHei") and reused after. Without DISPLAY, the display named in the file
@@ -40,6 +40,14 @@ if [ "${1:-}" = "--stop" ]; then
 fi
 
 exec 9>"$prefix/.lock"
+
+# A fresh start: whatever an earlier run left of this prefix (its wineserver, whose desktop
+# lives on the display it started with, and a private display) is stopped first.
+if [ "${1:-}" = "--create" ]; then
+  "$WINESERVER" -k 2>/dev/null
+  "$WINESERVER" -w 2>/dev/null
+  stop_display
+fi
 
 ensure_display() {
   [ -n "${DISPLAY:-}" ] && return 0

@@ -71,27 +71,6 @@ void expectSameAsTree(const std::string& text, const std::vector<std::string>& p
 
 }  // namespace
 
-// Arbitrary byte values and cuts, not only JSON's own characters: both parsers agree on
-// every text, and neither crashes.
-TEST(JsonStream, ArbitraryBytesParseAsTheTreeDoes) {
-    const std::string seeds[] = {"{\"data\":{\"apps\":[{\"id\":1,\"name\":\"\\u4e2d\"}]}}",
-                                 "{\"data\":{\"apps\":[1,2,[3,{\"a\":\"\\ud83d\\ude00\"}]]}}"};
-    uint32_t state = 12345;
-    for (const auto& seed : seeds) {
-        for (int round = 0; round < 2000; ++round) {
-            std::string text = seed;
-            for (int k = 0; k < 3; ++k) {
-                state = state * 1103515245u + 12345u;
-                const size_t pos = (state >> 8) % text.size();
-                text[pos] = static_cast<char>(state >> 24);
-            }
-            state = state * 1103515245u + 12345u;
-            if (round % 2) text.resize((state >> 8) % (text.size() + 1));  // half of them whole
-            expectSameAsTree(text, {"data", "apps"});
-        }
-    }
-}
-
 TEST(JsonStream, ElementsAreVisitedInOrderAndLeftOutOfTheTree) {
     Streamed s = parseStreamed(R"({"code":0,"data":{"apps":[{"id":1},2,"x",[3],null],"n":"k"}})", {"data", "apps"});
     ASSERT_NE(s.root, nullptr);
@@ -185,6 +164,15 @@ TEST(JsonStream, MutatedTextsAgreeWithTheTree) {
                 text[(state >> 8) % text.size()] = "[]{}\",:\\ 0a"[(state >> 24) % 12];
             }
             expectSameAsTree(text, {"data", "apps"});
+            // Any byte value, not only JSON's own characters, and half of the texts cut short.
+            std::string any = seed;
+            for (int k = 0; k < 3; ++k) {
+                state = state * 1103515245u + 12345u;
+                any[(state >> 8) % any.size()] = static_cast<char>(state >> 24);
+            }
+            state = state * 1103515245u + 12345u;
+            if (round % 2) any.resize((state >> 8) % (any.size() + 1));
+            expectSameAsTree(any, {"data", "apps"});
             if (HasFailure()) return;
         }
     }
