@@ -477,9 +477,10 @@ TEST(IconPool, TwoHundredThrottledIconsAllEndDrawnWithAtMostFourInFlight) {
     catalogtest::uniqueBase(&prefix);
     CatalogState catalog;
     // Each icon is refused twice (429, then 503) before it is served; a request that finds
-    // more than four in flight is refused too.
+    // more than four in flight is refused too. Each answer takes 50 ms, so that fetches
+    // overlap at the server even on a loaded machine.
     catalog.publish(listsOfIcons(200, 1000, [&](int i) {
-        return prefix + "/_gen/throttled/2/20/" + std::to_string(i) + ".png";
+        return prefix + "/_gen/throttled/2/50/" + std::to_string(i) + ".png";
     }));
     std::vector<AppRef> apps = refsOf(catalog.lists());
     MessageSink sink;
