@@ -18,10 +18,11 @@ long walkGdiTable() {
     return count;
 }
 
-// Kernel handles are multiples of four; the walk covers far more than a test process holds.
+// Kernel handles are multiples of four, handed out lowest first; the walk covers 16383 of
+// them, far more than a test process holds.
 long walkHandleTable() {
     long count = 0;
-    for (uintptr_t value = 4; value < 0x40000; value += 4) {
+    for (uintptr_t value = 4; value < 0x10000; value += 4) {
         DWORD flags = 0;
         if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;
     }
@@ -35,10 +36,6 @@ ObjectCensus takeCensus() {
     const DWORD reported = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
     gdiTableWalked = reported == 0;
     census.gdiObjects = gdiTableWalked ? walkGdiTable() : static_cast<long>(reported);
-    DWORD handles = 0;
-    census.kernelHandles = GetProcessHandleCount(GetCurrentProcess(), &handles) && handles != 0
-                               ? static_cast<long>(handles)
-                               : walkHandleTable();
 
     std::vector<HANDLE> heaps(64);
     DWORD count = GetProcessHeaps(static_cast<DWORD>(heaps.size()), heaps.data());
@@ -59,6 +56,12 @@ ObjectCensus takeCensus() {
         HeapUnlock(heap);
     }
     return census;
+}
+
+long kernelHandleCount() {
+    DWORD handles = 0;
+    return GetProcessHandleCount(GetCurrentProcess(), &handles) && handles != 0 ? static_cast<long>(handles)
+                                                                                : walkHandleTable();
 }
 
 const char* gdiCountMethod() {

@@ -1,4 +1,4 @@
-// Counts of the process's live GDI objects, kernel handles and heap blocks, to tell whether
+// Counts of the process's live GDI objects, heap blocks and kernel handles, to tell whether
 // a paint or a request leaves anything behind. Wine answers 0 to GetGuiResources and to
 // GetProcessHandleCount, so there the GDI objects are counted by asking GetObjectType about
 // every index of the GDI handle table, and the kernel handles by asking GetHandleInformation
@@ -9,10 +9,10 @@
 
 struct ObjectCensus {
     long gdiObjects = 0;
-    long kernelHandles = 0;
     size_t heapBlocks = 0;
     size_t heapBytes = 0;
 };
 
 ObjectCensus takeCensus();
+long kernelHandleCount();  // the process's open kernel handles (a walk of the table under Wine)
 const char* gdiCountMethod();  // how takeCensus counted GDI objects on this system
