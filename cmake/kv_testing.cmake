@@ -28,11 +28,31 @@ function(kv_add_test name)
     set(T_TIMEOUT 300)
   endif()
   set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT}
-    ENVIRONMENT "KV_SOURCE_DIR=${CMAKE_SOURCE_DIR};KV_BINARY_DIR=${CMAKE_BINARY_DIR};KV_TESTSERVER_DIR=${CMAKE_BINARY_DIR}/testserver")
-  if(T_FIXTURES)
-    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED "${T_FIXTURES}")
-  endif()
+    ENVIRONMENT "KV_SOURCE_DIR=${CMAKE_SOURCE_DIR};KV_BINARY_DIR=${CMAKE_BINARY_DIR};KV_TESTSERVER_DIR=${CMAKE_BINARY_DIR}/testserver;${KV_TEST_DISPLAY_ENV}"
+    FIXTURES_REQUIRED "wineprefix;test_display;${T_FIXTURES}")
 endfunction()
+
+# The shared display of the test programs (an Xvfb with openbox, tests/support/test_display.py)
+# and their shared Wine prefix, each a CTest fixture, so their costs show on lines of their
+# own. Xvfb picks the display number itself; wine-run.sh reads it from KV_DISPLAY_FILE.
+if(KV_BUILD_TESTS AND WIN32 AND CMAKE_CROSSCOMPILING)
+  find_package(Python3 REQUIRED COMPONENTS Interpreter)
+  set(KV_TEST_DISPLAY_DIR ${CMAKE_BINARY_DIR}/test-display)
+  set(KV_TEST_DISPLAY_ENV "KV_DISPLAY_FILE=${KV_TEST_DISPLAY_DIR}/display")
+  set(kv_display_script ${CMAKE_SOURCE_DIR}/tests/support/test_display.py)
+  add_test(NAME test_display_start COMMAND ${Python3_EXECUTABLE} -B ${kv_display_script} start ${KV_TEST_DISPLAY_DIR})
+  add_test(NAME test_display_stop COMMAND ${Python3_EXECUTABLE} -B ${kv_display_script} stop ${KV_TEST_DISPLAY_DIR})
+  set_tests_properties(test_display_start PROPERTIES FIXTURES_SETUP test_display)
+  set_tests_properties(test_display_stop PROPERTIES FIXTURES_CLEANUP test_display)
+
+  set(kv_wine_run ${CMAKE_SOURCE_DIR}/tools/wine-run.sh --prefix ${CMAKE_BINARY_DIR}/wineprefix)
+  add_test(NAME wineprefix_create COMMAND ${kv_wine_run} --create)
+  add_test(NAME wineprefix_stop COMMAND ${kv_wine_run} --stop)
+  set_tests_properties(wineprefix_create PROPERTIES FIXTURES_SETUP wineprefix FIXTURES_REQUIRED test_display
+    ENVIRONMENT "${KV_TEST_DISPLAY_ENV}" TIMEOUT 300)
+  set_tests_properties(wineprefix_stop PROPERTIES FIXTURES_CLEANUP wineprefix)
+  set_tests_properties(test_display_stop PROPERTIES DEPENDS wineprefix_stop)
+endif()
 
 # The loopback test server (tools/testserver) as the CTest fixture "testserver": started
 # before and stopped after the tests that name it; its test CA is trusted in the test prefix
@@ -56,6 +76,8 @@ if(KV_BUILD_TESTS AND WIN32)
   add_test(NAME testserver_untrust COMMAND kv_trustca remove Z:${KV_TESTSERVER_DIR}/tls/ca.der)
   add_test(NAME testserver_stop COMMAND bash ${kv_ctl} stop ${KV_TESTSERVER_DIR})
   set_tests_properties(testserver_start testserver_trust PROPERTIES FIXTURES_SETUP testserver)
+  set_tests_properties(testserver_trust testserver_untrust PROPERTIES FIXTURES_REQUIRED "wineprefix;test_display"
+    ENVIRONMENT "${KV_TEST_DISPLAY_ENV}")
   set_tests_properties(testserver_untrust testserver_stop PROPERTIES FIXTURES_CLEANUP testserver)
   set_tests_properties(testserver_trust PROPERTIES DEPENDS testserver_start)
   set_tests_properties(testserver_stop PROPERTIES DEPENDS testserver_untrust)

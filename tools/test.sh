@@ -15,6 +15,9 @@ fi
 grep -E 'warning:' build-log.txt | sort -u | head -40 || true
 
 status=0
-ctest --preset mingw || status=$?
+ctest --preset mingw 2>&1 | tee build/ctest-log.txt || status=$?
 tools/wine-run.sh --prefix build/mingw/wineprefix --stop
+echo "Ten slowest tests:"
+grep -E '^ *[0-9]+/[0-9]+ Test +#' build/ctest-log.txt | sed -E 's/.*#[0-9]+: ([^ ]+) .* ([0-9.]+) sec$/\2 \1/' \
+  | sort -rn | head -10 | awk '{ printf "  %8.1f s  %s\n", $1, $2 }'
 exit $status

@@ -2,9 +2,11 @@
 # Runs a Windows program under wine64 with a private prefix.
 #   wine-run.sh [--prefix DIR] program.exe [args...]   run it, exit with its exit code
 #   wine-run.sh [--prefix DIR] --stop                  stop this prefix's wineserver and display
+#   wine-run.sh [--prefix DIR] --create                stop what runs in the prefix, create it
 # The prefix is created on first use (quiet; a crash ends the process at once with a
 # non-zero code instead of starting the debugger; a CJK font standing in for
-# "Microsoft YaHei") and reused after. Without DISPLAY a private Xvfb is started for the prefix.
+# "Microsoft YaHei") and reused after. Without DISPLAY, the display named in the file
+# KV_DISPLAY_FILE is used, else a private Xvfb is started for the prefix.
 set -u
 
 prefix="${KV_WINEPREFIX:-}"
@@ -39,22 +41,33 @@ fi
 
 exec 9>"$prefix/.lock"
 
+# A fresh start: whatever an earlier run left of this prefix (its wineserver, whose desktop
+# lives on the display it started with, and a private display) is stopped first.
+if [ "${1:-}" = "--create" ]; then
+  "$WINESERVER" -k 2>/dev/null
+  "$WINESERVER" -w 2>/dev/null
+  stop_display
+fi
+
 ensure_display() {
   [ -n "${DISPLAY:-}" ] && return 0
+  if [ -n "${KV_DISPLAY_FILE:-}" ] && [ -s "$KV_DISPLAY_FILE" ]; then
+    export DISPLAY="$(cat "$KV_DISPLAY_FILE")"
+    return 0
+  fi
   flock 9
   if [ -f "$prefix/.xvfb.pid" ] && kill -0 "$(cat "$prefix/.xvfb.pid")" 2>/dev/null; then
     export DISPLAY="$(cat "$prefix/.xvfb.display")"
   else
-    local n
-    for n in $(seq 91 160); do
-      [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-      setsid Xvfb ":$n" -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>&1 < /dev/null &
-      echo $! > "$prefix/.xvfb.pid"
-      echo ":$n" > "$prefix/.xvfb.display"
-      for _ in $(seq 1 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
-      export DISPLAY=":$n"
-      break
-    done
+    # Xvfb claims a free display number itself and writes it once it accepts connections,
+    # so programs started side by side never race for a number.
+    local number="$prefix/.xvfb.number"
+    rm -f "$number"
+    setsid Xvfb -displayfd 3 -screen 0 1600x1000x24 -nolisten tcp 3>"$number" >/dev/null 2>&1 < /dev/null &
+    echo $! > "$prefix/.xvfb.pid"
+    for _ in $(seq 1 100); do grep -q . "$number" 2>/dev/null && break; sleep 0.1; done
+    echo ":$(head -n1 "$number")" > "$prefix/.xvfb.display"
+    export DISPLAY="$(cat "$prefix/.xvfb.display")"
   fi
   flock -u 9
 }
@@ -110,4 +123,5 @@ ensure_display
 ensure_prefix
 ensure_direct_connection
 exec 9>&-
+[ "${1:-}" = "--create" ] && exit 0
 "$WINE" "$@"

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The program's figures against a hostile icon (tests/e2e/icon_figures.py: peak memory and
+# The program's figures against a hostile icon (bench/icons/icon_figures.py: peak memory and
 # the window's slowest answer while a PNG declaring 20000 x 20000 pixels is fetched, beside
 # the same catalog without it), under Wine and a private Xvfb, against a loopback test server
 # of its own.
@@ -12,4 +12,4 @@ if [ $# -gt 0 ]; then shift; fi
 server="$build/bench-icons-server"
 "$root/tools/testserver/ctl.sh" start "$server" >/dev/null
 trap '"$root/tools/testserver/ctl.sh" stop "$server"' EXIT
-KV_TESTSERVER_DIR="$server" python3 -B "$root/tests/e2e/icon_figures.py" --build "$build" --source "$root" "$@"
+KV_TESTSERVER_DIR="$server" python3 -B "$root/bench/icons/icon_figures.py" --build "$build" --source "$root" "$@"

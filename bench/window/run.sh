@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Start-up and idle figures of the program's window under Wine and a private Xvfb
-# (tests/e2e/figures.py), against a loopback test server of its own.
+# (bench/window/figures.py), against a loopback test server of its own.
 #   bench/window/run.sh [build dir [figures.py options, e.g. --runs 9]]
 #       build dir: default build/mingw, with the targets kv_program, the kv_setup_* installers,
 #       kv_window_facts and kv_empty_window. Prints the warm start against a slow server (catalog
@@ -15,4 +15,4 @@ if [ $# -gt 0 ]; then shift; fi
 server="$build/bench-window-server"
 "$root/tools/testserver/ctl.sh" start "$server" >/dev/null
 trap '"$root/tools/testserver/ctl.sh" stop "$server"' EXIT
-KV_TESTSERVER_DIR="$server" python3 -B "$root/tests/e2e/figures.py" --build "$build" --source "$root" "$@"
+KV_TESTSERVER_DIR="$server" python3 -B "$root/bench/window/figures.py" --build "$build" --source "$root" "$@"

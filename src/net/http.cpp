@@ -35,6 +35,7 @@ bool cancelled(const std::atomic<bool>* flag) { return flag && flag->load(); }
 
 std::atomic<uint32_t> stallWindowMs{kStallWindowMs};
 std::atomic<uint32_t> stallMinBytes{kStallMinBytes};
+std::atomic<uint32_t> receiveTimeoutMs{kReceiveTimeoutMs};
 
 // One attempt's handles, closed request first, then connection, then the session when
 // the attempt opened its own.
@@ -64,7 +65,7 @@ HINTERNET openSession(const proxy::Route& route) {
     HINTERNET session = WinHttpOpen(kUserAgent, access, name, WINHTTP_NO_PROXY_BYPASS, 0);
     if (!session) return nullptr;
     markStartup(StartupMark::HttpSessionOpened);
-    WinHttpSetTimeouts(session, 10000, 10000, 30000, 30000);
+    WinHttpSetTimeouts(session, 10000, 10000, 30000, static_cast<int>(receiveTimeoutMs.load()));
 #if KV_TLS_RESTRICT_PROTOCOLS
     DWORD protocols = kSecureProtocols;
     WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
@@ -242,7 +243,7 @@ HttpResult requestThrough(const HttpSession* shared, const std::wstring& url, co
         }
         // The receive time-out also bounds the wait for the response headers (Wine applies
         // only this option there, without it a server that stalls mid-header holds the call).
-        DWORD headerTimeout = 30000;
+        DWORD headerTimeout = receiveTimeoutMs.load();
         WinHttpSetOption(a.request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headerTimeout, sizeof headerTimeout);
         DWORD autologon = WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW;
         WinHttpSetOption(a.request.get(), WINHTTP_OPTION_AUTOLOGON_POLICY, &autologon, sizeof autologon);
@@ -357,6 +358,8 @@ HINTERNET HttpSession::sessionFor(const proxy::Route& route) const {
     if (!session) session.reset(openSession(route));
     return session.get();
 }
+
+void setReceiveTimeout(uint32_t milliseconds) { receiveTimeoutMs = milliseconds; }
 
 void setStallLimits(uint32_t windowMs, uint32_t minBytes) {
     stallWindowMs = windowMs;

@@ -81,6 +81,11 @@ HttpResult httpRequest(const HttpSession& session, const std::wstring& url, cons
                        const std::string* body, const std::wstring& verb, const HttpDataSink& sink,
                        HttpResponse& response, std::wstring& error, const std::atomic<bool>* cancelFlag);
 
+// How long a receive (headers or body) may wait for the server: 30 s unless a test sets
+// another; it applies to sessions and requests opened afterwards.
+void setReceiveTimeout(uint32_t milliseconds);
+constexpr uint32_t kReceiveTimeoutMs = 30000;
+
 // A body that brings fewer than minBytes in windowMs is abandoned as ReadFailed with
 // "网络连接停滞": a server trickling a byte now and then never trips the receive time-out
 // and would hold its connection (and the caller's slot) for ever. 60 s and 1 KiB unless a

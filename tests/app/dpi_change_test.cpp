@@ -195,6 +195,7 @@ TEST_F(DpiChange, AHundredChangesLeaveNoObjectBehind) {
     repaintNow();
     change(96, at96);
     repaintNow();
+    pumpFor(100);
     const ObjectCensus before = takeCensus();
     for (int i = 0; i < 100; ++i) {
         const bool up = i % 2 == 0;
@@ -209,7 +210,9 @@ TEST_F(DpiChange, AHundredChangesLeaveNoObjectBehind) {
                 before.heapBytes, after.heapBytes);
     EXPECT_EQ(gApp.fontDpi, 96);
     EXPECT_GT(before.gdiObjects, 13) << "the count sees at least the fonts";
-    EXPECT_EQ(after.gdiObjects, before.gdiObjects);
+    // A leak per change would be 100 or more; a region or bitmap the window manager's answers
+    // have in flight at either count is a few.
+    EXPECT_LE(after.gdiObjects, before.gdiObjects + 5);
     EXPECT_LT(after.heapBlocks, before.heapBlocks + 100);  // a leak per change would be 100 or more
     EXPECT_LT(after.heapBytes, before.heapBytes + 256 * 1024);
 }

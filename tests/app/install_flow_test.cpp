@@ -105,7 +105,9 @@ TEST_F(InstallFlow, AVerifiedDownloadRunsItsInstallerAndReportsWithoutWaitingFor
     addFinished(kWithPackage, L"有包", true, false);
     const DWORD start = GetTickCount();
     SendMessageW(window, WM_DOWNLOAD_FINISHED, kWithPackage, 0);
-    EXPECT_LT(GetTickCount() - start, 5000u) << "the window waited for the stalled report";
+    // Waiting for the report would take its whole 20 s stall; starting an installer under a
+    // loaded machine can take seconds.
+    EXPECT_LT(GetTickCount() - start, 15000u) << "the window waited for the stalled report";
     EXPECT_EQ(gApp.bannerText, L"有包");
     EXPECT_TRUE(gApp.bannerVerified);
     EXPECT_FALSE(gApp.bannerIsArchive);
@@ -121,7 +123,7 @@ TEST_F(InstallFlow, AVerifiedDownloadRunsItsInstallerAndReportsWithoutWaitingFor
     gApp.hitRects = {{{300, 300, 400, 400}, HitCardButton, kWithPackage}};
     const DWORD again = GetTickCount();
     click(350, 350);
-    EXPECT_LT(GetTickCount() - again, 5000u);
+    EXPECT_LT(GetTickCount() - again, 15000u);
     EXPECT_EQ(gApp.toastText, L"正在打开安装向导：有包");
     ASSERT_TRUE(pumpUntilState(kWithPackage, TaskState::InstallFailed, [&] { return reports() == 2; }));
     gApp.hitRects = {{{300, 300, 400, 400}, HitPanelInstall, kWithPackage}};
@@ -165,6 +167,9 @@ TEST_F(InstallFlow, AnArchiveIsKeptAndNeverRunOrReported) {
 }
 
 TEST_F(InstallFlow, ACardPressStartsADownloadWithTheEncodedChannelOrShowsTheRunningOne) {
+    // Slow enough to be running still when the card is pressed again (30 s in all).
+    ASSERT_TRUE(testserver::script(prefix + "/api/client/download/501",
+                                   R"([{"body_size":300000,"chunk":1000,"interval_ms":100}])"));
     gApp.hitRects = {{{300, 300, 400, 400}, HitCardButton, kWithoutPackage}};
     click(350, 350);
     EXPECT_EQ(gApp.toastText, L"该应用暂未上架安装包");
@@ -178,11 +183,10 @@ TEST_F(InstallFlow, ACardPressStartsADownloadWithTheEncodedChannelOrShowsTheRunn
     ASSERT_TRUE(pumpUntil([&] { return !testserver::requests(download).empty(); }));
 
     // A second press while it runs switches to the download manager and starts nothing.
-    if (state(kWithPackage) == TaskState::Downloading) {
-        gApp.hitRects = {{{300, 300, 400, 400}, HitCardButton, kWithPackage}};
-        click(350, 350);
-        EXPECT_EQ(gApp.viewMode, 1);
-    }
+    ASSERT_EQ(state(kWithPackage), TaskState::Downloading);
+    gApp.hitRects = {{{300, 300, 400, 400}, HitCardButton, kWithPackage}};
+    click(350, 350);
+    EXPECT_EQ(gApp.viewMode, 1);
     gApp.hitRects = {{{300, 300, 400, 400}, HitPanelCancel, kWithPackage}};
     click(350, 350);
     EXPECT_EQ(state(kWithPackage), TaskState::Cancelled);

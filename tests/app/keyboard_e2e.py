@@ -27,7 +27,8 @@ def main():
     import harness as h
 
     failures = []
-    session = h.Session("keyboard", os.path.abspath(args.build), os.path.abspath(args.source), print)
+    session = h.Session("keyboard", os.path.abspath(args.build), os.path.abspath(args.source), print,
+                        window_manager=True)
     server = h.Server("keyboard")
 
     def pixel(x, y):

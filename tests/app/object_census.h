@@ -1,7 +1,8 @@
-// Counts of the process's live GDI objects and heap blocks, to tell whether a paint leaves
-// anything behind. Wine answers 0 to GetGuiResources, so there the GDI objects are counted
-// by asking GetObjectType about every index of the GDI handle table; GDI+ objects are heap
-// memory, counted by walking every heap of the process.
+// Counts of the process's live GDI objects, heap blocks and kernel handles, to tell whether
+// a paint or a request leaves anything behind. Wine answers 0 to GetGuiResources and to
+// GetProcessHandleCount, so there the GDI objects are counted by asking GetObjectType about
+// every index of the GDI handle table, and the kernel handles by asking GetHandleInformation
+// about every handle value; GDI+ objects are heap memory, counted by walking every heap.
 #pragma once
 
 #include <cstddef>
@@ -13,4 +14,5 @@ struct ObjectCensus {
 };
 
 ObjectCensus takeCensus();
+long kernelHandleCount();  // the process's open kernel handles (a walk of the table under Wine)
 const char* gdiCountMethod();  // how takeCensus counted GDI objects on this system

@@ -35,11 +35,15 @@ TEST(DisplayScale, WindowRuleScalesThresholdsSizesAndOffsets) {
         EXPECT_EQ(r.y, c.y);
         EXPECT_EQ(r.width, c.w);
         EXPECT_EQ(r.height, c.h);
-        EXPECT_GE(r.x, 0);
-        EXPECT_LE(r.x + r.width, c.screenW);
-        EXPECT_GE(r.y, 0);
-        EXPECT_LE(r.y + r.height, c.screenH);
     }
+    // Every common screen at every usual scale: the window lies on the screen.
+    for (int w : {1024, 1280, 1366, 1440, 1600, 1920, 2560, 3840})
+        for (int h : {768, 800, 900, 1024, 1080, 1200, 1440, 2160})
+            for (int dpi : {96, 120, 144, 168, 192}) {
+                const WindowRect r = mainWindowRect(w, h, dpi);
+                EXPECT_TRUE(r.x >= 0 && r.y >= 0 && r.x + r.width <= w && r.y + r.height <= h)
+                    << w << "x" << h << " at " << dpi << ": " << r.x << "," << r.y << " " << r.width << "x" << r.height;
+            }
 }
 
 TEST(DisplayScale, MinimumSizeScalesButNeverExceedsTheWorkArea) {

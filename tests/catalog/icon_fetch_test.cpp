@@ -357,7 +357,7 @@ TEST(IconFetch, ReloadsWhileFetchesRunLeakNothing) {
         DeleteObject(decodeIconImage(testimages::png(4, 4, 0), noMemory));
         GdiFlush();
     }
-    const DWORD baseline = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+    const long baseline = takeCensus().gdiObjects;
     std::string prefix;
     catalogtest::uniqueBase(&prefix);
     auto makeLists = [&](int round) {
@@ -409,8 +409,7 @@ TEST(IconFetch, ReloadsWhileFetchesRunLeakNothing) {
         },
         30000));
     for (const auto& image : made) EXPECT_TRUE(image.expired());
-    // Wine's GetGuiResources answers 0; on Windows it counts the process's GDI objects.
-    EXPECT_LE(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS), baseline);
+    EXPECT_LE(takeCensus().gdiObjects, baseline) << gdiCountMethod();
 }
 
 TEST(IconPool, TwoThousandReadyIconsHoldNoGdiObject) {
@@ -478,9 +477,10 @@ TEST(IconPool, TwoHundredThrottledIconsAllEndDrawnWithAtMostFourInFlight) {
     catalogtest::uniqueBase(&prefix);
     CatalogState catalog;
     // Each icon is refused twice (429, then 503) before it is served; a request that finds
-    // more than four in flight is refused too.
+    // more than four in flight is refused too. Each answer takes 50 ms, so that fetches
+    // overlap at the server even on a loaded machine.
     catalog.publish(listsOfIcons(200, 1000, [&](int i) {
-        return prefix + "/_gen/throttled/2/20/" + std::to_string(i) + ".png";
+        return prefix + "/_gen/throttled/2/50/" + std::to_string(i) + ".png";
     }));
     std::vector<AppRef> apps = refsOf(catalog.lists());
     MessageSink sink;

@@ -9,6 +9,7 @@ import glob
 import json
 import os
 import re
+import select
 import shlex
 import shutil
 import subprocess
@@ -77,6 +78,67 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
+def start_xvfb(width, height, timeout=15.0):
+    """Starts Xvfb on a free display; returns (process, ":n") once it accepts connections."""
+    read_end, write_end = os.pipe()
+    try:
+        xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "%dx%dx24" % (width, height), "-nolisten", "tcp",
+             "-br"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            pass_fds=(write_end,), start_new_session=True)
+        os.close(write_end)
+        write_end = -1
+        text = b""
+        deadline = time.monotonic() + timeout
+        while not text.endswith(b"\n") and time.monotonic() < deadline:
+            ready, _, _ = select.select([read_end], [], [], 0.2)
+            if ready:
+                piece = os.read(read_end, 16)
+                if not piece:
+                    break
+                text += piece
+        if not text.strip().isdigit():
+            xvfb.kill()
+            xvfb.wait(5)
+            raise RuntimeError("no Xvfb display could be started")
+        return xvfb, ":" + text.strip().decode()
+    finally:
+        os.close(read_end)
+        if write_end >= 0:
+            os.close(write_end)
+
+
+def start_openbox(display, home, timeout=15.0):
+    """openbox on display, with a configuration and home of its own; ready once it has run its
+    start-up command, which it does after taking over the screen."""
+    os.makedirs(home, exist_ok=True)
+    rc = os.path.join(home, "rc.xml")
+    with open(rc, "w", encoding="utf-8") as f:
+        f.write(OPENBOX_RC)
+    os.makedirs(os.path.join(home, "config", "openbox"), exist_ok=True)
+    with open(os.path.join(home, "config", "openbox", "menu.xml"), "w", encoding="utf-8") as f:
+        f.write('<openbox_menu xmlns="http://openbox.org/3.4/menu"></openbox_menu>\n')
+    ready = os.path.join(home, "ready")
+    if os.path.exists(ready):
+        os.remove(ready)
+    env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "DISPLAY": display, "HOME": home,
+           "XDG_CONFIG_HOME": os.path.join(home, "config"), "XDG_CONFIG_DIRS": os.path.join(home, "config"),
+           "XDG_CACHE_HOME": os.path.join(home, "cache"), "XDG_DATA_HOME": os.path.join(home, "data"),
+           "LANG": "C.UTF-8"}
+    with open(os.path.join(home, "openbox-output.txt"), "wb") as out:
+        openbox = subprocess.Popen(
+            ["openbox", "--sm-disable", "--config-file", rc, "--startup", "touch " + shlex.quote(ready)],
+            env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=out, start_new_session=True)
+    deadline = time.monotonic() + timeout
+    while not os.path.exists(ready):
+        if openbox.poll() is not None or time.monotonic() > deadline:
+            openbox.kill()
+            openbox.wait(5)
+            raise RuntimeError("openbox did not start on %s (see %s)" % (display, home))
+        time.sleep(0.1)
+    return openbox
+
+
 class Screen:
     """One capture of the whole screen."""
 
@@ -122,54 +184,14 @@ class Session:
     # --- display and prefix ---------------------------------------------------------
 
     def start_display(self):
-        for n in range(170, 260):
-            if os.path.exists("/tmp/.X11-unix/X%d" % n) or os.path.exists("/tmp/.X%d-lock" % n):
-                continue
-            self.xvfb = subprocess.Popen(
-                ["Xvfb", ":%d" % n, "-screen", "0", "%dx%dx24" % (self.screen_w, self.screen_h), "-nolisten", "tcp", "-br"],
-                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                start_new_session=True)
-            deadline = time.monotonic() + 10
-            while time.monotonic() < deadline:
-                if os.path.exists("/tmp/.X11-unix/X%d" % n):
-                    self.display = ":%d" % n
-                    if self.window_manager:
-                        self.start_window_manager()
-                    return
-                if self.xvfb.poll() is not None:
-                    break
-                time.sleep(0.1)
-            self.stop_display()
-        raise RuntimeError("no Xvfb display could be started")
+        """A private Xvfb on a display number it picks itself (-displayfd): the X server claims
+        the number atomically, so runs started side by side never share or race for one."""
+        self.xvfb, self.display = start_xvfb(self.screen_w, self.screen_h)
+        if self.window_manager:
+            self.start_window_manager()
 
     def start_window_manager(self):
-        """openbox on this display, with a configuration and home of its own; ready once it
-        has run its start-up command, which it does after taking over the screen."""
-        home = os.path.join(self.work, "openbox")
-        os.makedirs(home, exist_ok=True)
-        rc = os.path.join(home, "rc.xml")
-        with open(rc, "w", encoding="utf-8") as f:
-            f.write(OPENBOX_RC)
-        os.makedirs(os.path.join(home, "config", "openbox"), exist_ok=True)
-        with open(os.path.join(home, "config", "openbox", "menu.xml"), "w", encoding="utf-8") as f:
-            f.write('<openbox_menu xmlns="http://openbox.org/3.4/menu"></openbox_menu>\n')
-        ready = os.path.join(home, "ready")
-        if os.path.exists(ready):
-            os.remove(ready)
-        env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "DISPLAY": self.display, "HOME": home,
-               "XDG_CONFIG_HOME": os.path.join(home, "config"), "XDG_CONFIG_DIRS": os.path.join(home, "config"),
-               "XDG_CACHE_HOME": os.path.join(home, "cache"), "XDG_DATA_HOME": os.path.join(home, "data"),
-               "LANG": "C.UTF-8"}
-        with open(os.path.join(home, "openbox-output.txt"), "wb") as out:
-            self.openbox = subprocess.Popen(
-                ["openbox", "--sm-disable", "--config-file", rc, "--startup", "touch " + shlex.quote(ready)],
-                env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=out, start_new_session=True)
-        deadline = time.monotonic() + 15
-        while not os.path.exists(ready):
-            if self.openbox.poll() is not None or time.monotonic() > deadline:
-                self.stop_window_manager()
-                raise RuntimeError("openbox did not start on %s (see %s)" % (self.display, home))
-            time.sleep(0.1)
+        self.openbox = start_openbox(self.display, os.path.join(self.work, "openbox"))
 
     def stop_window_manager(self):
         if self.openbox is not None:

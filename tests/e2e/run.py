@@ -452,9 +452,11 @@ def stalled_report_keeps_the_window_answering(r):
     r.click_client(*centre)
     if not r.wait_for("stalled report sent", lambda: [x for x in r.reports() if x.get("appId") == 6], timeout=40):
         return
-    answers = r.session.facts_call(["ping", 10, 300])
+    # A window that waited for the report would not answer for the stall's 20 s; a busy
+    # machine can delay an answer by a second or two.
+    answers = r.session.facts_call(["ping", 10, 300, 8000])
     r.expect_equal("messages answered during the stall", answers["failures"], 0)
-    r.check("answers came quickly", answers["slowestMs"] < 1000, "slowest %d ms" % answers["slowestMs"])
+    r.check("answers came quickly", answers["slowestMs"] < 8000, "slowest %d ms" % answers["slowestMs"])
     r.wait_pixel("installed while the report stalls", left[0], left[1], h.SUCCESS_WASH, tolerance=6, timeout=15)
     r.check("within the stall", time.monotonic() - started < 30, "took %.0f s" % (time.monotonic() - started))
 
@@ -696,8 +698,10 @@ def held_reload_key_loads_once(r):
 LOAD = [failed_load_shows_the_error, hostile_answers_keep_the_memory_bounded, held_reload_key_loads_once]
 
 # --- group "close": closed again and again while background work runs -------------------
+# A smoke test of closing: it does not prove that a press landed inside the work it aims at,
+# so it cannot show that a race was hit; the exit rules are tested in the test programs.
 
-CLOSES = 50
+CLOSES = 30  # every phase with every press offset once
 # What runs when the window is closed, in turn: the catalog load, the icon fetches with the
 # catalog shown, and a download beside the icon fetches. A load cannot run beside the other
 # two: "重新加载" is offered only after a failed load. One answer of each close is held back
@@ -737,7 +741,7 @@ def serve_for_close(r, phase):
                                              {"file": path, "chunk": 1024, "interval_ms": 20}])
 
 
-def closed_during_activity_exits_cleanly(r):
+def closes_during_activity_exit_cleanly(r):
     s = r.session
     slow_file = r.catalog.file_path(5)
     _, slow_button = card_button(4)
@@ -804,7 +808,7 @@ def closed_during_activity_exits_cleanly(r):
                                         ", ".join("%s %d" % kv for kv in sorted(outcomes.items()))))
 
 
-CLOSE = [closed_during_activity_exits_cleanly]
+CLOSE = [closes_during_activity_exit_cleanly]
 
 
 # group: (cases, catalog setup, window manager on the display). Besides holding a maximize,
@@ -812,9 +816,9 @@ CLOSE = [closed_during_activity_exits_cleanly]
 # Wine's X11 driver waits two seconds for that answer on every close.
 GROUPS = {
     "window": (WINDOW, lambda c: c.serve(), True),
-    "install": (INSTALL, lambda c: c.serve(), False),
-    "settings": (SETTINGS, lambda c: c.serve(), False),
-    "load": (LOAD, lambda c: c.serve(bootstrap_fails=True), False),
+    "install": (INSTALL, lambda c: c.serve(), True),
+    "settings": (SETTINGS, lambda c: c.serve(), True),
+    "load": (LOAD, lambda c: c.serve(bootstrap_fails=True), True),
     "close": (CLOSE, lambda c: c.serve(), True),
     "scaled": (scaled.CASES, lambda c: c.serve(), True),
     "resume": (resume.CASES, lambda c: c.serve(), True),

@@ -108,6 +108,7 @@ struct RunOutcome {
     TaskState state = TaskState::Installing;
     bool notified = false;  // WM_APP+1 arrived at the window
     DWORD elapsedMs = 0;
+    std::wstring error;  // the task's message when it ended
 };
 
 // Closes the error boxes the shell shows on this process's threads (a failed launch).
@@ -142,6 +143,7 @@ inline RunOutcome runTask(const std::shared_ptr<Task>& task, DWORD timeoutMs = 6
     }
     out.elapsedMs = GetTickCount() - start;
     out.state = task->state.load();
+    out.error = task->getError();
     DestroyWindow(window);
     return out;
 }

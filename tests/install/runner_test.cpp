@@ -88,6 +88,7 @@ TEST_F(InstallerRunner, FileThatCannotBeLaunchedEndsInstallFailedSayingWhy) {
     RunOutcome r = runInstall(packagePath(L"no-such-installer.exe"), L"KV Missing");
     EXPECT_TRUE(r.notified);
     EXPECT_EQ(r.state, TaskState::InstallFailed);
+    EXPECT_EQ(r.error, L"安装文件已不存在，请重新下载");
 }
 
 // A file type of this user whose "open" is sent over DDE to an already running program.

@@ -142,7 +142,9 @@ TEST_F(InstallerTree, HandOverIsJudgedWhenTheSecondProcessRegistersOrTheTreeEnds
                     static_cast<unsigned long>(r.elapsedMs));
         EXPECT_TRUE(r.notified);
         EXPECT_EQ(r.state, c.expected);
-        EXPECT_GE(r.elapsedMs, c.notBeforeMs);
+        if (c.notBeforeMs) {
+            EXPECT_GE(r.elapsedMs, c.notBeforeMs);
+        }
         if (c.registers) {
             EXPECT_TRUE(entry.waitUntilExists(40000));
             Sleep(200);  // let it finish writing its values before the entry is removed
@@ -253,7 +255,9 @@ TEST_F(InstallerTree, WhereNoJobCanHoldTheInstallerItsFirstProcessIsWaitedFor) {
                     static_cast<int>(r.state), static_cast<unsigned long>(r.elapsedMs));
         EXPECT_EQ(r.state, c.expected);
         EXPECT_EQ(r.startedCalls, 1);
-        EXPECT_GE(r.elapsedMs, c.notBeforeMs);
+        if (c.notBeforeMs) {
+            EXPECT_GE(r.elapsedMs, c.notBeforeMs);
+        }
         EXPECT_TRUE(entry.waitUntilExists(20000)) << "the installer did run";
         Sleep(200);
     }

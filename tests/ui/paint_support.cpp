@@ -84,6 +84,14 @@ COLORREF Canvas::pixel(int x, int y) const {
     return RGB((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
 }
 
+std::vector<uint32_t> Canvas::readBack() const {
+    if (!bits_) return {};
+    GdiFlush();
+    std::vector<uint32_t> all(bits_, bits_ + size_t(width_) * height_);
+    for (uint32_t& v : all) v &= 0xFFFFFF;
+    return all;
+}
+
 namespace {
 bool pngEncoder(CLSID& clsid) {
     UINT count = 0, size = 0;

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/app_state.h"
 #include "scoped.h"
@@ -39,6 +40,9 @@ public:
     // high-quality bicubic interpolation.
     std::unique_ptr<Gdiplus::Graphics> graphics() const;
     COLORREF pixel(int x, int y) const;  // RGB(r, g, b); 0xFFFFFFFF outside the canvas
+    // Every pixel as 0x00RRGGBB, row by row, after one flush: for reading a whole canvas
+    // (a flush per pixel costs seconds under Wine).
+    std::vector<uint32_t> readBack() const;
     // Saves the canvas as a PNG file (for failure screenshots and the snapshot tool).
     bool savePng(const std::wstring& path) const;
 

@@ -18,7 +18,9 @@ import os
 import sys
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+here = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(here, "..", "..", "tests", "e2e"))
+sys.path.insert(0, os.path.join(here, "..", "window"))
 
 import harness as h  # noqa: E402
 import figures  # noqa: E402

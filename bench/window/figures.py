@@ -11,7 +11,7 @@ bench/window/run.sh). Figures:
   beside the empty window's first paint;
 - start-up: milliseconds from process creation to the first paint that shows the catalog
   (the program's "KVCatalogFrameMs" window property), beside the first paint of a plain
-  Win32 window under the same Wine ("KVFirstPaintMs" of tests/e2e/empty_window.cpp),
+  Win32 window under the same Wine ("KVFirstPaintMs" of bench/window/empty_window.cpp),
   and where the program's start-up time goes (its "KVMark…" properties, see MARKS);
 - idle: paints ("KVPaintCount") in 5 s with nothing changing, and, after a toast is shown,
   the paints in each 250 ms slice until it has expired.
@@ -23,7 +23,7 @@ import subprocess
 import sys
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "e2e"))
 
 import harness as h  # noqa: E402
 from catalog import ICONS, Catalog  # noqa: E402
@@ -167,7 +167,7 @@ def main():
         session.write_config(server.base, "figures", "C:\\kv-e2e\\figures")
         # Warm the prefix and the file cache once, unmeasured.
         start_and_measure(session, [session.exe], "KVCatalogFrameMs", "KVMainWnd")
-        empty_exe = os.path.join(session.build, "tests", "e2e", "kv_empty_window.exe")
+        empty_exe = os.path.join(session.build, "bench", "window", "kv_empty_window.exe")
         warm_start_figures(session, server, catalog, args.runs, empty_exe)
         catalog.serve()
         session.clear_caches()
