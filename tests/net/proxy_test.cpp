@@ -130,7 +130,9 @@ TEST(ProxyAutoMemory, OutcomesKeptForAWhileByKey) {
     for (const auto& c : cases) {
         out = AutoMemory::Outcome{true, L"stale"};
         EXPECT_EQ(memory.recall(c.key, c.now, out), c.recalled) << c.name;
-        if (c.recalled) EXPECT_FALSE(out.ok) << c.name;
+        if (c.recalled) {
+            EXPECT_FALSE(out.ok) << c.name;
+        }
     }
     memory.remember(L"detect", {true, L"http://wpad/wpad.dat"}, 400000);
     ASSERT_TRUE(memory.recall(L"detect", 400001, out));
