@@ -328,7 +328,10 @@ void pressHitRect(HWND window, int kind, int id) {
         return;
     case HitPanelRetry: {
         AppRef app = findApp(gApp.catalog, id);
-        if (app) startInstallFlow(*app);
+        if (app)
+            startInstallFlow(*app);
+        else
+            manager.startAgain(id);
         requestRepaint();
         return;
     }

@@ -176,6 +176,19 @@ void DownloadManager::start(int32_t appId, const std::wstring& name, const std::
     post(WM_DOWNLOAD_CHANGED);
 }
 
+void DownloadManager::startAgain(int32_t appId) {
+    std::shared_ptr<Task> previous;
+    {
+        std::lock_guard<std::mutex> lock(tasksLock);
+        auto it = tasks.find(appId);
+        if (it == tasks.end()) return;
+        previous = it->second;
+    }
+    const TaskState s = previous->state.load();
+    if (s != TaskState::Failed && s != TaskState::Cancelled) return;
+    start(appId, previous->name, previous->url, previous->md5, previous->catalogSize);
+}
+
 void DownloadManager::cancel(int32_t appId) {
     {
         std::lock_guard<std::mutex> lock(tasksLock);

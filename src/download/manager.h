@@ -41,6 +41,9 @@ public:
     // and digest continues that job's part file.
     void start(int32_t appId, const std::wstring& name, const std::string& url, const std::string& md5,
                int64_t packageSize);
+    // Starts a failed or cancelled job again with its own address and digest, for a job whose
+    // application the catalog shown does not list (one restored while offline).
+    void startAgain(int32_t appId);
     void cancel(int32_t appId);
     // False when the job does not qualify or no installer could be queued for it.
     bool install(int32_t appId);

@@ -500,6 +500,8 @@ TEST(IconPool, TwoHundredThrottledIconsAllEndDrawnWithAtMostFourInFlight) {
     // Four at once is the bound; how close a run comes to it depends on the machine's load.
     EXPECT_LE(peak->lookup("peak")->asInt(-1), kIconFetchSlots) << body;
     EXPECT_GE(peak->lookup("peak")->asInt(-1), 2) << "fetches run side by side: " << body;
+    // The last icon is drawn before its message is posted: pump until it arrives.
+    sink.waitUntil([&] { return sink.count(kMsgIconReady) >= 200; }, 10000);
     EXPECT_EQ(200, sink.count(kMsgIconReady)) << "one message per drawn icon";
 }
 

@@ -70,8 +70,12 @@ protected:
         e.md5 = md5;
         return e;
     }
-    std::shared_ptr<Task> startAndFinish() {
-        m.start(kId, L"setup", url, md5, kSize);
+    // again: as from the download view while the catalog does not list the application.
+    std::shared_ptr<Task> startAndFinish(bool again = false) {
+        if (again)
+            m.startAgain(kId);
+        else
+            m.start(kId, L"setup", url, md5, kSize);
         std::shared_ptr<Task> t = find();
         EXPECT_TRUE(t && t->thread);
         if (t && t->thread) {
@@ -125,7 +129,7 @@ TEST_F(Resume, AFileChangedOnTheServerSinceTheProbeStartsOverFromZero) {
     dltest::writeFile(dir.file(L"setup.exe.part"), part);
     m.restore({entry(100000, "\"r1\"")});
 
-    expectServed(startAndFinish());
+    expectServed(startAndFinish(true));
     const auto reqs = testserver::requests(path);
     ASSERT_EQ(reqs.size(), 3u);
     EXPECT_EQ(reqs[1].header("Range"), "bytes=100000-299999");
