@@ -1,11 +1,13 @@
 // A plain top-level window, the yardstick for the program's start-up time under the same Wine:
 // it paints once and records, as the window property "KVFirstPaintMs", the milliseconds from
-// process creation to that first paint, and as "KVMarkEntryMs" those to its entry point, as the
-// program marks its own. With the argument "maximize" it also maximizes
+// process creation to that first paint, and as "KVMarkEntryMs", "KVMarkDisplayMs",
+// "KVMarkClassesMs", "KVMarkWindowCreatedMs" and "KVMarkWindowShownMs" those to the steps the
+// program marks too. With the argument "maximize" it also maximizes
 // itself, to compare frame handling.
 #include <windows.h>
 
 #include <cwchar>
+#include <initializer_list>
 
 namespace {
 
@@ -34,7 +36,9 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     }
     case WM_DESTROY:
         RemovePropW(window, L"KVFirstPaintMs");
-        RemovePropW(window, L"KVMarkEntryMs");
+        for (const wchar_t* mark : {L"KVMarkEntryMs", L"KVMarkDisplayMs", L"KVMarkClassesMs", L"KVMarkWindowCreatedMs",
+                                    L"KVMarkWindowShownMs"})
+            RemovePropW(window, mark);
         PostQuitMessage(0);
         return 0;
     }
@@ -43,19 +47,30 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 
 }  // namespace
 
+UINT_PTR sinceStart() { return static_cast<UINT_PTR>(now() - processCreated() + 1); }
+
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR args, int) {
-    const UINT_PTR entry = static_cast<UINT_PTR>(now() - processCreated() + 1);
+    const UINT_PTR entry = sinceStart();
+    // The first screen query waits for the display driver, as the program's does.
+    GetSystemMetrics(SM_CXSCREEN);
+    const UINT_PTR display = sinceStart();
     WNDCLASSW wc = {};
     wc.lpfnWndProc = windowProc;
     wc.hInstance = instance;
     wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     wc.lpszClassName = L"KVEmptyWnd";
     if (!RegisterClassW(&wc)) return 1;
+    const UINT_PTR registered = sinceStart();
     HWND window = CreateWindowExW(WS_EX_APPWINDOW, L"KVEmptyWnd", L"empty", WS_POPUP | WS_OVERLAPPEDWINDOW, 50, 122,
                                   1180, 780, nullptr, nullptr, instance, nullptr);
     if (!window) return 1;
+    const UINT_PTR created = sinceStart();
     SetPropW(window, L"KVMarkEntryMs", reinterpret_cast<HANDLE>(entry));
+    SetPropW(window, L"KVMarkDisplayMs", reinterpret_cast<HANDLE>(display));
+    SetPropW(window, L"KVMarkClassesMs", reinterpret_cast<HANDLE>(registered));
+    SetPropW(window, L"KVMarkWindowCreatedMs", reinterpret_cast<HANDLE>(created));
     ShowWindow(window, wcsstr(args, L"maximize") ? SW_MAXIMIZE : SW_SHOW);
+    SetPropW(window, L"KVMarkWindowShownMs", reinterpret_cast<HANDLE>(sinceStart()));
     UpdateWindow(window);
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {

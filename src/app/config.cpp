@@ -2,6 +2,7 @@
 
 #include "json/encoding.h"
 #include "json/json.h"
+#include "file_replace.h"
 #include "scoped.h"
 
 #include <shlobj.h>
@@ -106,33 +107,6 @@ std::string formatConfig(const Config& config) {
            "  \"channel\": " + quoted(config.channel) + ",\n"
            "  \"downloadDir\": " + quoted(config.downloadDir) + "\n"
            "}\n";
-}
-
-bool replaceFileContents(const std::wstring& path, const std::string& text) {
-    if (text.size() > MAXDWORD) return false;
-    // A read-only file stays as it is, as it would if it were rewritten in place.
-    DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return false;
-    std::wstring temp = path + L".tmp";
-    {
-        ScopedFile file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                    nullptr));
-        if (!file) return false;
-        DWORD written = 0;
-        // Flushed before the move so the new name never points at data still in the cache.
-        bool ok = WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-                  written == text.size() && FlushFileBuffers(file.get());
-        if (!ok) {
-            file.reset();
-            DeleteFileW(temp.c_str());
-            return false;
-        }
-    }
-    if (!MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        DeleteFileW(temp.c_str());
-        return false;
-    }
-    return true;
 }
 
 Config loadConfig(bool* unreadable) {

@@ -36,9 +36,6 @@ std::wstring folderOfPath(const std::wstring& path);  // before the last '\' or 
 
 // config.json beside the executable, read when the per-user file cannot be opened.
 std::wstring exeConfigPath();
-// Writes text to a temporary file beside path, then moves it over path in one step;
-// on failure path keeps its old content. A read-only path is not replaced.
-bool replaceFileContents(const std::wstring& path, const std::string& text);
 
 // Tests point these at a scratch folder; empty (the default) means the roaming
 // application-data folder and the executable's own folder.

@@ -8,6 +8,7 @@
 #include "app/config.h"
 #include "download/journal.h"
 #include "download/manager.h"
+#include "file_replace.h"
 #include "scoped.h"
 
 namespace {

@@ -540,6 +540,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             return onKeyboardKey(window, wParam, (lParam & (LPARAM(1) << 30)) != 0) ? 0
                                                                                     : DefWindowProcW(window, message, wParam, lParam);
         case WM_GETOBJECT:
+            ensureOleStarted();
             return onGetObject(window, wParam, lParam);
         default:
             return DefWindowProcW(window, message, wParam, lParam);

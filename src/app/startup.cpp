@@ -86,6 +86,14 @@ void startCatalogLoad() {
     }
 }
 
+void ensureOleStarted() {
+    static bool started = false;
+    if (started) return;
+    started = true;
+    OleInitialize(nullptr);
+    markStartup(StartupMark::OleStarted);
+}
+
 bool finishCatalogLoad() {
     if (loadsRunning > 0) loadsRunning--;
     return loadsRunning == 0;
@@ -96,6 +104,8 @@ bool initWindows(HINSTANCE instance) {
     ULONG_PTR token = 0;
     if (Gdiplus::GdiplusStartup(&token, &input, nullptr) != Gdiplus::Ok) return false;
     markStartup(StartupMark::GdiplusStarted);
+    // Needs neither the display nor the fonts: decoded while the display driver starts.
+    startLogoDecode();
     // The primary display's scale until the window knows its own.
     setUiDpi(systemDpi());
     const WindowRect r = mainWindowRect(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), uiDpi());
@@ -106,8 +116,6 @@ bool initWindows(HINSTANCE instance) {
     // first call above that needs the screen): the worker's calls could only wait for that
     // start and compete with it. The shadow is drawn after the first frame for the same reason.
     startFirstPaintWarmUp();
-    OleInitialize(nullptr);
-    markStartup(StartupMark::OleStarted);
     if (!registerMainWindowClass(instance)) return false;
     registerSettingsClass(instance);
     markStartup(StartupMark::ClassesRegistered);
@@ -121,6 +129,8 @@ bool initWindows(HINSTANCE instance) {
     ShowWindow(window, SW_SHOW);
     markStartup(StartupMark::WindowShown);
     UpdateWindow(window);
+    // Only screen readers and the folder picker need OLE: not on the way to the first frame.
+    ensureOleStarted();
 
     // The shadow comes after the first frame: nothing on the way to it waits for the shadow's
     // window or its picture.

@@ -1,4 +1,4 @@
-// Start-up: GDI+, the shared fonts, OLE, the window classes, the main window and its
+// Start-up: GDI+, the shared fonts, the window classes, the main window, OLE and the
 // shadow; the message loop; and the background catalog load.
 #pragma once
 
@@ -12,5 +12,8 @@ int runMessageLoop();
 // Starts a background load of the catalog; never blocks. Only one load runs at a time: a
 // "重新加载" while one runs is ignored, and the running one decides what is shown.
 void startCatalogLoad();
+// OLE on the user-interface thread, once: after the first frame, or at the first
+// screen-reader request when that comes sooner.
+void ensureOleStarted();
 // Called for each load-finished message; true when no other load is still running.
 bool finishCatalogLoad();

@@ -11,6 +11,7 @@
 
 #include "json/encoding.h"
 #include "json/json.h"
+#include "file_replace.h"
 #include "scoped.h"
 
 namespace {
@@ -168,27 +169,8 @@ bool readCacheFile(const std::wstring& path, size_t maxBytes, std::string& bytes
 }
 
 bool replaceCacheFile(const std::wstring& path, const std::string& bytes) {
-    if (bytes.size() > MAXDWORD) return false;
     // Of its own per thread: an icon and a catalog may be written at the same time.
-    const std::wstring temp = path + L"." + std::to_wstring(GetCurrentThreadId()) + L".tmp";
-    {
-        ScopedFile file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                    nullptr));
-        if (!file) return false;
-        DWORD written = 0;
-        const bool ok = WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-                        written == bytes.size() && FlushFileBuffers(file.get());
-        if (!ok) {
-            file.reset();
-            DeleteFileW(temp.c_str());
-            return false;
-        }
-    }
-    if (!MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        DeleteFileW(temp.c_str());
-        return false;
-    }
-    return true;
+    return replaceFileContents(path, bytes, L"." + std::to_wstring(GetCurrentThreadId()) + L".tmp");
 }
 
 bool publishCachedCatalog(CatalogState& catalog, const std::wstring& server, const std::wstring& channel) {
