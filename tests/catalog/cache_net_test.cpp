@@ -39,11 +39,15 @@ private:
 };
 const auto* const kGdiplus = ::testing::AddGlobalTestEnvironment(new GdiplusEnvironment);
 
-// The disk caches in a scratch folder for one test, and none after it.
+// The disk caches in a scratch folder for one test (or in sub, a path below it), and none
+// after it.
 class CacheIn {
 public:
-    explicit CacheIn(const wchar_t* name) : folder_(name) { setCacheFolder(folder_.path()); }
+    explicit CacheIn(const wchar_t* name, const std::wstring& sub = std::wstring()) : folder_(name) {
+        setCacheFolder(sub.empty() ? folder_.path() : folder_ / sub);
+    }
     ~CacheIn() { setCacheFolder(std::wstring()); }
+    const ScratchFolder& scratch() const { return folder_; }
 
 private:
     ScratchFolder folder_;
@@ -166,4 +170,57 @@ TEST(IconDiskCache, FetchedOnceReadFromDiskForADayThenRevalidatedKeptOn304AndRep
     EXPECT_EQ(entry.etag, L"\"b\"");
     EXPECT_EQ(fetchCentre(path), RGB(0, 0, 255));
     EXPECT_EQ(testserver::requests(path).size(), 3u);
+}
+
+TEST(IconDiskCache, TheFolderKeepsToItsBoundRemovingTheLeastRecentlyUsedIcon) {
+    CacheIn cache(L"icon_cache_bound");
+    const auto entry = [](const wchar_t* name) {
+        IconCacheEntry e;
+        e.url = std::wstring(L"http://127.0.0.1/") + name;
+        e.checkedAt = unixNow();
+        e.body.assign(1000, 'x');
+        return e;
+    };
+    const uint64_t fileSize = formatIconCacheEntry(entry(L"a")).size();
+    setIconCacheLimit(3 * fileSize + fileSize / 2);  // three fit, four do not
+    for (const wchar_t* name : {L"a", L"b", L"c"}) {
+        ASSERT_TRUE(writeIconCache(entry(name)));
+        Sleep(30);  // distinct last-use times
+    }
+    IconCacheEntry read;
+    ASSERT_TRUE(readIconCache(entry(L"a").url, read)) << "used now: no longer the oldest";
+    Sleep(30);
+    ASSERT_TRUE(writeIconCache(entry(L"d")));
+    setIconCacheLimit(kIconCacheLimitBytes);
+    for (const auto& [name, kept] : std::vector<std::pair<const wchar_t*, bool>>{
+             {L"a", true}, {L"b", false}, {L"c", true}, {L"d", true}})
+        EXPECT_EQ(readIconCache(entry(name).url, read), kept) << json::toUtf8(name);
+}
+
+TEST(CatalogDiskCache, AFolderThatCannotBeMadeLeavesLoadsAndIconsWorkingAsWithoutACache) {
+    // A file where the cache folder's parent should be: nothing below it can be created.
+    CacheIn cache(L"cache_unwritable", L"blocked\\cache");
+    ASSERT_TRUE(writeBytes(cache.scratch() / L"blocked", "a file, not a folder"));
+    std::string prefix;
+    const std::wstring base = catalogtest::uniqueBase(&prefix);
+    ASSERT_TRUE(testserver::script(prefix + "/api/client/bootstrap",
+                                   R"([{"content_type":"application/json","body":"{\"data\":{\"categories\":)"
+                                   R"([{\"id\":\"c\",\"name\":\"分类\"}],\"apps\":[{\"id\":3,\"name\":\"甲\",)"
+                                   R"(\"categoryIds\":[\"c\"]}]}}"}])"));
+    CatalogState catalog;
+    MessageSink sink;
+    ASSERT_TRUE(startCatalogLoadThread(catalog, sink.window(), base, L"ch"));
+    ASSERT_TRUE(sink.waitUntil([&] { return sink.count(kMsgCatalogLoaded, 1) == 1; }, 30000));
+    ASSERT_EQ(catalog.lists()->apps.size(), 1u);
+
+    const std::string path = testserver::uniquePath("uncached.png");
+    testserver::reset(path);
+    const std::string red = catalogtest::bytesStep(path + "-red", testimages::png(16, 16, 0xFF0000));
+    ASSERT_FALSE(red.empty());
+    ASSERT_TRUE(testserver::script(path, "[" + red + "," + red + "]"));
+    EXPECT_EQ(fetchCentre(path), RGB(255, 0, 0));
+    EXPECT_EQ(fetchCentre(path), RGB(255, 0, 0));
+    EXPECT_EQ(testserver::requests(path).size(), 2u) << "nothing kept, so fetched each time";
+    CatalogState shown;
+    EXPECT_FALSE(publishCachedCatalog(shown, base, L"ch"));
 }
