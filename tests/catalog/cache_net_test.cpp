@@ -90,6 +90,18 @@ COLORREF fetchCentre(const std::string& path) {
     return centre;
 }
 
+// A server address of its own answering a catalog of one category and one app ("甲"), or
+// empty when the script was refused.
+std::wstring serveOneAppCatalog() {
+    std::string prefix;
+    const std::wstring base = catalogtest::uniqueBase(&prefix);
+    const bool scripted = testserver::script(prefix + "/api/client/bootstrap",
+                                             R"([{"content_type":"application/json","body":"{\"data\":{\"categories\":)"
+                                             R"([{\"id\":\"c\",\"name\":\"分类\"}],\"apps\":[{\"id\":3,\"name\":\"甲\",)"
+                                             R"(\"categoryIds\":[\"c\"]}]}}"}])");
+    return scripted ? base : std::wstring();
+}
+
 // Makes the kept entry of url look asked about two days ago.
 bool ageEntry(const std::wstring& url) {
     IconCacheEntry entry;
@@ -102,12 +114,8 @@ bool ageEntry(const std::wstring& url) {
 
 TEST(CatalogDiskCache, ALoadReplacesADamagedCacheThatOnlyItsServerAndChannelRead) {
     CacheIn cache(L"catalog_cache");
-    std::string prefix;
-    const std::wstring base = catalogtest::uniqueBase(&prefix);
-    ASSERT_TRUE(testserver::script(prefix + "/api/client/bootstrap",
-                                   R"([{"content_type":"application/json","body":"{\"data\":{\"categories\":)"
-                                   R"([{\"id\":\"c\",\"name\":\"分类\"}],\"apps\":[{\"id\":3,\"name\":\"甲\",)"
-                                   R"(\"categoryIds\":[\"c\"]}]}}"}])"));
+    const std::wstring base = serveOneAppCatalog();
+    ASSERT_FALSE(base.empty());
     ASSERT_TRUE(writeBytes(catalogCachePath(), "KVCATALOG 1\n\"" + json::toUtf8(base) + "\"\n\"ch\"\n999 0\n{"));
     CatalogState shown;
     EXPECT_FALSE(publishCachedCatalog(shown, base, L"ch")) << "a cut-off file is not shown";
@@ -201,12 +209,8 @@ TEST(CatalogDiskCache, AFolderThatCannotBeMadeLeavesLoadsAndIconsWorkingAsWithou
     // A file where the cache folder's parent should be: nothing below it can be created.
     CacheIn cache(L"cache_unwritable", L"blocked\\cache");
     ASSERT_TRUE(writeBytes(cache.scratch() / L"blocked", "a file, not a folder"));
-    std::string prefix;
-    const std::wstring base = catalogtest::uniqueBase(&prefix);
-    ASSERT_TRUE(testserver::script(prefix + "/api/client/bootstrap",
-                                   R"([{"content_type":"application/json","body":"{\"data\":{\"categories\":)"
-                                   R"([{\"id\":\"c\",\"name\":\"分类\"}],\"apps\":[{\"id\":3,\"name\":\"甲\",)"
-                                   R"(\"categoryIds\":[\"c\"]}]}}"}])"));
+    const std::wstring base = serveOneAppCatalog();
+    ASSERT_FALSE(base.empty());
     CatalogState catalog;
     MessageSink sink;
     ASSERT_TRUE(startCatalogLoadThread(catalog, sink.window(), base, L"ch"));
