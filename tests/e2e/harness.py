@@ -364,6 +364,11 @@ class Session:
     def facts(self):
         return self.facts_call(["facts"])
 
+    def areas(self):
+        """What a screen reader reads of the main window, or None while it has none."""
+        answer = self.facts_call(["areas"])
+        return Areas(answer) if answer.get("found") else None
+
     def hit(self, points):
         flat = []
         for x, y in points:
@@ -396,6 +401,69 @@ class Session:
 
     def type_text(self, text):
         self.xdotool("type", "--delay", "40", text)
+
+
+ROLE_ALERT, ROLE_PAGETAB, ROLE_PUSHBUTTON = 0x08, 0x25, 0x2B
+
+
+class Areas:
+    """The accessible children of the program's client area: names and client rectangles as
+    the program itself reports them, so that the cases press and read its buttons where it
+    says they are instead of repeating its layout."""
+
+    def __init__(self, answer):
+        self.origin = tuple(answer["origin"])
+        self.items = answer["areas"]
+
+    def find(self, test):
+        return [a for a in self.items if test(a)]
+
+    def first(self, test):
+        found = self.find(test)
+        return found[0]["rect"] if found else None
+
+    def named(self, name):
+        return self.first(lambda a: a["name"] == name)
+
+    def starting(self, text):
+        return self.first(lambda a: a["name"].startswith(text))
+
+    def row(self, category):
+        return self.first(lambda a: a["role"] == ROLE_PAGETAB and a["name"] == category)
+
+    def cards(self):
+        """Card buttons in the order the program lists them: "<label> <name> v<version>"."""
+        return [a for a in self.items if a["role"] == ROLE_PUSHBUTTON and re.search(r" v[0-9][0-9.]*$", a["name"])]
+
+    def card_area(self, app):
+        found = [a for a in self.cards() if re.search(" %s v[0-9][0-9.]*$" % re.escape(app), a["name"])]
+        return found[0] if found else None
+
+    def card(self, app):
+        found = self.card_area(app)
+        return found["rect"] if found else None
+
+    def toast(self):
+        return self.first(lambda a: a["role"] == ROLE_ALERT)
+
+
+def centre(rect):
+    return (rect[0] + rect[2]) // 2, (rect[1] + rect[3]) // 2
+
+
+def row_probe(rect):
+    """A point of a sidebar row's fill, above its text."""
+    return (rect[0] + rect[2]) // 2, rect[1] + max(3, (rect[3] - rect[1]) // 12)
+
+
+def row_bar(rect):
+    """A point of the accent bar at the left end of the selected row."""
+    return rect[0] + 1, (rect[1] + rect[3]) // 2
+
+
+def inside_left(rect):
+    """A point just inside the left end of a button, clear of its label and rounded corners."""
+    return rect[0] + max(3, (rect[2] - rect[0]) // 14), (rect[1] + rect[3]) // 2
 
 
 class Server:

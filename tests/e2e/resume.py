@@ -34,7 +34,7 @@ def stop_mid_download(r, app_id, card, how):
     r.server.script(r.catalog.file_path(app_id), [served(path, app_id, **SLOW)])
     r.wait_catalog()
     before = len(file_requests(r, app_id))
-    r.click_client(*r.card_button(card)[1])
+    r.click_client(*r.card_points(card)[1])
     # Past the first flush of the part file (every 2 s), well before the end.
     transfer = r.wait_for("transfer under way", lambda: len(file_requests(r, app_id)) > before + 1
                           and file_requests(r, app_id)[-1], timeout=30, pause=0.1)
@@ -46,7 +46,7 @@ def stop_mid_download(r, app_id, card, how):
     sent = file_requests(r, app_id)[-1].get("sent", 0)
     s = r.session
     if how == "close":
-        r.click_client(r.window_width - 23, 32)
+        r.click_client(*r.header("关闭"))
         code = s.wait_program_exit(20)
         r.expect_equal("closed with exit code 0", code, 0)
     else:
@@ -75,7 +75,7 @@ def resumes_where_it_stopped(r, app_id, card, how):
     r.server.script(r.catalog.file_path(app_id), [served(path, app_id)])
     before = len(file_requests(r, app_id))
     r.session.start_program()
-    left, centre = r.card_button(card)
+    left, centre = r.card_points(card)
     r.wait_catalog()
     r.wait_pixel("card offers 继续下载", left[0], left[1], h.ACCENT, timeout=20)
     r.click_client(*centre)
@@ -107,7 +107,7 @@ def killed_mid_download_resumes(r):
 def second_start_raises_the_first(r):
     s = r.session
     first = r.wait_for("program running", r.main_facts, timeout=20)
-    r.click_client(r.window_width - 115, 32)  # minimize
+    r.click_client(*r.header("最小化"))
     r.wait_for("first window minimized", lambda: (r.main_facts() or {}).get("iconic") == 1, timeout=10)
     began = time.monotonic()
     code = s.wine([s.exe], timeout=60)

@@ -9,9 +9,13 @@
 //   kv_window_facts OUT forget PREFIX           deletes those entries
 //   kv_window_facts OUT ink HWND HEIGHT WEIGHT  the control's text drawn here with the program's
 //                                               font at that LOGFONT height: extent and ink box
+//   kv_window_facts OUT areas                   the main window's client origin and the children of
+//                                               its accessible client object, as a screen reader
+//                                               reads them: role, state, name, client rectangle
 #include "scoped.h"
 
 #include <windows.h>
+#include <oleacc.h>
 #include <psapi.h>
 
 #include <algorithm>
@@ -317,6 +321,58 @@ std::string forget(const std::wstring& prefix) {
 
 }  // namespace
 
+VARIANT childId(long id) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_I4;
+    v.lVal = id;
+    return v;
+}
+
+// Places the program itself tells a screen reader: the harness finds its buttons and rows
+// here instead of working them out from the layout.
+std::string accessibleAreas(const wchar_t* mainClass) {
+    static const IID iidAccessible = {0x618736E0, 0x3C3D, 0x11CF, {0x81, 0x0C, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+    HWND main = FindWindowW(mainClass, nullptr);
+    if (!main) return "{\"found\": false}\n";
+    POINT origin = {0, 0};
+    ClientToScreen(main, &origin);
+    IAccessible* object = nullptr;
+    if (FAILED(AccessibleObjectFromWindow(main, static_cast<DWORD>(OBJID_CLIENT), iidAccessible,
+                                          reinterpret_cast<void**>(&object))) ||
+        !object) {
+        return "{\"found\": false}\n";
+    }
+    long count = 0;
+    object->get_accChildCount(&count);
+    std::string areas;
+    for (long i = 1; i <= count; ++i) {
+        VARIANT role, state;
+        VariantInit(&role);
+        VariantInit(&state);
+        object->get_accRole(childId(i), &role);
+        object->get_accState(childId(i), &state);
+        BSTR name = nullptr;
+        std::wstring text;
+        if (SUCCEEDED(object->get_accName(childId(i), &name)) && name) {
+            text.assign(name, SysStringLen(name));
+            SysFreeString(name);
+        }
+        long l = 0, t = 0, w = 0, h = 0;
+        object->accLocation(&l, &t, &w, &h, childId(i));
+        const RECT r = {l - origin.x, t - origin.y, l - origin.x + w, t - origin.y + h};
+        char buf[64];
+        snprintf(buf, sizeof buf, "{\"role\": %ld, \"state\": %ld, \"name\": ", role.vt == VT_I4 ? role.lVal : 0L,
+                 state.vt == VT_I4 ? state.lVal : 0L);
+        if (!areas.empty()) areas += ",\n  ";
+        areas += buf + quoted(text) + ", \"rect\": " + rectJson(r) + "}";
+    }
+    object->Release();
+    char head[96];
+    snprintf(head, sizeof head, "{\"found\": true, \"origin\": [%ld, %ld], \"areas\": [\n  ", origin.x, origin.y);
+    return head + areas + "]}\n";
+}
+
 // The main window's process: its memory now and at its peak, in bytes.
 std::string memoryOf(const wchar_t* mainClass) {
     HWND main = FindWindowW(mainClass, nullptr);
@@ -334,7 +390,7 @@ std::string memoryOf(const wchar_t* mainClass) {
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 3) {
-        fwprintf(stderr, L"usage: kv_window_facts OUT facts|memory|hit|ping|uninstall|forget|ink ...\n");
+        fwprintf(stderr, L"usage: kv_window_facts OUT facts|memory|hit|ping|uninstall|forget|ink|areas ...\n");
         return 2;
     }
     std::wstring command = argv[2];
@@ -351,6 +407,10 @@ int wmain(int argc, wchar_t** argv) {
         answer = uninstallEntries(argv[3]);
     } else if (command == L"forget" && argc >= 4) {
         answer = forget(argv[3]);
+    } else if (command == L"areas") {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        answer = accessibleAreas(L"KVMainWnd");
+        CoUninitialize();
     } else if (command == L"ink" && argc >= 6) {
         answer = inkOf(reinterpret_cast<HWND>(static_cast<UINT_PTR>(_wcstoui64(argv[3], nullptr, 10))), _wtoi(argv[4]),
                        _wtoi(argv[5]));
