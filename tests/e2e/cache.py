@@ -1,18 +1,11 @@
 #!/usr/bin/env python3
-"""End-to-end group "cache": the real program started a second time while the server holds
-the catalog answer back draws the catalog of its first run, with its icons, at once.
-
-  cache.py --build BUILD_DIR --source SOURCE_DIR
-
-Needs the loopback test server of the CTest fixture (KV_TESTSERVER_DIR)."""
+"""Group "cache": the real program started a second time while the server holds the catalog
+answer back draws the catalog of its first run, with its icons, at once."""
 import os
-import sys
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-
-from catalog import ICONS  # noqa: E402
-import run  # noqa: E402
+import harness as h
+from catalog import ICONS
 
 HELD_S = 8  # the catalog answer of the second start comes this late
 
@@ -57,8 +50,8 @@ def second_start_draws_the_cached_catalog_while_the_server_holds_it(r):
     loads, icons = count(r, "/api/client/bootstrap"), count(r, "/icons/")
     s.start_program(keep_caches=True)
     started = time.monotonic()
-    r.wait_pixel("second start: catalog shown", *r.catalog_probe, run.h.ACCENT, timeout=HELD_S - 2)
-    r.wait_pixel("first category selected", *run.h.row_probe(r.row(0)), run.h.SELECTED_ROW, tolerance=4,
+    r.wait_pixel("second start: catalog shown", *r.catalog_probe, h.ACCENT, timeout=HELD_S - 2)
+    r.wait_pixel("first category selected", *h.row_probe(r.row(0)), h.SELECTED_ROW, tolerance=4,
                  timeout=2)
     shown = r.wait_for("second start: every visible icon drawn", lambda: icons_frame(r), timeout=2)
     r.check("drawn while the answer is held back", time.monotonic() - started < HELD_S,
@@ -72,12 +65,14 @@ def second_start_draws_the_cached_catalog_while_the_server_holds_it(r):
                timeout=HELD_S + 5, pause=0.2)
     repainted = r.wait_until(lambda: (r.main_facts() or {}).get("KVPaintCount", 0) > paints, timeout=5)
     r.log("window %s after the held answer" % ("repainted" if repainted else "not repainted within 5 s"))
-    r.wait_pixel("catalog still shown after the answer", *r.catalog_probe, run.h.ACCENT, timeout=5)
+    r.wait_pixel("catalog still shown after the answer", *r.catalog_probe, h.ACCENT, timeout=5)
     r.expect_equal("still no icon asked for again", count(r, "/icons/"), icons)
 
 
 CASES = [second_start_draws_the_cached_catalog_while_the_server_holds_it]
 
 
-if __name__ == "__main__":
-    sys.exit(run.group_main("cache", CASES, lambda c: (c.serve(), serve_icons(c))))
+
+def serve(catalog):
+    catalog.serve()
+    serve_icons(catalog)

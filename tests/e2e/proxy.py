@@ -1,8 +1,4 @@
-#!/usr/bin/env python3
-"""End-to-end group "proxy": the real program behind a real proxy set in the user's Windows
-settings.
-
-  proxy.py --build BUILD_DIR --source SOURCE_DIR
+"""Group "proxy": the real program behind a real proxy set in the user's Windows settings.
 
 A tinyproxy of this run's own on 127.0.0.1 (its configuration and log in
 BUILD_DIR/e2e/proxy/) and the settings written into the e2e prefix's registry as Windows
@@ -16,14 +12,10 @@ import os
 import socket
 import struct
 import subprocess
-import sys
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-
-import harness as h  # noqa: E402
-from catalog import uninstall_key  # noqa: E402
-import run  # noqa: E402
+import harness as h
+from catalog import uninstall_key
 
 GROUP = "proxy"
 CONNECTIONS = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections"
@@ -151,7 +143,3 @@ def put_back(r):
 
 
 CASES = [fixed_proxy_carries_catalog_icons_download_install_and_report, script_carries_the_catalog]
-
-
-if __name__ == "__main__":
-    sys.exit(run.group_main(GROUP, CASES, lambda c: c.serve(), start_program=False, teardown=put_back))

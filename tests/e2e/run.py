@@ -2,7 +2,7 @@
 """End-to-end cases of the real program, one group per CTest test.
 
   run.py GROUP --build BUILD_DIR --source SOURCE_DIR
-      GROUP: window, install, settings, load, close, scaled, resume
+      GROUP: window, install, settings, load, close, scaled, resume, proxy, cache
 
 Each group starts a private Xvfb (1280 x 1024) and the program in the e2e Wine prefix,
 against its own prefix of the loopback test server, then runs its cases in order; a failed
@@ -10,13 +10,14 @@ check keeps a screenshot in BUILD_DIR/e2e/GROUP/failures/ and the group goes on 
 case. Buttons and rows are pressed and read where the program says they are (its accessible
 areas, harness.Areas), in client coordinates; what the window must be (1180 x 780, centred at
 (50, 122) on this screen) is stated as figures. The group "scaled" runs at 150 % on a
-1920 x 1200 screen in a prefix of its own (scaled.py). Groups in files of their own (proxy.py,
-cache.py) run through run_group too.
+1920 x 1200 screen in a prefix of its own (scaled.py); the groups resume, proxy and cache keep
+their cases in files of their own.
 """
 import argparse
 import glob
 import hashlib
 import os
+import shutil
 import sys
 import time
 import traceback
@@ -24,9 +25,12 @@ import traceback
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import harness as h  # noqa: E402
-from catalog import CATEGORY_NAMES, FIRST, HANDOFF_DELAY_MS, ICONS, SECOND, Catalog, uninstall_key  # noqa: E402
+from catalog import CATEGORY_NAMES, FIRST, HANDOFF_DELAY_MS, ICONS, Catalog, uninstall_key  # noqa: E402
+import cache  # noqa: E402
+import proxy  # noqa: E402
 import resume  # noqa: E402
 import scaled  # noqa: E402
+import window_cases as wc  # noqa: E402
 
 CHANNEL = "e2e 频道"
 CHANNEL_ENCODED = "e2e%20%E9%A2%91%E9%81%93"
@@ -42,7 +46,10 @@ class Run:
         self.lines = []
         self.session = h.Session(group, build, source, self.log, window_manager=window_manager, screen=screen,
                                  dpi=dpi)
-        self.origin = (50, 122)  # the window centred on the 1280 x 1024 screen
+        # The window: 1180 x 780 centred on the 1280 x 1024 screen, its shadow 18 around it.
+        self.window_rect = [50, 122, 1230, 902]
+        self.shadow_rect = [32, 104, 1248, 920]
+        self.origin = (50, 122)
         self.places = None  # the program's areas as first listed with the catalog shown
         self.catalog_probe = None  # a pixel of the first card's button
         self.started = time.monotonic()
@@ -128,6 +135,9 @@ class Run:
         self.catalog.build()
         catalog_setup(self.catalog)
         self.download_dir = s.drive_c("kv-e2e", self.group)
+        # Each group starts with no downloads of an earlier run: a file of the same name would be
+        # taken as already fetched.
+        shutil.rmtree(self.download_dir, ignore_errors=True)
         # A configured folder is created one level deep only: its parent must exist, as it
         # would on a user's machine, whichever group runs first in a fresh prefix.
         os.makedirs(s.drive_c("kv-e2e"), exist_ok=True)
@@ -148,10 +158,19 @@ class Run:
     def main_facts(self):
         return self.session.facts().get("main")
 
+    def window_drawn(self):
+        seen = self.pixel_now(3, 32)
+        return seen is not None and h.close_to(seen, h.rgb(h.HEADER_LEFT), 6)
+
     def wait_areas(self, label, probe, timeout=15.0):
-        """Reads the program's accessible areas until probe(areas) gives a value, and returns it."""
+        """Reads the program's accessible areas until probe(areas) gives a value, and returns it.
+        A read costs a helper's start under Wine: at the first start none is spent before the
+        window is drawn."""
+        deadline = time.monotonic() + timeout
+        if self.places is None:
+            self.wait_until(self.window_drawn, timeout)
         return self.wait_for(label, lambda: (lambda a: probe(a) if a else None)(self.session.areas()),
-                             timeout=timeout)
+                             timeout=max(1.0, deadline - time.monotonic()))
 
     def layout(self):
         """The areas read once the catalog first showed: rows and cards, header buttons."""
@@ -246,7 +265,7 @@ def window_sits_centred_with_its_shadow(r):
     m, shadow = f["main"], f["shadow"]
     if not r.check("main window exists", m is not None, "no KVMainWnd"):
         return
-    r.expect_equal("window rectangle", m["window"], [50, 122, 1230, 902])
+    r.expect_equal("window rectangle", m["window"], r.window_rect)
     r.expect_equal("client rectangle", m["client"], [0, 0, W, H])
     r.expect_equal("title", m["title"], "星舟软件管家")
     r.expect_equal("visible, enabled, not zoomed", (m["visible"], m["enabled"], m["zoomed"]), (1, 1, 0))
@@ -256,7 +275,7 @@ def window_sits_centred_with_its_shadow(r):
         # (0,0) (1,1) (7,7) (w/2,0) (w-1,0) (0,h-1) (w-1,h-1) centre
         r.expect_equal("region corners cut", region["inside"], [0, 0, 1, 1, 0, 0, 0, 1])
     if r.check("shadow window exists", shadow is not None, "no KVShadow"):
-        r.expect_equal("shadow 18 pixels around", shadow["window"], [32, 104, 1248, 920])
+        r.expect_equal("shadow 18 pixels around", shadow["window"], r.shadow_rect)
         r.expect_equal("shadow visible", shadow["visible"], 1)
         wanted = 0x08000000 | 0x80000 | 0x80 | 0x20  # no-activate, layered, tool window, transparent
         r.check("shadow styles", shadow["exstyle"] & wanted == wanted, "exstyle 0x%x" % shadow["exstyle"])
@@ -284,19 +303,6 @@ def hit_test_bands(r):
     answers = r.session.hit([(ox + x, oy + y) for (x, y), _ in table])
     for ((x, y), want), got in zip(table, answers):
         r.expect_equal("hit test at (%d, %d)" % (x, y), got, want)
-
-
-def category_switch(r):
-    r.click_client(*h.centre(r.row(1)))
-    r.wait_pixel("second category selected", *h.row_probe(r.row(1)), h.SELECTED_ROW, tolerance=4)
-    r.wait_pixel("first category no longer selected", *h.row_probe(r.row(0)), h.SIDEBAR, tolerance=3)
-    second = r.wait_areas("second category listed", lambda a: a.card(SECOND[0][1]))
-    if second:
-        r.wait_pixel("first card of the second category has no package", *h.inside_left(second), h.NEUTRAL,
-                     tolerance=4)
-    r.click_client(*h.centre(r.row(0)))
-    r.wait_pixel("first category again", *h.row_probe(r.row(0)), h.SELECTED_ROW, tolerance=4)
-    r.wait_pixel("its first card installs", *r.catalog_probe, h.ACCENT)
 
 
 def hover_looks(r):
@@ -376,45 +382,8 @@ def sidebar_thumb(under_track=True):
     return h.rgb(h.SCROLL_THUMB, track)
 
 
-def maximize_and_restore(r):
-    # Under Wine's X11 driver a maximize holds only when a window manager confirms it (on a
-    # bare X server the driver undoes it at once): this group runs openbox on its display.
-    r.click_client(*r.header("最大化"))
-    f = r.wait_for("window maximized", lambda: (lambda f: f if f["main"] and f["main"]["zoomed"] else None)(
-        r.session.facts()))
-    if not f:
-        return
-    r.expect_equal("no region when maximized", f["main"]["region"], None)
-    r.check("shadow hidden when maximized", f["shadow"] is None or f["shadow"]["visible"] == 0, str(f["shadow"]))
-    areas = r.wait_areas("restore button listed", lambda a: a if a.named("还原") else None)
-    if not areas:
-        return
-    restore = h.centre(areas.named("还原"))
-    r.session.click(areas.origin[0] + restore[0], areas.origin[1] + restore[1])
-    f = r.wait_for("window restored", lambda: (lambda f: f if f["main"] and not f["main"]["zoomed"] else None)(
-        r.session.facts()))
-    if not f:
-        return
-    r.expect_equal("restored rectangle", f["main"]["window"], [50, 122, 1230, 902])
-    r.check("region back", f["main"]["region"] is not None, "no region")
-    r.check("shadow shown again", f["shadow"] is not None and f["shadow"]["visible"] == 1, str(f["shadow"]))
-    if f["shadow"]:
-        r.expect_equal("shadow around the restored window", f["shadow"]["window"], [32, 104, 1248, 920])
-    r.wait_catalog(timeout=10)
-
-
-def close_button_ends_the_program(r):
-    areas = r.session.areas()
-    if not r.check("main window listed", areas is not None, "no areas"):
-        return
-    x, y = h.centre(areas.named("关闭"))
-    r.session.click(areas.origin[0] + x, areas.origin[1] + y)
-    code = r.session.wait_program_exit(20)
-    r.expect_equal("exit code", code, 0)
-
-
-WINDOW = [startup_shows_the_catalog, window_sits_centred_with_its_shadow, hit_test_bands, category_switch,
-          hover_looks, wheel_and_thumb_drags, maximize_and_restore, close_button_ends_the_program]
+WINDOW = [startup_shows_the_catalog, window_sits_centred_with_its_shadow, hit_test_bands, wc.category_switch,
+          hover_looks, wheel_and_thumb_drags, wc.maximize_and_restore, wc.close_button_ends_the_program]
 
 
 # --- group "install": the install-button flow and the download manager ------------------
@@ -718,8 +687,10 @@ def enter_saves_and_downloads_go_there(r):
     r.expect_equal("config keeps the trimmed folder", r.session.read_config(),
                    {"server": r.server.base, "channel": CHANNEL, "downloadDir": "C:\\kv-e2e\\chosen"})
     left, centre = r.card_points(0)
-    r.click_client(*centre)
     path = r.session.drive_c("kv-e2e", "chosen", "e2e-app-1.exe")
+    if os.path.exists(path):  # an earlier run's
+        os.remove(path)
+    r.click_client(*centre)
     r.wait_for("download lands in the new folder", lambda: os.path.isfile(path), timeout=40)
     r.wait_pixel("installed", left[0], left[1], h.SUCCESS_WASH, tolerance=6, timeout=40)
 
@@ -843,10 +814,6 @@ def count(r, path):
     return len(r.server.requests(path))
 
 
-def header_drawn(r):
-    return h.close_to(r.pixel_now(3, 32), h.rgb(h.HEADER_LEFT), 6)
-
-
 def serve_for_close(r, phase):
     held = int(HELD_BACK_S[phase] * 1000)
     bootstrap = {"file": r.catalog.bootstrap_path, "content_type": "application/json; charset=utf-8"}
@@ -903,7 +870,7 @@ def closes_during_activity_exit_cleanly(r):
         if r.wait_for(label + ": load requested", lambda: count(r, "/api/client/bootstrap") > loads,
                       timeout=20, pause=0.05):
             if phase == "catalog load":
-                if r.wait_for(label + ": window drawn", lambda: header_drawn(r), timeout=20, pause=0.05):
+                if r.wait_for(label + ": window drawn", r.window_drawn, timeout=20, pause=0.05):
                     held = r.server.requests("/api/client/bootstrap")[loads]
             # Icons are asked for by the first paint of the cards, after the header.
             elif r.wait_for(label + ": icons requested", lambda: count(r, "/icons/") > icons, timeout=20,
@@ -964,6 +931,8 @@ GROUPS = {
     "scaled": (scaled.CASES, lambda c: c.serve(), {"screen": scaled.SCREEN, "dpi": scaled.DPI,
                                                    "prepare": scaled.prepare}),
     "resume": (resume.CASES, lambda c: c.serve(), {}),
+    "proxy": (proxy.CASES, lambda c: c.serve(), {"start_program": False, "teardown": proxy.put_back}),
+    "cache": (cache.CASES, cache.serve, {}),
 }
 
 
@@ -1012,24 +981,12 @@ def run_group(group, build, source, cases, catalog_setup, screen=(h.SCREEN_W, h.
     return status
 
 
-def arguments(with_group):
+def main():
     ap = argparse.ArgumentParser()
-    if with_group:
-        ap.add_argument("group", choices=sorted(GROUPS))
+    ap.add_argument("group", choices=sorted(GROUPS))
     ap.add_argument("--build", required=True)
     ap.add_argument("--source", required=True)
-    return ap.parse_args()
-
-
-def group_main(group, cases, catalog_setup, **options):
-    """The entry of a group in a file of its own: FILE.py --build BUILD_DIR --source SOURCE_DIR."""
-    args = arguments(False)
-    return run_group(group, os.path.abspath(args.build), os.path.abspath(args.source), cases, catalog_setup,
-                     **options)
-
-
-def main():
-    args = arguments(True)
+    args = ap.parse_args()
     cases, setup, options = GROUPS[args.group]
     return run_group(args.group, os.path.abspath(args.build), os.path.abspath(args.source), cases, setup, **options)
 

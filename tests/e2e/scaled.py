@@ -6,7 +6,8 @@ shadow, the hit-test bands, the size of rows, buttons and dialog, the dialog's f
 """
 
 import harness as h
-from catalog import CATEGORY_NAMES, FIRST, SECOND, uninstall_key
+from catalog import CATEGORY_NAMES, FIRST, uninstall_key
+import window_cases as wc
 
 SCREEN = (1920, 1200)
 DPI = 144
@@ -62,7 +63,8 @@ def ink_box(screen, left, top, right, bottom):
 
 
 def prepare(r):
-    """The run's screen point of the client origin."""
+    """The run's window, shadow and screen point of the client origin."""
+    r.window_rect, r.shadow_rect = WINDOW, SHADOW
     r.origin = (X, Y)
 
 
@@ -152,20 +154,6 @@ def accessible_locations_match_the_drawn_buttons(r):
     r.expect_equal("%d cards a row" % COLUMNS, [t == tops[0] for t in tops], [True] * COLUMNS + [False] * 4)
     r.expect_equal("the second row under the first", [b[0] for b in buttons[COLUMNS:]],
                    [b[0] for b in buttons[:COLUMNS]])
-
-
-def category_switch(r):
-    r.click_client(*h.centre(r.row(1)))
-    r.wait_pixel("second category selected", *h.row_probe(r.row(1)), h.SELECTED_ROW, tolerance=4)
-    r.wait_pixel("its accent bar", *h.row_bar(r.row(1)), h.ACCENT, tolerance=6)
-    r.wait_pixel("first category no longer selected", *h.row_probe(r.row(0)), h.SIDEBAR, tolerance=3)
-    second = r.wait_areas("second category listed", lambda a: a.card(SECOND[0][1]))
-    if second:
-        r.wait_pixel("first card of the second category has no package", *h.inside_left(second), h.NEUTRAL,
-                     tolerance=4)
-    r.click_client(*h.centre(r.row(0)))
-    r.wait_pixel("first category again", *h.row_probe(r.row(0)), h.SELECTED_ROW, tolerance=4)
-    r.wait_pixel("its first card installs", *r.catalog_probe, h.ACCENT)
 
 
 def ring_point(rect):
@@ -272,41 +260,6 @@ def settings_dialog_at_scale(r):
                timeout=10)
 
 
-def maximize_and_restore(r):
-    r.click_client(*r.header("最大化"))
-    f = r.wait_for("window maximized", lambda: (lambda f: f if f["main"] and f["main"]["zoomed"] else None)(
-        r.session.facts()))
-    if not f:
-        return
-    r.expect_equal("no region when maximized", f["main"]["region"], None)
-    r.check("shadow hidden when maximized", f["shadow"] is None or f["shadow"]["visible"] == 0, str(f["shadow"]))
-    areas = r.wait_areas("restore button listed", lambda a: a if a.named("还原") else None)
-    if not areas:
-        return
-    restore = h.centre(areas.named("还原"))
-    r.session.click(areas.origin[0] + restore[0], areas.origin[1] + restore[1])
-    f = r.wait_for("window restored", lambda: (lambda f: f if f["main"] and not f["main"]["zoomed"] else None)(
-        r.session.facts()))
-    if not f:
-        return
-    r.expect_equal("restored rectangle", f["main"]["window"], WINDOW)
-    r.check("region back", f["main"]["region"] is not None, "no region")
-    r.check("shadow shown again", f["shadow"] is not None and f["shadow"]["visible"] == 1, str(f["shadow"]))
-    if f["shadow"]:
-        r.expect_equal("shadow around the restored window", f["shadow"]["window"], SHADOW)
-    r.wait_pixel("the restored window draws its cards again", *r.catalog_probe, h.SUCCESS_WASH, tolerance=6,
-                 timeout=10)
-
-
-def close_button_ends_the_program(r):
-    areas = r.session.areas()
-    if not r.check("main window listed", areas is not None, "no areas"):
-        return
-    x, y = h.centre(areas.named("关闭"))
-    r.session.click(areas.origin[0] + x, areas.origin[1] + y)
-    r.expect_equal("exit code", r.session.wait_program_exit(20), 0)
-
-
 CASES = [startup_shows_the_catalog, window_rectangle_and_shadow, accessible_locations_match_the_drawn_buttons,
-         category_switch, tab_to_a_card_and_enter_starts_it, card_press_installs, settings_dialog_at_scale,
-         maximize_and_restore, close_button_ends_the_program]
+         wc.category_switch, tab_to_a_card_and_enter_starts_it, card_press_installs, settings_dialog_at_scale,
+         wc.maximize_and_restore, wc.close_button_ends_the_program]
