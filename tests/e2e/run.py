@@ -175,8 +175,15 @@ class Run:
     def layout(self):
         """The areas read once the catalog first showed: rows and cards, header buttons."""
         if self.places is None:
-            self.places = self.wait_areas("catalog listed", lambda a: a if a.card(FIRST[0][1]) else None,
-                                          timeout=40)
+            reads = [0]
+
+            def listed(a):
+                reads[0] += 1
+                return a if a.card(FIRST[0][1]) else None
+            self.places = self.wait_areas("catalog listed", listed, timeout=40)
+            if self.places:
+                self.log("areas listed %.1f s after the program started (%d reads)"
+                         % (time.monotonic() - self.session.program_started, reads[0]))
         return self.places
 
     def card_button(self, i, areas=None):
