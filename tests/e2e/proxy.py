@@ -103,8 +103,7 @@ def fixed_proxy_carries_catalog_icons_download_install_and_report(r):
     left, centre = r.card_points(0)
     r.click_client(*centre)
     r.wait_pixel("installed after download through the proxy", left[0], left[1], h.SUCCESS_WASH, timeout=60)
-    entries = r.uninstall_entries()
-    r.check("uninstall entry", entries.get(uninstall_key(GROUP, 1)) == "星舟测试一号", entries)
+    r.wait_entry(uninstall_key(GROUP, 1), "星舟测试一号")
     r.check("download address through the proxy", proxied(r, "/api/client/download/1"))
     r.check("installer file through the proxy", proxied(r, "/e2e-files/1/"))
     r.wait_for("report through the proxy",
