@@ -1,7 +1,8 @@
 """The real program driven by the keyboard alone, under the end-to-end harness's Xvfb and
 Wine prefix, against the loopback test server's catalog: Tab reaches the first card's
 install button and draws the ring, a click hides it again, Enter starts the download, and
-Esc leaves the download manager, and Enter on the close button ends the program.
+Esc leaves the download manager, and Enter on the close button ends the program. Buttons
+are found where the program tells a screen reader they are.
 Screenshots of failed checks go to build/e2e/keyboard/failures.
 """
 import argparse
@@ -11,8 +12,6 @@ import sys
 import time
 import urllib.request
 
-WIN_X, WIN_Y = 50, 122          # where the program puts its 1180 x 780 window on this screen
-FIRST_BUTTON = (286, 314, 386, 346)  # the first card's button, client pixels (4 columns)
 ACCENT = (0x5B, 0x4D, 0xFF)
 SURFACE = (255, 255, 255)
 BACKGROUND = (245, 246, 248)
@@ -31,8 +30,24 @@ def main():
                         window_manager=True)
     server = h.Server("keyboard")
 
+    origin = [0, 0]  # the client area's screen place, as the program reports it
+
     def pixel(x, y):
-        return session.capture().pixel(WIN_X + x, WIN_Y + y)
+        return session.capture().pixel(origin[0] + x, origin[1] + y)
+
+    def areas():
+        """The program's accessible areas (client rectangles), or None before its window is up."""
+        try:
+            found = session.areas()
+        except RuntimeError:
+            return None
+        if found:
+            origin[:] = found.origin
+        return found
+
+    def first_card(found):
+        cards = found.cards() if found else []
+        return min((c["rect"] for c in cards), key=lambda r: (r[1], r[0])) if cards else None
 
     def check(name, ok, detail=""):
         print(("ok   " if ok else "FAIL ") + name + ("" if ok else ": " + str(detail)))
@@ -43,8 +58,9 @@ def main():
     def wait_for(condition, seconds):
         deadline = time.monotonic() + seconds
         while time.monotonic() < deadline:
-            if condition():
-                return True
+            value = condition()
+            if value:
+                return value
             time.sleep(0.25)
         return condition()
 
@@ -53,18 +69,18 @@ def main():
         with urllib.request.urlopen(url, timeout=10) as answer:
             return json.loads(answer.read())
 
-    ring_x, ring_y = FIRST_BUTTON[0] - 2, (FIRST_BUTTON[1] + FIRST_BUTTON[3]) // 2
     try:
         session.start_display()
         session.prepare_prefix()
         os.makedirs(session.drive_c("kbd"), exist_ok=True)
         session.write_config(server.origin, "k", "C:\\kbd")
         session.start_program()
-        painted = wait_for(lambda: pixel(*FIRST_BUTTON[:2]) is not None and
-                           h.close_to(pixel(FIRST_BUTTON[0] + 50, FIRST_BUTTON[1] + 16), ACCENT, 12), 40)
-        check("the catalog shows", painted)
-        if not painted:
+        button = wait_for(lambda: (lambda b: b if b and h.close_to(pixel(*h.inside_left(b)), ACCENT, 12) else None)(
+            first_card(areas())), 40)
+        check("the catalog shows", button)
+        if not button:
             return 1
+        ring_x, ring_y = button[0] - 2, (button[1] + button[3]) // 2  # the ring runs just outside the button
         check("no ring before a key", h.close_to(pixel(ring_x, ring_y), SURFACE, 4), pixel(ring_x, ring_y))
 
         reached = False
@@ -75,7 +91,7 @@ def main():
                 break
         check("Tab reaches the first card's button and rings it", reached, pixel(ring_x, ring_y))
 
-        session.click(WIN_X + 700, WIN_Y + 100)  # on no area
+        session.click(origin[0] + 700, origin[1] + 100)  # on no area
         check("a click hides the ring",
               wait_for(lambda: h.close_to(pixel(ring_x, ring_y), SURFACE, 4), 5), pixel(ring_x, ring_y))
 
@@ -83,8 +99,16 @@ def main():
         session.key("Return")
         check("Enter starts the download", wait_for(lambda: len(downloads()) > before, 15))
 
-        session.click(WIN_X + 860, WIN_Y + 32)  # "下载管理"
-        clear = (1180 - 114, 99)  # inside "清除已完成", which only the download manager shows
+        found = areas()
+        header = {name: found.starting(name) for name in ("下载管理", "关闭")}
+        manager = h.centre(header["下载管理"])
+        session.click(origin[0] + manager[0], origin[1] + manager[1])
+        # "清除已完成" only the download manager shows.
+        listed = wait_for(lambda: (lambda a: a and a.named("清除已完成"))(areas()), 5)
+        check("the download manager lists 清除已完成", listed)
+        if not listed:
+            return 1
+        clear = h.inside_left(listed)
         check("the download manager shows",
               wait_for(lambda: h.close_to(pixel(*clear), SURFACE, 4), 5), pixel(*clear))
         # The first Esc may go to the completion banner of the finished download.
@@ -96,7 +120,8 @@ def main():
 
         for _ in range(4):  # "下载管理" → "下载设置", minimize, maximize, close
             session.key("Tab")
-        close_ring = (1180 - 42, 32)  # the caption button's ring lies inside it, white on the header
+        close = header["关闭"]
+        close_ring = (close[0] + 4, (close[1] + close[3]) // 2)  # the ring lies inside it, white on the header
         check("Tab reaches the close button",
               wait_for(lambda: h.close_to(pixel(*close_ring), SURFACE, 24), 5), pixel(*close_ring))
         session.key("Return")

@@ -178,6 +178,8 @@ class Session:
         self.facts_exe = os.path.join(build, "tests", "e2e", "kv_window_facts.exe")
         self.wine_run = os.path.join(source, "tools", "wine-run.sh")
         self.capture_count = 0
+        self.facts_server = None
+        self.facts_id = 0
         shutil.rmtree(self.work, ignore_errors=True)
         os.makedirs(os.path.join(self.work, "failures"))
 
@@ -304,6 +306,10 @@ class Session:
 
     def close(self):
         try:
+            self.stop_facts_server()
+        except Exception as e:  # keep going: wine and the display must still stop
+            self.log("stopping the window-facts helper failed: %s" % e)
+        try:
             if self.display:
                 self.stop_wine()
         except Exception as e:  # keep going: the display must still stop
@@ -345,7 +351,54 @@ class Session:
                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
         return path
 
+    def start_facts_server(self):
+        self.facts_folder = os.path.join(self.work, "facts-served")
+        shutil.rmtree(self.facts_folder, ignore_errors=True)
+        os.makedirs(self.facts_folder)
+        self.facts_server = subprocess.Popen(
+            [self.wine_run, "--prefix", self.prefix, self.facts_exe, windows_path(self.facts_folder), "serve"],
+            env=self.env(), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            start_new_session=True)
+
+    def stop_facts_server(self):
+        if self.facts_server is None:
+            return
+        if self.facts_server.poll() is None:
+            open(os.path.join(self.facts_folder, "quit"), "w").close()
+            try:
+                self.facts_server.wait(3)
+            except subprocess.TimeoutExpired:
+                self.facts_server.kill()
+                self.facts_server.wait(5)
+        self.facts_server = None
+
+    def served_call(self, args, timeout):
+        """The window-facts helper's answer through its served instance, which answers in
+        milliseconds where a start under Wine costs about a second; None when it did not answer
+        (it is then stopped, to be started again on the next call)."""
+        if self.facts_server is None or self.facts_server.poll() is not None:
+            self.start_facts_server()
+        self.facts_id += 1
+        answer = os.path.join(self.facts_folder, "answer-%d.json" % self.facts_id)
+        part = os.path.join(self.facts_folder, "request.part")
+        with open(part, "w", encoding="utf-8") as f:
+            f.write("\t".join([str(self.facts_id)] + [str(a) for a in args]))
+        os.replace(part, os.path.join(self.facts_folder, "request"))
+        deadline = time.monotonic() + timeout
+        while not os.path.exists(answer):
+            if self.facts_server.poll() is not None or time.monotonic() > deadline:
+                self.stop_facts_server()
+                return None
+            time.sleep(0.005)
+        with open(answer, encoding="utf-8") as f:
+            data = json.load(f)
+        os.remove(answer)
+        return data
+
     def facts_call(self, args, timeout=30):
+        served = self.served_call(args, timeout)
+        if served is not None:
+            return served
         out = os.path.join(self.work, "facts.json")
         # A helper started while the previous group's wineserver is still going away can end
         # without running; it only reads, so it is simply started again (three times at most).
@@ -363,6 +416,11 @@ class Session:
 
     def facts(self):
         return self.facts_call(["facts"])
+
+    def areas(self):
+        """What a screen reader reads of the main window, or None while it has none."""
+        answer = self.facts_call(["areas"])
+        return Areas(answer) if answer.get("found") else None
 
     def hit(self, points):
         flat = []
@@ -396,6 +454,69 @@ class Session:
 
     def type_text(self, text):
         self.xdotool("type", "--delay", "40", text)
+
+
+ROLE_ALERT, ROLE_PAGETAB, ROLE_PUSHBUTTON = 0x08, 0x25, 0x2B
+
+
+class Areas:
+    """The accessible children of the program's client area: names and client rectangles as
+    the program itself reports them, so that the cases press and read its buttons where it
+    says they are instead of repeating its layout."""
+
+    def __init__(self, answer):
+        self.origin = tuple(answer["origin"])
+        self.items = answer["areas"]
+
+    def find(self, test):
+        return [a for a in self.items if test(a)]
+
+    def first(self, test):
+        found = self.find(test)
+        return found[0]["rect"] if found else None
+
+    def named(self, name):
+        return self.first(lambda a: a["name"] == name)
+
+    def starting(self, text):
+        return self.first(lambda a: a["name"].startswith(text))
+
+    def row(self, category):
+        return self.first(lambda a: a["role"] == ROLE_PAGETAB and a["name"] == category)
+
+    def cards(self):
+        """Card buttons in the order the program lists them: "<label> <name> v<version>"."""
+        return [a for a in self.items if a["role"] == ROLE_PUSHBUTTON and re.search(r" v[0-9][0-9.]*$", a["name"])]
+
+    def card_area(self, app):
+        found = [a for a in self.cards() if re.search(" %s v[0-9][0-9.]*$" % re.escape(app), a["name"])]
+        return found[0] if found else None
+
+    def card(self, app):
+        found = self.card_area(app)
+        return found["rect"] if found else None
+
+    def toast(self):
+        return self.first(lambda a: a["role"] == ROLE_ALERT)
+
+
+def centre(rect):
+    return (rect[0] + rect[2]) // 2, (rect[1] + rect[3]) // 2
+
+
+def row_probe(rect):
+    """A point of a sidebar row's fill, above its text."""
+    return (rect[0] + rect[2]) // 2, rect[1] + max(3, (rect[3] - rect[1]) // 12)
+
+
+def row_bar(rect):
+    """A point of the accent bar at the left end of the selected row."""
+    return rect[0] + 1, (rect[1] + rect[3]) // 2
+
+
+def inside_left(rect):
+    """A point just inside the left end of a button, clear of its label and rounded corners."""
+    return rect[0] + max(3, (rect[2] - rect[0]) // 14), (rect[1] + rect[3]) // 2
 
 
 class Server:

@@ -25,6 +25,11 @@ def journal_path(r):
     return os.path.join(os.path.dirname(r.session.config_path), "downloads.json")
 
 
+def journal_entries(r, app_id):
+    with open(journal_path(r), encoding="utf-8") as f:
+        return [e for e in json.load(f)["jobs"] if e["appId"] == app_id]
+
+
 def file_requests(r, app_id):
     return r.server.requests(r.catalog.file_path(app_id))
 
@@ -34,19 +39,21 @@ def stop_mid_download(r, app_id, card, how):
     r.server.script(r.catalog.file_path(app_id), [served(path, app_id, **SLOW)])
     r.wait_catalog()
     before = len(file_requests(r, app_id))
-    r.click_client(*r.card_button(card)[1])
-    # Past the first flush of the part file (every 2 s), well before the end.
+    r.click_client(*r.card_points(card)[1])
     transfer = r.wait_for("transfer under way", lambda: len(file_requests(r, app_id)) > before + 1
                           and file_requests(r, app_id)[-1], timeout=30, pause=0.1)
     if not transfer:
         return None
     r.wait_for("a third of the file sent", lambda: file_requests(r, app_id)[-1].get("sent", 0) >= size // 3,
                timeout=30, pause=0.1)
-    time.sleep(max(0.0, transfer["time"] + 2.6 - time.time()))
+    # Past the first flush of the part file (every 2 s), well before the end: the journal names
+    # bytes on disk.
+    r.wait_for("journal names bytes on disk", lambda: [e for e in journal_entries(r, app_id) if e.get("done", 0) > 0],
+               timeout=10, pause=0.2)
     sent = file_requests(r, app_id)[-1].get("sent", 0)
     s = r.session
     if how == "close":
-        r.click_client(r.window_width - 23, 32)
+        r.click_client(*r.header("关闭"))
         code = s.wait_program_exit(20)
         r.expect_equal("closed with exit code 0", code, 0)
     else:
@@ -64,8 +71,7 @@ def resumes_where_it_stopped(r, app_id, card, how):
         return
     entries = []
     try:
-        with open(journal_path(r), encoding="utf-8") as f:
-            entries = [e for e in json.load(f)["jobs"] if e["appId"] == app_id]
+        entries = journal_entries(r, app_id)
     except (OSError, ValueError, KeyError) as e:
         r.check("journal readable", False, str(e))
     if r.check("journal holds the interrupted job", len(entries) == 1 and entries[0]["state"] == "interrupted",
@@ -75,7 +81,7 @@ def resumes_where_it_stopped(r, app_id, card, how):
     r.server.script(r.catalog.file_path(app_id), [served(path, app_id)])
     before = len(file_requests(r, app_id))
     r.session.start_program()
-    left, centre = r.card_button(card)
+    left, centre = r.card_points(card)
     r.wait_catalog()
     r.wait_pixel("card offers 继续下载", left[0], left[1], h.ACCENT, timeout=20)
     r.click_client(*centre)
@@ -107,7 +113,7 @@ def killed_mid_download_resumes(r):
 def second_start_raises_the_first(r):
     s = r.session
     first = r.wait_for("program running", r.main_facts, timeout=20)
-    r.click_client(r.window_width - 115, 32)  # minimize
+    r.click_client(*r.header("最小化"))
     r.wait_for("first window minimized", lambda: (r.main_facts() or {}).get("iconic") == 1, timeout=10)
     began = time.monotonic()
     code = s.wine([s.exe], timeout=60)

@@ -2,18 +2,22 @@
 """End-to-end cases of the real program, one group per CTest test.
 
   run.py GROUP --build BUILD_DIR --source SOURCE_DIR
-      GROUP: window, install, settings, load, close, scaled, resume
+      GROUP: window, install, settings, load, close, scaled, resume, proxy, cache
 
 Each group starts a private Xvfb (1280 x 1024) and the program in the e2e Wine prefix,
 against its own prefix of the loopback test server, then runs its cases in order; a failed
 check keeps a screenshot in BUILD_DIR/e2e/GROUP/failures/ and the group goes on with the next
-case. Client coordinates below are the window's; the window sits at (50, 122) on this screen.
-The group "scaled" runs at 150 % on a 1920 x 1200 screen in a prefix of its own (scaled.py).
+case. Buttons and rows are pressed and read where the program says they are (its accessible
+areas, harness.Areas), in client coordinates; what the window must be (1180 x 780, centred at
+(50, 122) on this screen) is stated as figures. The group "scaled" runs at 150 % on a
+1920 x 1200 screen in a prefix of its own (scaled.py); the groups resume, proxy and cache keep
+their cases in files of their own.
 """
 import argparse
 import glob
 import hashlib
 import os
+import shutil
 import sys
 import time
 import traceback
@@ -21,32 +25,16 @@ import traceback
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import harness as h  # noqa: E402
-from catalog import HANDOFF_DELAY_MS, ICONS, Catalog, uninstall_key  # noqa: E402
+from catalog import CATEGORY_NAMES, FIRST, HANDOFF_DELAY_MS, ICONS, Catalog, uninstall_key  # noqa: E402
+import cache  # noqa: E402
+import proxy  # noqa: E402
 import resume  # noqa: E402
 import scaled  # noqa: E402
+import window_cases as wc  # noqa: E402
 
 CHANNEL = "e2e 频道"
 CHANNEL_ENCODED = "e2e%20%E9%A2%91%E9%81%93"
 W, H = 1180, 780
-
-
-def card_button(i, scroll=0):
-    """Left end and centre of card i's button (client), in the 1180-wide window."""
-    width = W - 12 - 212
-    cols = 3 if width < 908 else (width - 28) // 220
-    card_w = (width - 28 - (cols - 1) * 14) // cols
-    left = 212 + (i % cols) * (card_w + 14) + 14
-    top = 126 + (i // cols) * 248 - scroll
-    bl = left + (card_w - 100) // 2
-    return (bl + 7, top + 204), (bl + 50, top + 204)
-
-
-def sidebar_top(i, scroll=0):
-    return 78 + 54 * i - scroll
-
-
-def panel_row_top(k):
-    return 158 + 96 * k
 
 
 class Run:
@@ -58,8 +46,12 @@ class Run:
         self.lines = []
         self.session = h.Session(group, build, source, self.log, window_manager=window_manager, screen=screen,
                                  dpi=dpi)
+        # The window: 1180 x 780 centred on the 1280 x 1024 screen, its shadow 18 around it.
+        self.window_rect = [50, 122, 1230, 902]
+        self.shadow_rect = [32, 104, 1248, 920]
         self.origin = (50, 122)
-        self.catalog_probe = card_button(0)[0]  # a pixel of the first card's button
+        self.places = None  # the program's areas as first listed with the catalog shown
+        self.catalog_probe = None  # a pixel of the first card's button
         self.started = time.monotonic()
 
     def log(self, text):
@@ -115,12 +107,26 @@ class Run:
                 return None
             time.sleep(pause)
 
+    def wait_until(self, probe, timeout, pause=0.2):
+        """Polls probe until it holds or the time is up, without counting a check."""
+        deadline = time.monotonic() + timeout
+        while True:
+            try:
+                value = probe()
+            except Exception:  # a helper that could not answer yet
+                value = None
+            if value or time.monotonic() > deadline:
+                return value
+            time.sleep(pause)
+
     def expect_equal(self, label, got, want):
         return self.check(label, got == want, "got %r, wanted %r" % (got, want))
 
     # --- program life -------------------------------------------------------------
 
-    def start(self, catalog_setup):
+    def start(self, catalog_setup, start_program=True):
+        """The display, the prefix, the run's catalog on the test server, a fresh config; then the
+        program, unless the group's cases start it themselves."""
         s = self.session
         s.start_display()
         s.prepare_prefix()
@@ -129,6 +135,9 @@ class Run:
         self.catalog.build()
         catalog_setup(self.catalog)
         self.download_dir = s.drive_c("kv-e2e", self.group)
+        # Each group starts with no downloads of an earlier run: a file of the same name would be
+        # taken as already fetched.
+        shutil.rmtree(self.download_dir, ignore_errors=True)
         # A configured folder is created one level deep only: its parent must exist, as it
         # would on a user's machine, whichever group runs first in a fresh prefix.
         os.makedirs(s.drive_c("kv-e2e"), exist_ok=True)
@@ -140,7 +149,7 @@ class Run:
                 os.remove(stale)
         s.write_config(self.server.base, CHANNEL, "C:\\kv-e2e\\" + self.group)
         self.baseline = s.capture()
-        if self.group not in STARTS_ITSELF:
+        if start_program:
             s.start_program()
 
     def facts_call_forget(self):
@@ -149,13 +158,70 @@ class Run:
     def main_facts(self):
         return self.session.facts().get("main")
 
+    def window_drawn(self):
+        seen = self.pixel_now(3, 32)
+        return seen is not None and h.close_to(seen, h.rgb(h.HEADER_LEFT), 6)
+
+    def wait_areas(self, label, probe, timeout=15.0):
+        """Reads the program's accessible areas until probe(areas) gives a value, and returns it.
+        A read costs a helper's start under Wine: at the first start none is spent before the
+        window is drawn."""
+        deadline = time.monotonic() + timeout
+        if self.places is None:
+            self.wait_until(self.window_drawn, timeout)
+        return self.wait_for(label, lambda: (lambda a: probe(a) if a else None)(self.session.areas()),
+                             timeout=max(1.0, deadline - time.monotonic()))
+
+    def layout(self):
+        """The areas read once the catalog first showed: rows and cards, header buttons."""
+        if self.places is None:
+            reads = [0]
+
+            def listed(a):
+                reads[0] += 1
+                return a if a.card(FIRST[0][1]) else None
+            self.places = self.wait_areas("catalog listed", listed, timeout=40)
+            if self.places:
+                self.log("areas listed %.1f s after the program started (%d reads)"
+                         % (time.monotonic() - self.session.program_started, reads[0]))
+        return self.places
+
+    def card_button(self, i, areas=None):
+        """Client rectangle of the button of the first category's card i."""
+        return (areas or self.layout()).card(FIRST[i][1])
+
+    def card_points(self, i, areas=None):
+        rect = self.card_button(i, areas)
+        return h.inside_left(rect), h.centre(rect)
+
+    def row(self, i, areas=None):
+        return (areas or self.layout()).row(CATEGORY_NAMES[i])
+
+    def header(self, name, areas=None):
+        """Centre of a header button ("关闭", "最大化", "下载管理" ...)."""
+        return h.centre((areas or self.layout()).starting(name))
+
     def wait_catalog(self, timeout=40.0):
         start = time.monotonic()
+        if self.catalog_probe is None:
+            layout = self.layout()
+            if layout is None:
+                return False
+            self.catalog_probe = h.inside_left(layout.card(FIRST[0][1]))
         left = self.catalog_probe
-        ok = self.wait_pixel("catalog shown", left[0], left[1], h.ACCENT, timeout=timeout)
+        ok = self.wait_pixel("catalog shown", left[0], left[1], h.ACCENT,
+                             timeout=max(1.0, timeout - (time.monotonic() - start)))
         if ok:
             self.log("catalog painted %.1f s after the program started" % (time.monotonic() - self.session.program_started))
         return ok and time.monotonic() - start < timeout
+
+    def wait_entry(self, key, name):
+        """Waits for an uninstall entry once the card shows 已安装: read within milliseconds of
+        the look, the entry can be a moment behind it."""
+        shown = time.monotonic()
+        if self.wait_for("uninstall entry %s" % key, lambda: self.uninstall_entries().get(key) == name, timeout=10,
+                         pause=0.1):
+            self.log("uninstall entry %s readable %.2f s after the card showed 已安装" % (key, time.monotonic() - shown))
 
     def uninstall_entries(self):
         return self.session.facts_call(["uninstall", "KVE2E%s" % self.group.capitalize()])
@@ -198,8 +264,13 @@ def startup_shows_the_catalog(r):
     r.wait_catalog()
     r.wait_pixel("header gradient left", 3, 32, h.HEADER_LEFT, tolerance=6)
     r.wait_pixel("header gradient right", W - 3, 32, h.HEADER_RIGHT, tolerance=6)
-    r.wait_pixel("first category selected", 100, sidebar_top(0) + 4, h.SELECTED_ROW, tolerance=4)
-    r.wait_pixel("selected accent bar", 13, sidebar_top(0) + 20, h.ACCENT, tolerance=6)
+    r.wait_pixel("first category selected", *h.row_probe(r.row(0)), h.SELECTED_ROW, tolerance=4)
+    r.wait_pixel("selected accent bar", *h.row_bar(r.row(0)), h.ACCENT, tolerance=6)
+    places = r.layout()
+    r.expect_equal("every category listed", [a["name"] for a in places.find(lambda a: a["role"] == h.ROLE_PAGETAB)],
+                   CATEGORY_NAMES)
+    button = r.card_button(0)
+    r.expect_equal("a card button is 100 x 32", (button[2] - button[0], button[3] - button[1]), (100, 32))
     requests = [q["path"] for q in r.server.requests("/api/client/bootstrap")]
     r.check("one bootstrap request", len(requests) == 1, "requests: %s" % requests)
 
@@ -209,7 +280,7 @@ def window_sits_centred_with_its_shadow(r):
     m, shadow = f["main"], f["shadow"]
     if not r.check("main window exists", m is not None, "no KVMainWnd"):
         return
-    r.expect_equal("window rectangle", m["window"], [50, 122, 1230, 902])
+    r.expect_equal("window rectangle", m["window"], r.window_rect)
     r.expect_equal("client rectangle", m["client"], [0, 0, W, H])
     r.expect_equal("title", m["title"], "星舟软件管家")
     r.expect_equal("visible, enabled, not zoomed", (m["visible"], m["enabled"], m["zoomed"]), (1, 1, 0))
@@ -219,7 +290,7 @@ def window_sits_centred_with_its_shadow(r):
         # (0,0) (1,1) (7,7) (w/2,0) (w-1,0) (0,h-1) (w-1,h-1) centre
         r.expect_equal("region corners cut", region["inside"], [0, 0, 1, 1, 0, 0, 0, 1])
     if r.check("shadow window exists", shadow is not None, "no KVShadow"):
-        r.expect_equal("shadow 18 pixels around", shadow["window"], [32, 104, 1248, 920])
+        r.expect_equal("shadow 18 pixels around", shadow["window"], r.shadow_rect)
         r.expect_equal("shadow visible", shadow["visible"], 1)
         wanted = 0x08000000 | 0x80000 | 0x80 | 0x20  # no-activate, layered, tool window, transparent
         r.check("shadow styles", shadow["exstyle"] & wanted == wanted, "exstyle 0x%x" % shadow["exstyle"])
@@ -241,36 +312,84 @@ def hit_test_bands(r):
         ((600, 63), h.HTCAPTION), ((600, 64), h.HTCLIENT), ((300, 30), h.HTCAPTION),
         ((600, H - 6), h.HTBOTTOM), ((600, H - 7), h.HTCLIENT),
         ((3, H - 3), h.HTBOTTOMLEFT), ((6, H - 6), h.HTBOTTOMLEFT), ((W - 3, H - 3), h.HTBOTTOMRIGHT),
-        ((W - 23, 32), h.HTCLIENT), ((W - 69, 32), h.HTCLIENT), ((W - 115, 32), h.HTCLIENT),
-        ((W - 318, 32), h.HTCLIENT), ((W - 204, 32), h.HTCLIENT),
     ]
+    # The header's buttons are the window's own, not the caption it is dragged by.
+    table += [(r.header(name), h.HTCLIENT) for name in ("关闭", "最大化", "最小化", "下载管理", "下载设置")]
     answers = r.session.hit([(ox + x, oy + y) for (x, y), _ in table])
     for ((x, y), want), got in zip(table, answers):
         r.expect_equal("hit test at (%d, %d)" % (x, y), got, want)
 
 
-def category_switch(r):
-    r.click_client(100, sidebar_top(1) + 23)
-    r.wait_pixel("second category selected", 100, sidebar_top(1) + 4, h.SELECTED_ROW, tolerance=4)
-    r.wait_pixel("first category no longer selected", 100, sidebar_top(0) + 4, h.SIDEBAR, tolerance=3)
-    left, _ = card_button(0)
-    r.wait_pixel("first card of the second category has no package", left[0], left[1], h.NEUTRAL, tolerance=4)
-    r.click_client(100, sidebar_top(0) + 23)
-    r.wait_pixel("first category again", 100, sidebar_top(0) + 4, h.SELECTED_ROW, tolerance=4)
-    r.wait_pixel("its first card installs", left[0], left[1], h.ACCENT)
-
-
 def hover_looks(r):
-    left, centre = card_button(0)
+    left, centre = r.card_points(0)
     r.move_client(*centre)
     r.wait_pixel("card button hovered", left[0], left[1], h.ACCENT_HOT, tolerance=6)
-    r.move_client(100, sidebar_top(2) + 23)
+    r.move_client(*h.centre(r.row(2)))
     r.wait_pixel("card button no longer hovered", left[0], left[1], h.ACCENT, tolerance=6)
-    r.wait_pixel("sidebar row hovered", 100, sidebar_top(2) + 4, h.HOVER_ROW, tolerance=2)
-    r.move_client(W - 23, 32)
-    r.wait_pixel("close button hovered", W - 40, 5, h.CLOSE_HOT, tolerance=6)
+    r.wait_pixel("sidebar row hovered", *h.row_probe(r.row(2)), h.HOVER_ROW, tolerance=2)
+    close = r.layout().named("关闭")
+    corner = (close[0] + 6, close[1] + 5)  # clear of the cross
+    r.move_client(*h.centre(close))
+    r.wait_pixel("close button hovered", *corner, h.CLOSE_HOT, tolerance=6)
     r.move_client(700, 700)
-    r.wait_pixel("close button plain", W - 40, 5, h.CLOSE_HOT, tolerance=6, negate=True)
+    r.wait_pixel("close button plain", *corner, h.CLOSE_HOT, tolerance=6, negate=True)
+
+
+def darkest_column(screen, r, x0, x1, y):
+    """The client x of the darkest pixel of a row of pixels: where a scroll thumb crosses it."""
+    sums = [(sum(screen.pixel(*r.screen_point(x, y))), x) for x in range(x0, x1)]
+    return min(sums)[1]
+
+
+def moved_card(r, i, from_top, further):
+    """Card i's button once the program lists it above (further) or back at (not further) from_top."""
+    areas = r.session.areas()
+    rect = areas and r.card_button(i, areas)
+    if not rect:
+        return None
+    return rect if (rect[1] < from_top if further else rect[1] == from_top) else None
+
+
+def wheel_and_thumb_drags(r):
+    # Ten applications in four columns: three rows, more than the window shows.
+    row1 = r.card_button(4)
+    r.wheel_client(700, 500, 1)
+    scrolled = r.wait_for("wheel scrolls the grid", lambda: moved_card(r, 4, row1[1], True))
+    if not scrolled:
+        return
+    r.wait_pixel("the grid drawn scrolled", *h.inside_left(scrolled), h.ACCENT)
+    r.wheel_client(700, 500, -1)
+    if r.wait_for("wheel scrolls it back", lambda: moved_card(r, 4, row1[1], False)):
+        r.wait_pixel("the grid drawn back", *h.inside_left(row1), h.ACCENT)
+
+    # The grid's thumb runs right of the cards; dragged down, the grid ends where the wheel took it.
+    right_card = r.card_button(3)
+    grid_x = darkest_column(r.session.capture(), r, right_card[2], W, h.centre(right_card)[1])
+    r.drag_client(grid_x, 400, grid_x, 500)
+    r.wait_for("grid thumb dragged to the end", lambda: moved_card(r, 4, scrolled[1], False))
+    r.wait_pixel("the grid drawn at its end", *h.inside_left(scrolled), h.ACCENT)
+    r.drag_client(grid_x, 400, grid_x, 300)
+    r.wait_for("grid thumb dragged back", lambda: moved_card(r, 4, row1[1], False))
+    r.wait_pixel("the grid drawn at its start", *h.inside_left(row1), h.ACCENT)
+
+    # Sidebar: 17 rows, more than the window shows; its thumb runs right of the rows.
+    first = r.row(0)
+    bar_x = darkest_column(r.session.capture(), r, first[2] + 1, first[2] + 16, h.centre(first)[1])
+    r.log("scroll thumbs found at x = %d (grid) and %d (sidebar)" % (grid_x, bar_x))
+    thumb = sidebar_thumb()
+    r.wait_pixel("sidebar thumb at the top", bar_x, H - 30, thumb, tolerance=4, negate=True)
+    r.wheel_client(100, 400, 1)
+    r.wait_pixel("wheel scrolls the sidebar", *h.row_probe(first), h.SELECTED_ROW, tolerance=4, negate=True)
+    r.wheel_client(100, 400, -1)
+    r.wait_pixel("sidebar scrolled back", *h.row_probe(first), h.SELECTED_ROW, tolerance=4)
+    r.drag_client(bar_x, 300, bar_x, 600)
+    r.wait_pixel("sidebar thumb dragged to the end", bar_x, H - 30, thumb, tolerance=4)
+    last = r.wait_areas("last category row listed on screen",
+                        lambda a: (lambda rect: rect if rect and rect[3] <= H else None)(r.row(16, a)))
+    if last:
+        r.wait_pixel("last category row shown", *h.row_probe(last), h.SIDEBAR, tolerance=3)
+    r.drag_client(bar_x, 500, bar_x, 200)
+    r.wait_pixel("sidebar thumb dragged back", *h.row_probe(first), h.SELECTED_ROW, tolerance=4)
 
 
 def sidebar_thumb(under_track=True):
@@ -278,83 +397,54 @@ def sidebar_thumb(under_track=True):
     return h.rgb(h.SCROLL_THUMB, track)
 
 
-def wheel_and_thumb_drags(r):
-    # Ten applications in four columns: three rows, 104 pixels of scroll.
-    row1_left, _ = card_button(4)
-    scrolled_left, _ = card_button(4, scroll=104)
-    r.wheel_client(700, 500, 1)
-    r.wait_pixel("wheel scrolls the grid", scrolled_left[0], scrolled_left[1], h.ACCENT)
-    r.wheel_client(700, 500, -1)
-    r.wait_pixel("wheel scrolls it back", row1_left[0], row1_left[1], h.ACCENT)
-
-    # Grid thumb: 574 high on a 654-pixel track from y = 126.
-    r.drag_client(W - 12 - 5, 400, W - 12 - 5, 500)
-    r.wait_pixel("grid thumb dragged to the end", scrolled_left[0], scrolled_left[1], h.ACCENT)
-    r.drag_client(W - 12 - 5, 400, W - 12 - 5, 300)
-    r.wait_pixel("grid thumb dragged back", row1_left[0], row1_left[1], h.ACCENT)
-
-    # Sidebar: 17 rows, 222 pixels of scroll, thumb 520 high on 688.
-    thumb = sidebar_thumb()
-    r.wait_pixel("sidebar thumb at the top", 195, 750, thumb, tolerance=4, negate=True)
-    r.wheel_client(100, 400, 1)
-    r.wait_pixel("wheel scrolls the sidebar", 100, sidebar_top(0) + 4, h.SELECTED_ROW, tolerance=4, negate=True)
-    r.wheel_client(100, 400, -1)
-    r.wait_pixel("sidebar scrolled back", 100, sidebar_top(0) + 4, h.SELECTED_ROW, tolerance=4)
-    r.drag_client(195, 300, 195, 600)
-    r.wait_pixel("sidebar thumb dragged to the end", 195, 750, thumb, tolerance=4)
-    r.wait_pixel("last category row shown", 100, sidebar_top(16, scroll=222) + 4, h.SIDEBAR, tolerance=3)
-    r.drag_client(195, 500, 195, 200)
-    r.wait_pixel("sidebar thumb dragged back", 100, sidebar_top(0) + 4, h.SELECTED_ROW, tolerance=4)
-
-
-def maximize_and_restore(r):
-    # Under Wine's X11 driver a maximize holds only when a window manager confirms it (on a
-    # bare X server the driver undoes it at once): this group runs openbox on its display.
-    r.click_client(W - 69, 32)
-    f = r.wait_for("window maximized", lambda: (lambda f: f if f["main"] and f["main"]["zoomed"] else None)(
-        r.session.facts()))
-    if not f:
-        return
-    r.expect_equal("no region when maximized", f["main"]["region"], None)
-    r.check("shadow hidden when maximized", f["shadow"] is None or f["shadow"]["visible"] == 0, str(f["shadow"]))
-    ox, oy = f["main"]["origin"]
-    cw = f["main"]["client"][2]
-    r.session.click(ox + cw - 69, oy + 32)
-    f = r.wait_for("window restored", lambda: (lambda f: f if f["main"] and not f["main"]["zoomed"] else None)(
-        r.session.facts()))
-    if not f:
-        return
-    r.expect_equal("restored rectangle", f["main"]["window"], [50, 122, 1230, 902])
-    r.check("region back", f["main"]["region"] is not None, "no region")
-    r.check("shadow shown again", f["shadow"] is not None and f["shadow"]["visible"] == 1, str(f["shadow"]))
-    if f["shadow"]:
-        r.expect_equal("shadow around the restored window", f["shadow"]["window"], [32, 104, 1248, 920])
-    r.wait_catalog(timeout=10)
-
-
-def close_button_ends_the_program(r):
-    m = r.main_facts()
-    ox, oy = m["origin"] if m else r.origin
-    cw = m["client"][2] if m else W
-    r.session.click(ox + cw - 23, oy + 32)
-    code = r.session.wait_program_exit(20)
-    r.expect_equal("exit code", code, 0)
-
-
-WINDOW = [startup_shows_the_catalog, window_sits_centred_with_its_shadow, hit_test_bands, category_switch,
-          hover_looks, wheel_and_thumb_drags, maximize_and_restore, close_button_ends_the_program]
+WINDOW = [startup_shows_the_catalog, window_sits_centred_with_its_shadow, hit_test_bands, wc.category_switch,
+          hover_looks, wheel_and_thumb_drags, wc.maximize_and_restore, wc.close_button_ends_the_program]
 
 
 # --- group "install": the install-button flow and the download manager ------------------
 
 def open_downloads(r):
-    r.click_client(W - 318, 32)
+    r.click_client(*r.header("下载管理"))
 
 
 def open_catalog(r):
-    r.click_client(100, sidebar_top(0) + 23)
-    left, _ = card_button(0)
-    r.wait_pixel("catalog view", 100, sidebar_top(0) + 4, h.SELECTED_ROW, tolerance=4)
+    r.click_client(*h.centre(r.row(0)))
+    r.wait_pixel("catalog view", *h.row_probe(r.row(0)), h.SELECTED_ROW, tolerance=4)
+
+
+def panel_button(r, name, timeout=20):
+    """A download-manager row's button ("重试 断线下载器"), once the program lists it."""
+    return r.wait_areas("%s listed" % name, lambda a: a.named(name), timeout=timeout)
+
+
+def row_buttons(areas):
+    """The download manager's row buttons: "<label> <application>"."""
+    names = [name for _, name, _ in FIRST]
+    return areas.find(lambda a: a["role"] == h.ROLE_PUSHBUTTON and a["name"].partition(" ")[2] in names)
+
+
+def bar_colours(r, button):
+    """The colours of a download row left of its buttons, in the band of their height: its
+    progress bar runs there."""
+    screen = r.session.capture()
+    seen = set()
+    for y in range(button[1], button[3]):
+        for x in range(W // 4, button[0] - 10, 2):
+            seen.add(screen.pixel(*r.screen_point(x, y)))
+    return seen
+
+
+def bar_shows(r, button, colour, under=(255, 255, 255), tolerance=8):
+    want = h.rgb(colour, under)
+    return any(p is not None and h.close_to(p, want, tolerance) for p in bar_colours(r, button))
+
+
+def toast_shows(r, label, colour, timeout=5):
+    """Waits for the program's toast and for its fill at its left end."""
+    toast = r.wait_areas(label + ": toast listed", lambda a: a.toast(), timeout=timeout)
+    if toast:
+        r.wait_pixel(label, toast[0] + 4, (toast[1] + toast[3]) // 2, colour, under=h.BACKGROUND, tolerance=10,
+                     timeout=timeout)
 
 
 def md5_of(path):
@@ -364,13 +454,12 @@ def md5_of(path):
 
 def card_press_installs(r):
     r.wait_catalog()
-    left, centre = card_button(0)
+    left, centre = r.card_points(0)
     r.click_client(*centre)
     r.wait_pixel("已安装 after download, check and installer", left[0], left[1], h.SUCCESS_WASH, tolerance=6,
                  timeout=60)
     key = uninstall_key("install", 1)
-    entries = r.uninstall_entries()
-    r.expect_equal("uninstall entry", entries.get(key), "星舟测试一号")
+    r.wait_entry(key, "星舟测试一号")
     path = r.file_in_downloads("e2e-app-1.exe")
     if r.check("file in the download folder", os.path.isfile(path), path):
         r.expect_equal("file digest", md5_of(path), r.catalog.files[1][1])
@@ -387,59 +476,68 @@ def card_press_installs(r):
 
 
 def mismatch_is_never_run(r):
-    left, centre = card_button(1)
+    left, centre = r.card_points(1)
     r.click_client(*centre)
     path = r.file_in_downloads("e2e-app-2.exe")
     r.wait_for("mismatched file downloaded", lambda: os.path.isfile(path), timeout=30)
     r.wait_pixel("card offers 立即安装", left[0], left[1], h.ACCENT)
-    time.sleep(2)
+    # A toast of the first outcome gone first: the one after the press is the press's own.
+    r.wait_until(lambda: (lambda a: a is not None and a.toast() is None)(r.session.areas()), timeout=8)
     r.click_client(*centre)
-    r.wait_pixel("error toast on a second press", 418, 101, h.TOAST_ERROR, under=h.BACKGROUND, tolerance=10,
-                 timeout=5)
-    time.sleep(2)
+    toast_shows(r, "error toast on a second press", h.TOAST_ERROR)
+    time.sleep(2)  # what must not happen is given time to show
     r.check("never installed", uninstall_key("install", 2) not in r.uninstall_entries(), "entry present")
     r.check("never reported", not [x for x in r.reports() if x.get("appId") == 2], str(r.reports()))
 
 
 def archive_is_kept(r):
-    left, centre = card_button(2)
+    left, centre = r.card_points(2)
     r.click_client(*centre)
     path = r.file_in_downloads("pack-3.zip")
     if r.wait_for("archive in the download folder", lambda: os.path.isfile(path), timeout=30):
         r.expect_equal("archive digest", md5_of(path), r.catalog.files[3][1])
     r.wait_pixel("card offers 打开文件夹", left[0], left[1], h.ACCENT)
-    time.sleep(2)
+    time.sleep(2)  # a report that must not come is given time to arrive
     r.check("archive never reported", not [x for x in r.reports() if x.get("appId") == 3], str(r.reports()))
 
 
 def failed_download_and_retry(r):
-    left, centre = card_button(3)
+    left, centre = r.card_points(3)
     r.click_client(*centre)
     r.wait_for("failing download requested", lambda: r.server.requests("/api/client/download/4"), timeout=15)
     open_downloads(r)
-    top = panel_row_top(3)  # rows in ascending id: 1, 2, 3, 4
-    r.wait_pixel("failed row shows a red bar", 600, top + 49, h.DANGER_WASH, under=h.rgb(h.TRACK), tolerance=6,
-                 timeout=20)
-    r.wait_pixel("failed row offers 重试", W - 105, top + 43, h.ACCENT)
+    retry = panel_button(r, "重试 " + FIRST[3][1])
+    if not retry:
+        return
+    r.wait_for("failed row shows a red bar",
+               lambda: bar_shows(r, retry, h.DANGER_WASH, under=h.rgb(h.TRACK), tolerance=6), timeout=20)
+    r.wait_pixel("failed row offers 重试", *h.inside_left(retry), h.ACCENT)
     r.catalog.serve_download(4)
-    r.click_client(W - 74, top + 43)
-    r.wait_pixel("retried download installed", 600, top + 49, h.SUCCESS, tolerance=8, timeout=60)
+    r.click_client(*h.centre(retry))
+    r.wait_for("retried download installed", lambda: bar_shows(r, retry, h.SUCCESS), timeout=60)
     r.wait_for("retried download installed its entry",
                lambda: uninstall_key("install", 4) in r.uninstall_entries(), timeout=20)
 
 
 def cancel_mid_download(r):
     open_catalog(r)
-    left, centre = card_button(4)
+    left, centre = r.card_points(4)
     r.click_client(*centre)
     open_downloads(r)
-    top = panel_row_top(4)
-    r.wait_pixel("slow download in progress", 300, top + 49, h.ACCENT, tolerance=8, timeout=30)
-    r.wait_pixel("row offers 取消", W - 105, top + 43, h.SURFACE, tolerance=3)
-    r.click_client(W - 74, top + 43)
-    r.wait_pixel("cancelled row offers 重试", W - 105, top + 43, h.ACCENT, timeout=15)
-    r.wait_pixel("cancelled row has an empty track", 300, top + 49, h.TRACK, tolerance=4)
-    time.sleep(1)
+    cancel = panel_button(r, "取消 " + FIRST[4][1], timeout=30)
+    if not cancel:
+        return
+    r.wait_for("slow download in progress", lambda: bar_shows(r, cancel, h.ACCENT), timeout=30)
+    r.wait_pixel("row offers 取消", *h.inside_left(cancel), h.SURFACE, tolerance=3)
+    r.click_client(*h.centre(cancel))
+    retry = panel_button(r, "重试 " + FIRST[4][1], timeout=15)
+    if not retry:
+        return
+    r.wait_pixel("cancelled row offers 重试", *h.inside_left(retry), h.ACCENT, timeout=15)
+    r.wait_for("cancelled row has an empty track",
+               lambda: (lambda seen: not any(p and h.close_to(p, h.rgb(h.ACCENT), 8) for p in seen) and
+                        any(p and h.close_to(p, h.rgb(h.TRACK), 4) for p in seen))(bar_colours(r, retry)), timeout=5)
+    time.sleep(1)  # a file that must not appear is given time to
     r.check("no file for the cancelled download", not os.path.exists(r.file_in_downloads("e2e-app-5.exe")),
             "file exists")
 
@@ -447,7 +545,7 @@ def cancel_mid_download(r):
 def stalled_report_keeps_the_window_answering(r):
     r.server.script("/api/client/report", [{"delay_ms": 20000, "body": "{\"code\":0}"}])
     open_catalog(r)
-    left, centre = card_button(5)
+    left, centre = r.card_points(5)
     started = time.monotonic()
     r.click_client(*centre)
     if not r.wait_for("stalled report sent", lambda: [x for x in r.reports() if x.get("appId") == 6], timeout=40):
@@ -463,8 +561,8 @@ def stalled_report_keeps_the_window_answering(r):
 
 def button_block(screen, r, i):
     """The pixels of card i's button label area, to compare two cards' labels."""
-    left, _ = card_button(i)
-    x0, y0 = r.screen_point(left[0] - 7 + 10, left[1] - 204 + 192)
+    button = r.card_button(i)
+    x0, y0 = r.screen_point(button[0] + 10, button[1] + 4)
     return [screen.pixel(x, y) for y in range(y0, y0 + 24) for x in range(x0, x0 + 80)]
 
 
@@ -473,7 +571,7 @@ def handed_over_setup_is_installed_when_its_second_process_registers(r):
     second process works, past the 18 s of looks after the first one's exit, and shows
     已安装 once it registers. Card 0 shows 已安装 since the first case."""
     open_catalog(r)
-    left, centre = card_button(7)
+    left, centre = r.card_points(7)
     key = uninstall_key("install", 8)
     r.click_client(*centre)
     if not r.wait_pixel("hand-over card 安装中", left[0], left[1], h.SUCCESS_WASH, tolerance=6, timeout=30):
@@ -503,12 +601,17 @@ def handed_over_setup_is_installed_when_its_second_process_registers(r):
 
 def clear_finished(r):
     open_downloads(r)
-    r.wait_pixel("rows before clearing", 225, panel_row_top(0) + 43, h.SURFACE, tolerance=3)
-    r.click_client(W - 72, 99)
-    r.wait_pixel("finished rows cleared", 225, panel_row_top(0) + 43, h.BACKGROUND, tolerance=3)
+    rows = r.wait_areas("rows before clearing", lambda a: a if a.named("清除已完成") and row_buttons(a) else None)
+    if not rows:
+        return
+    first = row_buttons(rows)[0]["rect"]
+    beside = (first[0] - 4, (first[1] + first[3]) // 2)  # the row's surface just left of its button
+    r.wait_pixel("a row drawn", *beside, h.SURFACE, tolerance=3)
+    r.click_client(*h.centre(rows.named("清除已完成")))
+    r.wait_areas("finished rows cleared", lambda a: not row_buttons(a))
+    r.wait_pixel("no row drawn there", *beside, h.BACKGROUND, tolerance=3)
     open_catalog(r)
-    left, _ = card_button(0)
-    r.wait_pixel("a cleared task's card offers 安 装 again", left[0], left[1], h.ACCENT, timeout=5)
+    r.wait_pixel("a cleared task's card offers 安 装 again", *r.catalog_probe, h.ACCENT, timeout=5)
 
 
 INSTALL = [card_press_installs, mismatch_is_never_run, archive_is_kept, failed_download_and_retry,
@@ -532,7 +635,7 @@ WS_TABSTOP = 0x10000
 
 
 def open_dialog(r):
-    r.click_client(W - 204, 32)
+    r.click_client(*r.header("下载设置"))
     return r.wait_for("dialog open", lambda: r.session.facts()["settings"], timeout=10)
 
 
@@ -595,12 +698,14 @@ def enter_saves_and_downloads_go_there(r):
     replace_directory(r, "C:\\kv-e2e\\chosen\\")
     r.session.key("Return")
     dialog_closed(r)
-    r.wait_pixel("success toast", 418, 101, h.TOAST_SUCCESS, under=h.BACKGROUND, tolerance=10, timeout=5)
+    toast_shows(r, "success toast", h.TOAST_SUCCESS)
     r.expect_equal("config keeps the trimmed folder", r.session.read_config(),
                    {"server": r.server.base, "channel": CHANNEL, "downloadDir": "C:\\kv-e2e\\chosen"})
-    left, centre = card_button(0)
-    r.click_client(*centre)
+    left, centre = r.card_points(0)
     path = r.session.drive_c("kv-e2e", "chosen", "e2e-app-1.exe")
+    if os.path.exists(path):  # an earlier run's
+        os.remove(path)
+    r.click_client(*centre)
     r.wait_for("download lands in the new folder", lambda: os.path.isfile(path), timeout=40)
     r.wait_pixel("installed", left[0], left[1], h.SUCCESS_WASH, tolerance=6, timeout=40)
 
@@ -626,14 +731,17 @@ SETTINGS = [dialog_controls, escape_cancels, enter_saves_and_downloads_go_there,
 # --- group "load": a failed catalog load and "重新加载" ----------------------------------
 
 def failed_load_shows_the_error(r):
-    cx = (W + 200) // 2
-    r.wait_pixel("reload button shown", cx - 50, 310, h.ACCENT, timeout=40)
-    left, _ = card_button(0)
-    r.wait_pixel("no cards", left[0], left[1], h.BACKGROUND, tolerance=3)
+    shown = r.wait_areas("reload button listed", lambda a: a if a.named("重新加载") else None, timeout=40)
+    if not shown:
+        return
+    reload = shown.named("重新加载")
+    r.wait_pixel("reload button shown", *h.inside_left(reload), h.ACCENT)
+    r.expect_equal("no cards", shown.cards(), [])
     r.catalog.serve_bootstrap()
-    r.click_client(cx, 310)
+    r.click_client(*h.centre(reload))
     r.wait_catalog(timeout=20)
-    r.wait_pixel("reload button gone", cx - 50, 310, h.ACCENT, negate=True)
+    r.wait_areas("reload button no longer listed", lambda a: a.named("重新加载") is None)
+    r.wait_pixel("reload button gone", *h.inside_left(reload), h.ACCENT, negate=True)
     r.expect_equal("two loads", len(r.server.requests("/api/client/bootstrap")), 2)
 
 
@@ -658,7 +766,7 @@ def reload_until_asked(r, label, count, timeout=60.0):
         if time.monotonic() > deadline:
             return r.check(label, False, "asked %d times, not %d" % (bootstrap_asked(r), count))
         r.session.key("F5")
-        time.sleep(1.0)
+        r.wait_until(lambda: bootstrap_asked(r) >= count, timeout=1.0)
     return True
 
 
@@ -691,7 +799,7 @@ def held_reload_key_loads_once(r):
     time.sleep(1.5)  # the display repeats a held key about 25 times a second
     r.session.xdotool("keyup", "F5")
     r.wait_catalog(timeout=20)
-    time.sleep(1.0)
+    time.sleep(1.0)  # a second load that must not come is given time to be asked for
     r.expect_equal("one load for a held F5", bootstrap_asked(r) - asked, 1)
 
 
@@ -721,10 +829,6 @@ def count(r, path):
     return len(r.server.requests(path))
 
 
-def header_drawn(r):
-    return h.close_to(r.pixel_now(3, 32), h.rgb(h.HEADER_LEFT), 6)
-
-
 def serve_for_close(r, phase):
     held = int(HELD_BACK_S[phase] * 1000)
     bootstrap = {"file": r.catalog.bootstrap_path, "content_type": "application/json; charset=utf-8"}
@@ -741,11 +845,29 @@ def serve_for_close(r, phase):
                                              {"file": path, "chunk": 1024, "interval_ms": 20}])
 
 
+def places_for_close(r):
+    """One plain start, closed by its close button, tells where the presses of the loop go:
+    they are timed to the millisecond and cannot wait for the program to say."""
+    s = r.session
+    s.start_program()
+    r.wait_catalog()
+    layout = r.layout()
+    if not layout:
+        return None
+    close = h.centre(layout.named("关闭"))
+    slow = r.card_points(4)[1]
+    r.session.click(*r.screen_point(*close))
+    r.expect_equal("plain start closed with exit code 0", s.wait_program_exit(20), 0)
+    return r.screen_point(*close), slow
+
+
 def closes_during_activity_exit_cleanly(r):
     s = r.session
     slow_file = r.catalog.file_path(5)
-    _, slow_button = card_button(4)
-    close_x, close_y = r.origin[0] + W - 23, r.origin[1] + 32
+    places = places_for_close(r)
+    if not places:
+        return
+    (close_x, close_y), slow_button = places
     if os.path.exists(s.crash_log):
         os.remove(s.crash_log)
     outcomes = {}
@@ -763,7 +885,7 @@ def closes_during_activity_exit_cleanly(r):
         if r.wait_for(label + ": load requested", lambda: count(r, "/api/client/bootstrap") > loads,
                       timeout=20, pause=0.05):
             if phase == "catalog load":
-                if r.wait_for(label + ": window drawn", lambda: header_drawn(r), timeout=20, pause=0.05):
+                if r.wait_for(label + ": window drawn", r.window_drawn, timeout=20, pause=0.05):
                     held = r.server.requests("/api/client/bootstrap")[loads]
             # Icons are asked for by the first paint of the cards, after the header.
             elif r.wait_for(label + ": icons requested", lambda: count(r, "/icons/") > icons, timeout=20,
@@ -811,21 +933,22 @@ def closes_during_activity_exit_cleanly(r):
 CLOSE = [closes_during_activity_exit_cleanly]
 
 
-# group: (cases, catalog setup, window manager on the display). Besides holding a maximize,
-# the window manager answers the withdrawal of a closed window at once; on a bare X server
-# Wine's X11 driver waits two seconds for that answer on every close.
+# group: (cases, catalog setup, options of run_group). Every group runs with a window
+# manager: besides holding a maximize, it answers the withdrawal of a closed window at once;
+# on a bare X server Wine's X11 driver waits two seconds for that answer on every close.
 GROUPS = {
-    "window": (WINDOW, lambda c: c.serve(), True),
-    "install": (INSTALL, lambda c: c.serve(), True),
-    "settings": (SETTINGS, lambda c: c.serve(), True),
-    "load": (LOAD, lambda c: c.serve(bootstrap_fails=True), True),
-    "close": (CLOSE, lambda c: c.serve(), True),
-    "scaled": (scaled.CASES, lambda c: c.serve(), True),
-    "resume": (resume.CASES, lambda c: c.serve(), True),
+    "window": (WINDOW, lambda c: c.serve(), {}),
+    "install": (INSTALL, lambda c: c.serve(), {}),
+    "settings": (SETTINGS, lambda c: c.serve(), {}),
+    "load": (LOAD, lambda c: c.serve(bootstrap_fails=True), {}),
+    "close": (CLOSE, lambda c: c.serve(), {"start_program": False}),
+    # At 150 % on another screen, in a prefix of its own.
+    "scaled": (scaled.CASES, lambda c: c.serve(), {"screen": scaled.SCREEN, "dpi": scaled.DPI,
+                                                   "prepare": scaled.prepare}),
+    "resume": (resume.CASES, lambda c: c.serve(), {}),
+    "proxy": (proxy.CASES, lambda c: c.serve(), {"start_program": False, "teardown": proxy.put_back}),
+    "cache": (cache.CASES, cache.serve, {}),
 }
-# Groups on another screen at another display scale: (screen size, DPI, what sets the run's places).
-SCALED = {"scaled": (scaled.SCREEN, scaled.DPI, scaled.prepare)}
-STARTS_ITSELF = {"close"}  # groups whose cases start the program themselves
 
 
 def add_input_helpers():
@@ -849,8 +972,28 @@ def add_input_helpers():
 
 
 add_input_helpers()
-Run.card_button = staticmethod(card_button)
-Run.window_width = W
+
+
+def run_group(group, build, source, cases, catalog_setup, screen=(h.SCREEN_W, h.SCREEN_H), dpi=96, prepare=None,
+              start_program=True, teardown=None):
+    """Runs one group's cases in order; teardown(r), when given, runs on every path while the
+    program's prefix is still up. Returns the exit status."""
+    r = Run(group, build, source, True, screen, dpi)
+    if prepare:
+        prepare(r)
+    try:
+        r.start(catalog_setup, start_program)
+        r.run_cases(cases)
+    except Exception:
+        r.check("setup", False, traceback.format_exc())
+    finally:
+        if teardown:
+            try:
+                teardown(r)
+            except Exception:
+                r.check("teardown", False, traceback.format_exc())
+        status = r.finish()
+    return status
 
 
 def main():
@@ -859,19 +1002,8 @@ def main():
     ap.add_argument("--build", required=True)
     ap.add_argument("--source", required=True)
     args = ap.parse_args()
-    cases, setup, window_manager = GROUPS[args.group]
-    screen, dpi, prepare = SCALED.get(args.group, ((h.SCREEN_W, h.SCREEN_H), 96, None))
-    r = Run(args.group, os.path.abspath(args.build), os.path.abspath(args.source), window_manager, screen, dpi)
-    if prepare:
-        prepare(r)
-    try:
-        r.start(setup)
-        r.run_cases(cases)
-    except Exception:
-        r.check("setup", False, traceback.format_exc())
-    finally:
-        status = r.finish()
-    return status
+    cases, setup, options = GROUPS[args.group]
+    return run_group(args.group, os.path.abspath(args.build), os.path.abspath(args.source), cases, setup, **options)
 
 
 if __name__ == "__main__":

@@ -1,101 +1,47 @@
 """Group "scaled": the real program at 150 % (LogPixels 144) on a 1920 x 1200 screen.
 
-Every place below is its 96-DPI figure through the program's own rules, MulDiv(n, 144, 96)
-for each length: the window rectangle, the sidebar rows, the card grid and its buttons, the
-header buttons, the settings dialog and its controls, the shadow, the focus ring and the
-accessible locations.
+Places are read from the program (its accessible areas, the window-facts helper) and held
+against what 150 % of the 96-DPI design gives, stated below as figures: the window, the
+shadow, the hit-test bands, the size of rows, buttons and dialog, the dialog's fonts.
 """
-import os
-import time
 
 import harness as h
 from catalog import CATEGORY_NAMES, FIRST, uninstall_key
+import window_cases as wc
 
 SCREEN = (1920, 1200)
 DPI = 144
 
-
-def mul_div(n, numerator, denominator):
-    """Windows' MulDiv for the non-negative figures here: rounded, halves away from zero."""
-    return (2 * n * numerator + denominator) // (2 * denominator)
-
-
-def px(n):
-    return mul_div(n, DPI, 96)
-
-
-def window_rect(screen_w, screen_h):
-    """The window rule: centred 1180 x 780 where the screen allows, else 30 from each edge."""
-    if screen_w > px(1199):
-        x, w = (screen_w >> 1) - px(590), px(1180)
-    else:
-        x, w = px(30), screen_w - px(60)
-    if screen_h > px(819):
-        y, hh = (screen_h >> 1) - px(390), px(780)
-    else:
-        y, hh = px(30), screen_h - px(60)
-    return x, y, w, hh
+# 1180 x 780 at 150 % is 1770 x 1170: centred across the screen; 1170 and 30 logical pixels
+# (45) above and below do not fit in 1200, so the window keeps those 45 and is 1110 high.
+X, Y, W, H = 75, 45, 1770, 1110
+WINDOW = [X, Y, X + W, Y + H]
+SHADOW = [X - 27, Y - 27, X + W + 27, Y + H + 27]  # 18 around at 96 DPI
+MIN_TRACK = [1500, 990]  # 1000 x 660
+LEFT_BAND, EDGE, HEADER = 11, 9, 96  # 7, 6 and 64 at 96 DPI; halves round up
+ROW_SIZE, ROW_PITCH = (264, 69), 81  # 176 x 46 every 54
+CARD_BUTTON_SIZE = (150, 48)  # 100 x 32
+COLUMNS = 4  # the grid is 956 logical pixels wide: four columns, as at 96 DPI
+RING_OUTSIDE = 3  # the focus ring, 2 logical pixels outside the button
+DIALOG_SIZE = (717, 408)  # 478 x 272
 
 
-X, Y, W, H = window_rect(*SCREEN)
-
-
-def sidebar_top(i, scroll=0):
-    return px(78) + px(54) * i - scroll
-
-
-def sidebar_row(i):
-    """Row i's rectangle (client): left, top, right, bottom."""
-    top = sidebar_top(i)
-    return px(12), top, px(188), top + px(46)
-
-
-def grid():
-    """Columns and card width of the grid area (212, 78)-(W - 12, H); columns are decided in
-    96-DPI pixels."""
-    width = W - px(12) - px(212)
-    width96 = mul_div(width, 96, DPI)
-    cols = 3 if width96 < 908 else (width96 - 28) // 220
-    card_w = (width - 2 * px(14) - (cols - 1) * px(14)) // cols
-    return cols, card_w
-
-
-def card_button_rect(i, scroll=0):
-    cols, card_w = grid()
-    left = px(212) + (i % cols) * (card_w + px(14)) + px(14)
-    top = px(78) + px(48) + (i // cols) * px(248) - scroll
-    bl = left + (card_w - px(100)) // 2
-    return bl, top + px(188), bl + px(100), top + px(220)
-
-
-def card_button(i, scroll=0):
-    """A point just inside card i's button's left end, and its centre (client)."""
-    l, t, r, b = card_button_rect(i, scroll)
-    mid = (t + b) // 2
-    return (l + px(7), mid), ((l + r) // 2, mid)
-
-
-def settings_rect():
-    """The dialog centred on the window, 478 x 272 scaled (screen)."""
-    w, hh = px(478), px(272)
-    return [X + (W - w) // 2, Y + (H - hh) // 2, X + (W - w) // 2 + w, Y + (H - hh) // 2 + hh]
-
-
-def control_rect(x, y, w, hh):
-    return [px(x), px(y), px(x + w), px(y + hh)]
-
-
-# class, text, id, place at 96 DPI (dialog client), font height and weight at 96 DPI
+# class, text, id, rectangle at 96 DPI (dialog client), font height at 150 % (and at 96), weight
 DIALOG_CHILDREN = [
-    ("Static", "下载设置", None, (30, 20, 200, 22), 15, 700),
-    ("Static", "安装包保存目录", None, (30, 52, 300, 20), 14, 400),
-    ("Edit", None, 103, (30, 76, 330, 30), 14, 400),
-    ("Button", "浏览...", 3, (368, 76, 80, 30), 14, 400),
-    ("Static", "修改后对新的下载任务生效", None, (30, 116, 300, 20), 14, 400),
-    ("Button", "取消", 1, (248, 156, 84, 34), 14, 400),
-    ("Button", "保存", 2, (342, 156, 84, 34), 14, 400),
-    ("Static", None, None, (30, 204, 380, 18), 12, 400),
+    ("Static", "下载设置", None, (30, 20, 230, 42), 23, 700),  # 15
+    ("Static", "安装包保存目录", None, (30, 52, 330, 72), 21, 400),  # 14
+    ("Edit", None, 103, (30, 76, 360, 106), 21, 400),
+    ("Button", "浏览...", 3, (368, 76, 448, 106), 21, 400),
+    ("Static", "修改后对新的下载任务生效", None, (30, 116, 330, 136), 21, 400),
+    ("Button", "取消", 1, (248, 156, 332, 190), 21, 400),
+    ("Button", "保存", 2, (342, 156, 426, 190), 21, 400),
+    ("Static", None, None, (30, 204, 410, 222), 18, 400),  # 12
 ]
+
+
+def scaled_like(got, design):
+    """Each edge within a pixel of 1.5 times its 96-DPI place (rounding may go either way)."""
+    return len(got) == len(design) and all(abs(g - d * 1.5) <= 1 for g, d in zip(got, design))
 
 
 def ink_box(screen, left, top, right, bottom):
@@ -116,33 +62,21 @@ def ink_box(screen, left, top, right, bottom):
     return max(xs) - min(xs) + 1, max(ys) - min(ys) + 1
 
 
-ROLE_PAGETAB, ROLE_PUSHBUTTON = 0x25, 0x2B
-
-
 def prepare(r):
-    """The run's screen point of the client origin and the pixel that tells the catalog is shown."""
+    """The run's window, shadow and screen point of the client origin."""
+    r.window_rect, r.shadow_rect = WINDOW, SHADOW
     r.origin = (X, Y)
-    r.catalog_probe = card_button(0)[0]
-
-
-def main_window_rect():
-    return [X, Y, X + W, Y + H]
-
-
-def shadow_rect():
-    m = px(18)
-    return [X - m, Y - m, X + W + m, Y + H + m]
 
 
 # --- cases ----------------------------------------------------------------------------
 
 def startup_shows_the_catalog(r):
     r.wait_catalog()
-    r.wait_pixel("header gradient left", px(3), px(32), h.HEADER_LEFT, tolerance=6)
-    r.wait_pixel("header gradient right", W - px(3), px(32), h.HEADER_RIGHT, tolerance=6)
-    r.wait_pixel("first category selected", px(100), sidebar_top(0) + px(4), h.SELECTED_ROW, tolerance=4)
-    r.wait_pixel("selected accent bar", px(13), sidebar_top(0) + px(20), h.ACCENT, tolerance=6)
-    r.wait_pixel("row below the selected one plain", px(100), sidebar_top(1) + px(4), h.SIDEBAR, tolerance=3)
+    r.wait_pixel("header gradient left", 4, 48, h.HEADER_LEFT, tolerance=6)
+    r.wait_pixel("header gradient right", W - 4, 48, h.HEADER_RIGHT, tolerance=6)
+    r.wait_pixel("first category selected", *h.row_probe(r.row(0)), h.SELECTED_ROW, tolerance=4)
+    r.wait_pixel("selected accent bar", *h.row_bar(r.row(0)), h.ACCENT, tolerance=6)
+    r.wait_pixel("row below the selected one plain", *h.row_probe(r.row(1)), h.SIDEBAR, tolerance=3)
     # Kept whether or not the checks pass: the scaled window is judged by eye too.
     r.session.save_screenshot("catalog-150", folder="screens")
 
@@ -153,102 +87,81 @@ def window_rectangle_and_shadow(r):
     if not r.check("main window exists", m is not None, "no KVMainWnd"):
         return
     r.log("window %s, shadow %s at %d DPI" % (m["window"], shadow and shadow["window"], DPI))
-    r.expect_equal("window rectangle", m["window"], main_window_rect())
+    r.expect_equal("window rectangle", m["window"], WINDOW)
     r.expect_equal("client rectangle", m["client"], [0, 0, W, H])
-    r.expect_equal("minimum tracking size", m.get("minTrack"), [px(1000), px(660)])
+    r.expect_equal("minimum tracking size", m.get("minTrack"), MIN_TRACK)
     region = m["region"]
     if r.check("rounded region", region is not None, "no window region"):
         r.expect_equal("region corners cut", region["inside"], [0, 0, 1, 1, 0, 0, 0, 1])
     if r.check("shadow window exists", shadow is not None, "no KVShadow"):
-        r.expect_equal("shadow 27 pixels around", shadow["window"], shadow_rect())
+        r.expect_equal("shadow 27 pixels around", shadow["window"], SHADOW)
         r.expect_equal("shadow visible", shadow["visible"], 1)
     screen = r.session.capture()
     near = (X - 1, Y + H // 2)
-    far = (X - px(18) - 3, Y + H // 2)
+    far = (SHADOW[0] - 3, Y + H // 2)
     r.check("shadow darkens just outside the edge", screen.pixel(*near) != r.baseline.pixel(*near),
             "pixel %s equals the bare screen" % (screen.pixel(*near),))
     r.check("nothing drawn beyond the shadow", screen.pixel(*far) == r.baseline.pixel(*far),
             "pixel %s" % (screen.pixel(*far),))
-    left, edge, header = px(7), px(6), px(64)
     table = [
-        ((left - 1, 400), h.HTLEFT), ((left, 400), h.HTCLIENT),
-        ((W - edge, 400), h.HTRIGHT), ((W - edge - 1, 400), h.HTCLIENT),
-        ((W // 2, header - 1), h.HTCAPTION), ((W // 2, header), h.HTCLIENT),
-        ((W // 2, H - edge), h.HTBOTTOM), ((W // 2, H - edge - 1), h.HTCLIENT),
-        ((W - px(23), px(32)), h.HTCLIENT), ((W - px(69), px(32)), h.HTCLIENT), ((W - px(204), px(32)), h.HTCLIENT),
+        ((LEFT_BAND - 1, 400), h.HTLEFT), ((LEFT_BAND, 400), h.HTCLIENT),
+        ((W - EDGE, 400), h.HTRIGHT), ((W - EDGE - 1, 400), h.HTCLIENT),
+        ((W // 2, HEADER - 1), h.HTCAPTION), ((W // 2, HEADER), h.HTCLIENT),
+        ((W // 2, H - EDGE), h.HTBOTTOM), ((W // 2, H - EDGE - 1), h.HTCLIENT),
     ]
+    table += [(r.header(name), h.HTCLIENT) for name in ("关闭", "最大化", "下载设置")]
     answers = r.session.hit([(X + x, Y + y) for (x, y), _ in table])
     for ((x, y), want), got in zip(table, answers):
         r.expect_equal("hit test at (%d, %d)" % (x, y), got, want)
 
 
-def accessible_tree(r):
-    """The children of the main window's client object: role, name, screen rectangle."""
-    m = r.main_facts()
-    out = os.path.join(r.session.work, "access.txt")
-    if os.path.exists(out):
-        os.remove(out)
-    reader = os.path.join(r.session.build, "tests", "app", "access_reader.exe")
-    r.session.wine([reader, "tree", str(m["hwnd"]), h.windows_path(out)], timeout=30)
-    children = []
-    if os.path.exists(out):
-        with open(out, encoding="utf-8") as f:
-            for line in f:
-                if not line.startswith("child "):
-                    continue
-                fields = line.rstrip("\n")[len("child "):].split("|")
-                if len(fields) != 5:
-                    continue
-                children.append({"role": int(fields[1]), "state": int(fields[2]), "name": fields[3],
-                                 "location": [int(v) for v in fields[4].split(",")]})
-    return children
+def size(rect):
+    return rect[2] - rect[0], rect[3] - rect[1]
 
 
 def accessible_locations_match_the_drawn_buttons(r):
-    children = r.wait_for("accessible tree read", lambda: accessible_tree(r), timeout=20)
-    if not children:
+    """Rows and card buttons where the program tells a screen reader they are, of the scaled
+    size, in the grid's four columns, and drawn there."""
+    areas = r.wait_areas("accessible tree read", lambda a: a if a.card(FIRST[7][1]) else None, timeout=20)
+    if not areas:
         return
     screen = r.session.capture()
-    rows = [c for c in children if c["role"] == ROLE_PAGETAB]
-    for i in range(5):
-        l, t, rr, b = sidebar_row(i)
-        found = [c for c in rows if c["name"] == CATEGORY_NAMES[i]]
-        if r.check("row %d is in the tree" % i, len(found) == 1, "rows: %s" % [c["name"] for c in rows]):
-            r.expect_equal("row %d location" % i, found[0]["location"], [X + l, Y + t, rr - l, b - t])
+    rows = [areas.row(name) for name in CATEGORY_NAMES[:5]]
+    for i, rect in enumerate(rows):
+        if not r.check("row %d is in the tree" % i, rect is not None, "rows: %s" % areas.items):
+            return
+        r.expect_equal("row %d size" % i, size(rect), ROW_SIZE)
+        if i:
+            r.expect_equal("row %d below the one before" % i, (rect[0], rect[1] - rows[i - 1][1]), (rows[0][0], ROW_PITCH))
+    buttons = []
     for i, (app_id, name, kind) in enumerate(FIRST[:8]):  # the two rows of cards on screen
-        l, t, rr, b = card_button_rect(i)
-        # "<label> <name> v<version>"
-        found = [c for c in children if c["role"] == ROLE_PUSHBUTTON and c["name"].split(" ")[1:2] == [name]]
-        if not r.check("card %d button is in the tree" % i, len(found) == 1, "names: %s" % [c["name"] for c in children]):
-            continue
-        loc = found[0]["location"]
-        r.expect_equal("card %d button location" % i, loc, [X + l, Y + t, rr - l, b - t])
+        rect = areas.card(name)
+        if not r.check("card %d button is in the tree" % i, rect is not None,
+                       "names: %s" % [a["name"] for a in areas.items]):
+            return
+        buttons.append(rect)
+        r.expect_equal("card %d button size" % i, size(rect), CARD_BUTTON_SIZE)
         # The drawn button fills the located rectangle: its fill just inside the left end, the
         # card's white just outside.
-        inside = screen.pixel(loc[0] + px(7), loc[1] + loc[3] // 2)
-        outside = screen.pixel(loc[0] - px(4), loc[1] + loc[3] // 2)
+        inside = screen.pixel(*r.screen_point(*h.inside_left(rect)))
+        outside = screen.pixel(*r.screen_point(rect[0] - 6, (rect[1] + rect[3]) // 2))
         want = h.NEUTRAL if kind == "nopackage" else h.ACCENT
         r.check("card %d button drawn inside its location" % i, h.close_to(inside, h.rgb(want), 8),
                 "pixel %s, wanted %s" % (inside, h.rgb(want)))
         r.check("card %d card surface beside its location" % i, h.close_to(outside, h.rgb(h.SURFACE), 4),
                 "pixel %s" % (outside,))
+    tops = [b[1] for b in buttons]
+    r.expect_equal("%d cards a row" % COLUMNS, [t == tops[0] for t in tops], [True] * COLUMNS + [False] * 4)
+    r.expect_equal("the second row under the first", [b[0] for b in buttons[COLUMNS:]],
+                   [b[0] for b in buttons[:COLUMNS]])
 
 
-def category_switch(r):
-    r.click_client(px(100), sidebar_top(1) + px(23))
-    r.wait_pixel("second category selected", px(100), sidebar_top(1) + px(4), h.SELECTED_ROW, tolerance=4)
-    r.wait_pixel("its accent bar", px(13), sidebar_top(1) + px(20), h.ACCENT, tolerance=6)
-    r.wait_pixel("first category no longer selected", px(100), sidebar_top(0) + px(4), h.SIDEBAR, tolerance=3)
-    left, _ = card_button(0)
-    r.wait_pixel("first card of the second category has no package", left[0], left[1], h.NEUTRAL, tolerance=4)
-    r.click_client(px(100), sidebar_top(0) + px(23))
-    r.wait_pixel("first category again", px(100), sidebar_top(0) + px(4), h.SELECTED_ROW, tolerance=4)
-    r.wait_pixel("its first card installs", left[0], left[1], h.ACCENT)
+def ring_point(rect):
+    return rect[0] - RING_OUTSIDE, (rect[1] + rect[3]) // 2
 
 
 def tab_to_a_card_and_enter_starts_it(r):
-    l, t, rr, b = card_button_rect(0)
-    ring = (l - px(2), (t + b) // 2)  # the ring runs 2 pixels outside the button, 2 wide
+    ring = ring_point(r.card_button(0))
     r.wait_pixel("no ring before a key", ring[0], ring[1], h.SURFACE, tolerance=4)
     reached = False
     for _ in range(40):
@@ -263,47 +176,53 @@ def tab_to_a_card_and_enter_starts_it(r):
     r.session.key("Return")
     r.wait_for("Enter asks for the download", lambda: len(r.server.requests("/api/client/download/1")) > requests,
                timeout=15)
-    left, _ = card_button(0)
-    r.wait_pixel("the card installs and shows 已安装", left[0], left[1], h.SUCCESS_WASH, tolerance=6, timeout=60)
+    r.wait_pixel("the card installs and shows 已安装", *r.catalog_probe, h.SUCCESS_WASH, tolerance=6, timeout=60)
     r.wait_for("its uninstall entry", lambda: uninstall_key("scaled", 1) in r.uninstall_entries(), timeout=20)
 
 
 def card_press_installs(r):
     """Card 5 is a plain installer: press, download, check, run, 已安装."""
-    left, centre = card_button(5)
-    l, t, rr, b = card_button_rect(5)
+    left, centre = r.card_points(5)
+    l, t, rr, b = r.card_button(5)
     r.click_client(*centre)
-    r.wait_pixel("the ring goes with a click", card_button_rect(0)[0] - px(2), card_button(0)[0][1], h.SURFACE,
-                 tolerance=4)
+    r.wait_pixel("the ring goes with a click", *ring_point(r.card_button(0)), h.SURFACE, tolerance=4)
     if not r.wait_pixel("已安装 after download, check and installer", left[0], left[1], h.SUCCESS_WASH, tolerance=6,
                         timeout=60):
         return
-    r.wait_pixel("the whole button shows it", rr - px(7), (t + b) // 2, h.SUCCESS_WASH, tolerance=6)
-    r.wait_pixel("the card beside it unchanged", l - px(4), (t + b) // 2, h.SURFACE, tolerance=4)
+    r.wait_pixel("the whole button shows it", rr - (left[0] - l), (t + b) // 2, h.SUCCESS_WASH, tolerance=6)
+    r.wait_pixel("the card beside it unchanged", l - 6, (t + b) // 2, h.SURFACE, tolerance=4)
     key = uninstall_key("scaled", 6)
     r.wait_for("uninstall entry", lambda: r.uninstall_entries().get(key) == FIRST[5][1], timeout=20)
     # Both installed cards now carry the same label, drawn at the same scale.
     def block(screen, i):
-        bl, bt, br, bb = card_button_rect(i)
-        x0, y0 = r.screen_point(bl + px(10), bt + px(4))
-        return [screen.pixel(x, y) for y in range(y0, y0 + px(24)) for x in range(x0, x0 + px(80))]
+        bl, bt, br, bb = r.card_button(i)
+        x0, y0 = r.screen_point(bl + 15, bt + 6)
+        return [screen.pixel(x, y) for y in range(y0, y0 + 36) for x in range(x0, x0 + 120)]
     r.wait_for("card 5 shows 已安装 like card 0",
                lambda: (lambda s: block(s, 5) == block(s, 0))(r.session.capture()), timeout=10)
 
 
 def settings_dialog_at_scale(r):
-    r.click_client(W - px(204), px(32))
+    r.click_client(*r.header("下载设置"))
     d = r.wait_for("dialog open", lambda: r.session.facts()["settings"], timeout=10)
     if not d:
         return
     r.log("dialog %s" % d["window"])
-    r.expect_equal("dialog rectangle", d["window"], settings_rect())
+    dialog = d["window"]
+    r.expect_equal("dialog size", size(dialog), DIALOG_SIZE)
+    r.check("dialog centred on the window",
+            abs(dialog[0] + dialog[2] - X - X - W) <= 1 and abs(dialog[1] + dialog[3] - Y - Y - H) <= 1,
+            "dialog %s, window %s" % (dialog, WINDOW))
     children = d["children"]
     r.expect_equal("child count", len(children), len(DIALOG_CHILDREN))
-    time.sleep(0.5)  # the controls painted
-    screen = r.session.capture()
-    r.session.save_screenshot("settings-150", folder="screens")
     ox, oy = d["origin"]
+    title = children[0]["rect"] if children else [0, 0, 0, 0]
+    screen = r.wait_for("dialog painted", lambda: (lambda s: s if ink_box(s, ox + title[0], oy + title[1], ox + title[2],
+                                                                        oy + title[3])[0] else None)(r.session.capture()),
+                        timeout=5)
+    if not screen:
+        return
+    r.session.save_screenshot("settings-150", folder="screens")
     for want, got in zip(DIALOG_CHILDREN, children):
         cls, text, ident, place, height, weight = want
         label = "control %s" % (text or cls)
@@ -312,67 +231,35 @@ def settings_dialog_at_scale(r):
             r.expect_equal(label + " text", got["text"], text)
         if ident is not None:
             r.expect_equal(label + " id", got["id"], ident)
-        r.expect_equal(label + " rectangle", got["rect"], control_rect(*place))
+        r.check(label + " rectangle 1.5 times its 96-DPI one", scaled_like(got["rect"], place),
+                "%s, at 96 DPI %s" % (got["rect"], list(place)))
         # The font: the text as the program's font of the scaled height draws it, against
         # the control's own text (an edit box tells its character places; the others are
         # read as pixels).
-        drawn = r.session.facts_call(["ink", got["hwnd"], px(height), weight])
+        drawn = r.session.facts_call(["ink", got["hwnd"], height, weight])
         if not r.check(label + " text measured", drawn is not None, "no text"):
             continue
         if cls == "Edit":
-            r.log("%s: characters span %s, in the %d-pixel font %d" % (label, drawn.get("charSpan"), px(height),
+            r.log("%s: characters span %s, in the %d-pixel font %d" % (label, drawn.get("charSpan"), height,
                                                                        drawn["beforeLast"]))
             r.expect_equal(label + " characters placed by the scaled font", drawn.get("charSpan"), drawn["beforeLast"])
             continue
-        inset = px(4) if cls == "Button" else 0
+        inset = 6 if cls == "Button" else 0  # inside the button's border
         left, top, right, bottom = got["rect"]
         w, hh = ink_box(screen, ox + left + inset, oy + top + inset, ox + right - inset, oy + bottom - inset)
-        r.log("%s: ink %d x %d, in the %d-pixel font %d x %d" % (label, w, hh, px(height), drawn["inkWidth"],
+        r.log("%s: ink %d x %d, in the %d-pixel font %d x %d" % (label, w, hh, height, drawn["inkWidth"],
                                                                  drawn["inkHeight"]))
         r.check(label + " ink as wide as the scaled font's", abs(w - drawn["inkWidth"]) <= 2,
                 "ink %d x %d on screen, %d x %d in the %d-pixel font" % (w, hh, drawn["inkWidth"], drawn["inkHeight"],
-                                                                      px(height)))
+                                                                      height))
         r.check(label + " ink as high as the scaled font's", abs(hh - drawn["inkHeight"]) <= 2,
                 "ink %d x %d on screen, %d x %d in the %d-pixel font" % (w, hh, drawn["inkWidth"], drawn["inkHeight"],
-                                                                      px(height)))
+                                                                      height))
     r.session.key("Escape")
     r.wait_for("dialog closed", lambda: (lambda f: f if f["settings"] is None else None)(r.session.facts()),
                timeout=10)
 
 
-def maximize_and_restore(r):
-    r.click_client(W - px(69), px(32))
-    f = r.wait_for("window maximized", lambda: (lambda f: f if f["main"] and f["main"]["zoomed"] else None)(
-        r.session.facts()))
-    if not f:
-        return
-    r.expect_equal("no region when maximized", f["main"]["region"], None)
-    r.check("shadow hidden when maximized", f["shadow"] is None or f["shadow"]["visible"] == 0, str(f["shadow"]))
-    ox, oy = f["main"]["origin"]
-    cw = f["main"]["client"][2]
-    r.session.click(ox + cw - px(69), oy + px(32))
-    f = r.wait_for("window restored", lambda: (lambda f: f if f["main"] and not f["main"]["zoomed"] else None)(
-        r.session.facts()))
-    if not f:
-        return
-    r.expect_equal("restored rectangle", f["main"]["window"], main_window_rect())
-    r.check("region back", f["main"]["region"] is not None, "no region")
-    r.check("shadow shown again", f["shadow"] is not None and f["shadow"]["visible"] == 1, str(f["shadow"]))
-    if f["shadow"]:
-        r.expect_equal("shadow around the restored window", f["shadow"]["window"], shadow_rect())
-    left, _ = card_button(0)
-    r.wait_pixel("the restored window draws its cards again", left[0], left[1], h.SUCCESS_WASH, tolerance=6,
-                 timeout=10)
-
-
-def close_button_ends_the_program(r):
-    m = r.main_facts()
-    ox, oy = m["origin"] if m else r.origin
-    cw = m["client"][2] if m else W
-    r.session.click(ox + cw - px(23), oy + px(32))
-    r.expect_equal("exit code", r.session.wait_program_exit(20), 0)
-
-
 CASES = [startup_shows_the_catalog, window_rectangle_and_shadow, accessible_locations_match_the_drawn_buttons,
-         category_switch, tab_to_a_card_and_enter_starts_it, card_press_installs, settings_dialog_at_scale,
-         maximize_and_restore, close_button_ends_the_program]
+         wc.category_switch, tab_to_a_card_and_enter_starts_it, card_press_installs, settings_dialog_at_scale,
+         wc.maximize_and_restore, wc.close_button_ends_the_program]

@@ -9,9 +9,14 @@
 //   kv_window_facts OUT forget PREFIX           deletes those entries
 //   kv_window_facts OUT ink HWND HEIGHT WEIGHT  the control's text drawn here with the program's
 //                                               font at that LOGFONT height: extent and ink box
+//   kv_window_facts OUT areas                   the main window's client origin and the children of
+//                                               its accessible client object, as a screen reader
+//                                               reads them: role, state, name, client rectangle
+//   kv_window_facts DIR serve                   the commands above, served from a folder (see serve)
 #include "scoped.h"
 
 #include <windows.h>
+#include <oleacc.h>
 #include <psapi.h>
 
 #include <algorithm>
@@ -317,6 +322,58 @@ std::string forget(const std::wstring& prefix) {
 
 }  // namespace
 
+VARIANT childId(long id) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_I4;
+    v.lVal = id;
+    return v;
+}
+
+// Places the program itself tells a screen reader: the harness finds its buttons and rows
+// here instead of working them out from the layout.
+std::string accessibleAreas(const wchar_t* mainClass) {
+    static const IID iidAccessible = {0x618736E0, 0x3C3D, 0x11CF, {0x81, 0x0C, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+    HWND main = FindWindowW(mainClass, nullptr);
+    if (!main) return "{\"found\": false}\n";
+    POINT origin = {0, 0};
+    ClientToScreen(main, &origin);
+    IAccessible* object = nullptr;
+    if (FAILED(AccessibleObjectFromWindow(main, static_cast<DWORD>(OBJID_CLIENT), iidAccessible,
+                                          reinterpret_cast<void**>(&object))) ||
+        !object) {
+        return "{\"found\": false}\n";
+    }
+    long count = 0;
+    object->get_accChildCount(&count);
+    std::string areas;
+    for (long i = 1; i <= count; ++i) {
+        VARIANT role, state;
+        VariantInit(&role);
+        VariantInit(&state);
+        object->get_accRole(childId(i), &role);
+        object->get_accState(childId(i), &state);
+        BSTR name = nullptr;
+        std::wstring text;
+        if (SUCCEEDED(object->get_accName(childId(i), &name)) && name) {
+            text.assign(name, SysStringLen(name));
+            SysFreeString(name);
+        }
+        long l = 0, t = 0, w = 0, h = 0;
+        object->accLocation(&l, &t, &w, &h, childId(i));
+        const RECT r = {l - origin.x, t - origin.y, l - origin.x + w, t - origin.y + h};
+        char buf[64];
+        snprintf(buf, sizeof buf, "{\"role\": %ld, \"state\": %ld, \"name\": ", role.vt == VT_I4 ? role.lVal : 0L,
+                 state.vt == VT_I4 ? state.lVal : 0L);
+        if (!areas.empty()) areas += ",\n  ";
+        areas += buf + quoted(text) + ", \"rect\": " + rectJson(r) + "}";
+    }
+    object->Release();
+    char head[96];
+    snprintf(head, sizeof head, "{\"found\": true, \"origin\": [%ld, %ld], \"areas\": [\n  ", origin.x, origin.y);
+    return head + areas + "]}\n";
+}
+
 // The main window's process: its memory now and at its peak, in bytes.
 std::string memoryOf(const wchar_t* mainClass) {
     HWND main = FindWindowW(mainClass, nullptr);
@@ -332,41 +389,106 @@ std::string memoryOf(const wchar_t* mainClass) {
            ", \"peakPrivate\": " + std::to_string(static_cast<unsigned long long>(pmc.PeakPagefileUsage)) + "}\n";
 }
 
+// The answer to one command (its words after OUT), or an empty string for an unknown one.
+std::string answerFor(std::vector<std::wstring> words) {
+    const size_t n = words.size();
+    std::vector<wchar_t*> argv;
+    for (auto& w : words) argv.push_back(&w[0]);
+    const std::wstring command = n ? words[0] : L"";
+    if (command == L"facts") return facts(n >= 2 ? argv[1] : L"KVMainWnd");
+    if (command == L"memory") return memoryOf(L"KVMainWnd");
+    if (command == L"hit") return hitTests(int(n) - 1, argv.data() + 1);
+    if (command == L"ping" && n >= 3) return ping(_wtoi(argv[1]), _wtoi(argv[2]), n >= 4 ? _wtoi(argv[3]) : 1000);
+    if (command == L"uninstall" && n >= 2) return uninstallEntries(argv[1]);
+    if (command == L"forget" && n >= 2) return forget(argv[1]);
+    if (command == L"areas") {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        std::string answer = accessibleAreas(L"KVMainWnd");
+        CoUninitialize();
+        return answer;
+    }
+    if (command == L"ink" && n >= 4)
+        return inkOf(reinterpret_cast<HWND>(static_cast<UINT_PTR>(_wcstoui64(argv[1], nullptr, 10))), _wtoi(argv[2]),
+                     _wtoi(argv[3]));
+    return "";
+}
+
+// Written whole to a temporary name and renamed, so a reader never sees half an answer.
+bool writeAnswer(const std::wstring& out, const std::string& answer) {
+    const std::wstring part = out + L".part";
+    {
+        ScopedFile file(CreateFileW(part.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) return false;
+        DWORD written = 0;
+        if (!WriteFile(file.get(), answer.data(), DWORD(answer.size()), &written, nullptr) || written != answer.size())
+            return false;
+    }
+    return MoveFileExW(part.c_str(), out.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+std::wstring wide(const std::string& text) {
+    if (text.empty()) return L"";
+    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0);
+    std::wstring out(size_t(n > 0 ? n : 0), L'\0');
+    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), &out[0], n);
+    return out;
+}
+
+// Serves commands from the folder DIR: a file "request" of one line, "ID<TAB>word<TAB>word...",
+// answered in "answer-ID.json"; a start of a Windows program under Wine costs about a second,
+// a served command a few milliseconds. Ends on a file "quit", after ten idle minutes, or after
+// an hour.
+int serve(const std::wstring& folder) {
+    const std::wstring request = folder + L"\\request", quit = folder + L"\\quit";
+    const ULONGLONG started = GetTickCount64();
+    ULONGLONG lastAsked = started;
+    for (;;) {
+        const ULONGLONG now = GetTickCount64();
+        if (GetFileAttributesW(quit.c_str()) != INVALID_FILE_ATTRIBUTES || now - lastAsked > 600000 ||
+            now - started > 3600000)
+            return 0;
+        std::string line;
+        {
+            ScopedFile file(CreateFileW(request.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+            if (file) {
+                char buf[4096];
+                DWORD got = 0;
+                if (ReadFile(file.get(), buf, sizeof buf, &got, nullptr)) line.assign(buf, got);
+            }
+        }
+        if (line.empty()) {
+            Sleep(5);
+            continue;
+        }
+        DeleteFileW(request.c_str());
+        lastAsked = GetTickCount64();
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+        std::vector<std::wstring> words;
+        size_t from = 0;
+        for (;;) {
+            const size_t tab = line.find('\t', from);
+            words.push_back(wide(line.substr(from, tab == std::string::npos ? std::string::npos : tab - from)));
+            if (tab == std::string::npos) break;
+            from = tab + 1;
+        }
+        const std::wstring id = words[0];
+        words.erase(words.begin());
+        const std::string answer = answerFor(words);
+        writeAnswer(folder + L"\\answer-" + id + L".json", answer.empty() ? "{\"unknown\": true}\n" : answer);
+    }
+}
+
 int wmain(int argc, wchar_t** argv) {
     if (argc < 3) {
-        fwprintf(stderr, L"usage: kv_window_facts OUT facts|memory|hit|ping|uninstall|forget|ink ...\n");
+        fwprintf(stderr, L"usage: kv_window_facts OUT facts|memory|hit|ping|uninstall|forget|ink|areas ...\n"
+                         L"       kv_window_facts DIR serve\n");
         return 2;
     }
-    std::wstring command = argv[2];
-    std::string answer;
-    if (command == L"facts") {
-        answer = facts(argc >= 4 ? argv[3] : L"KVMainWnd");
-    } else if (command == L"memory") {
-        answer = memoryOf(L"KVMainWnd");
-    } else if (command == L"hit") {
-        answer = hitTests(argc - 3, argv + 3);
-    } else if (command == L"ping" && argc >= 5) {
-        answer = ping(_wtoi(argv[3]), _wtoi(argv[4]), argc >= 6 ? _wtoi(argv[5]) : 1000);
-    } else if (command == L"uninstall" && argc >= 4) {
-        answer = uninstallEntries(argv[3]);
-    } else if (command == L"forget" && argc >= 4) {
-        answer = forget(argv[3]);
-    } else if (command == L"ink" && argc >= 6) {
-        answer = inkOf(reinterpret_cast<HWND>(static_cast<UINT_PTR>(_wcstoui64(argv[3], nullptr, 10))), _wtoi(argv[4]),
-                       _wtoi(argv[5]));
-    } else {
+    if (std::wstring(argv[2]) == L"serve") return serve(argv[1]);
+    const std::string answer = answerFor(std::vector<std::wstring>(argv + 2, argv + argc));
+    if (answer.empty()) {
         fwprintf(stderr, L"kv_window_facts: unknown command\n");
         return 2;
     }
-    // Written whole to a temporary name and renamed, so a reader never sees half an answer.
-    std::wstring out = argv[1];
-    std::wstring part = out + L".part";
-    {
-        ScopedFile file(CreateFileW(part.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file) return 3;
-        DWORD written = 0;
-        if (!WriteFile(file.get(), answer.data(), DWORD(answer.size()), &written, nullptr) || written != answer.size())
-            return 3;
-    }
-    return MoveFileExW(part.c_str(), out.c_str(), MOVEFILE_REPLACE_EXISTING) ? 0 : 3;
+    return writeAnswer(argv[1], answer) ? 0 : 3;
 }
