@@ -26,8 +26,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "e2e"))
 
 import harness as h  # noqa: E402
-from catalog import ICONS, Catalog  # noqa: E402
-import run as cases  # noqa: E402
+from catalog import FIRST, ICONS, Catalog  # noqa: E402
 
 
 # The program's start-up marks ("KVMark…" window properties, milliseconds since process
@@ -207,8 +206,9 @@ def main():
         time.sleep(5)
         print("idle, nothing changing: %d paints in 5 s" % (count() - before))
         # "尚未上架" (no package) answers with a toast and starts nothing else.
-        (x, y), (cx, cy) = cases.card_button(6)
-        session.click(50 + cx, 122 + cy)
+        areas = session.areas()
+        cx, cy = h.centre(areas.card(FIRST[6][1]))
+        session.click(areas.origin[0] + cx, areas.origin[1] + cy)
         session.move(1000, 1000)
         start = time.monotonic()
         last = count()
