@@ -36,45 +36,18 @@ void showCachedCatalog() {
 // At most this many icons are asked for before the first frame: more cards than it shows.
 constexpr size_t kFirstFrameIcons = 24;
 
-// The icons of the cards the first frame shows (the first category's), in the size the
-// cards draw them. Any thread: requestIcon asks once per icon.
-void requestFirstFrameIcons(const std::vector<IconSize>& sizes, const std::wstring& server) {
+// The icons of the cards the first frame shows (the first category's), asked for while the
+// window is still being made: read from the disk cache, they are kept before that frame.
+void requestFirstFrameIcons() {
     const std::shared_ptr<const CatalogLists> lists = gApp.catalog.lists();
     if (lists->categories.empty()) return;
+    const RECT r = cardIconRect(0, 0, 0);
+    const std::vector<IconSize> sizes{IconSize{r.right - r.left, r.bottom - r.top}};
     size_t asked = 0;
     for (const App* app : lists->categoryIndex()->appsOf(lists->categories.front().id)) {
         if (asked++ == kFirstFrameIcons) break;
-        requestIcon(gApp.catalog, nullptr, AppRef(lists, app), server, sizes);
+        requestIcon(gApp.catalog, nullptr, AppRef(lists, app), gApp.config.server, sizes);
     }
-}
-
-std::vector<IconSize> firstFrameIconSizes() {
-    const RECT r = cardIconRect(0, 0, 0);
-    return {IconSize{r.right - r.left, r.bottom - r.top}};
-}
-
-struct FirstFrameIcons {
-    std::vector<IconSize> sizes;
-    std::wstring server;
-};
-
-DWORD WINAPI firstFrameIconsThread(void* param) {
-    std::unique_ptr<FirstFrameIcons> job(static_cast<FirstFrameIcons*>(param));
-    try {
-        if (earlyCatalogCacheShown(kCacheWaitMs)) requestFirstFrameIcons(job->sizes, job->server);
-    } catch (...) {
-    }
-    return 0;
-}
-
-// As soon as the cached catalog is published, its first icons are read from the disk
-// cache and decoded on the icon workers, while this thread waits for the display driver
-// to start: the longest wait of start-up. The scale must be set.
-void prefetchFirstFrameIcons() {
-    auto* job = new (std::nothrow) FirstFrameIcons{firstFrameIconSizes(), gApp.config.server};
-    if (!job) return;
-    ScopedHandle thread(CreateThread(nullptr, 0, firstFrameIconsThread, job, 0, nullptr));
-    if (!thread) delete job;
 }
 
 }  // namespace
@@ -135,7 +108,6 @@ bool initWindows(HINSTANCE instance) {
     startLogoDecode();
     // The primary display's scale until the window knows its own.
     setUiDpi(systemDpi());
-    prefetchFirstFrameIcons();
     const WindowRect r = mainWindowRect(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), uiDpi());
     markStartup(StartupMark::DisplayStarted);  // the first screen query waits for the display driver
     createFonts(gApp, uiDpi());
@@ -149,8 +121,7 @@ bool initWindows(HINSTANCE instance) {
     markStartup(StartupMark::ClassesRegistered);
 
     adoptWarmedLogo();
-    // Asked already when the cache was read in time; otherwise now, still before the window.
-    if (earlyCatalogCacheShown(0)) requestFirstFrameIcons(firstFrameIconSizes(), gApp.config.server);
+    if (earlyCatalogCacheShown(0)) requestFirstFrameIcons();
     HWND window = CreateWindowExW(WS_EX_APPWINDOW, kMainWindowClass, kMainWindowTitle, WS_POPUP | WS_OVERLAPPEDWINDOW,
                                   r.x, r.y, r.width, r.height, nullptr, nullptr, instance, nullptr);
     if (!window) return false;

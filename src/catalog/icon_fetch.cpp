@@ -319,8 +319,7 @@ namespace {
 
 bool queueIcon(CatalogState& catalog, HWND notifyWindow, const AppRef& app, const std::wstring& server,
                const std::vector<IconSize>& sizes, bool refetch) {
-    // Null asks before the window exists, and must not undo a window set meanwhile.
-    if (notifyWindow) catalog.notifyWindow.store(notifyWindow);
+    catalog.notifyWindow.store(notifyWindow);
     try {
         IconRequest request;
         request.catalog = &catalog;
@@ -338,10 +337,8 @@ bool queueIcon(CatalogState& catalog, HWND notifyWindow, const AppRef& app, cons
 
 void requestIcon(CatalogState& catalog, HWND notifyWindow, const AppRef& app, const std::wstring& server,
                  const std::vector<IconSize>& sizes) {
-    if (!app || app->icon.empty()) return;
-    // Exchanged, not stored: the start-up thread and the window may ask at the same time.
-    int notAsked = 0;
-    if (!app->iconState.compare_exchange_strong(notAsked, 1)) return;
+    if (!app || app->icon.empty() || app->iconState.load() != 0) return;
+    app->iconState.store(1);
     // Not queued: the next paint asks again.
     if (!queueIcon(catalog, notifyWindow, app, server, sizes, false)) app->iconState.store(0);
 }
