@@ -79,7 +79,7 @@ TEST(GridGeometry, CardsButtonsAndScrollbarAtEveryScale) {
 }
 
 // Every width, not only the table's: equal gaps between cards and rows, the last card
-// inside the area.
+// inside the area, each button inside its card.
 TEST(GridGeometry, CardsKeepEqualGapsAndTheLastStaysInsideTheAreaAtEveryScale) {
     for (int dpi : {96, 120, 144, 192}) {
         ScopedUiDpi scale(dpi);
@@ -98,6 +98,10 @@ TEST(GridGeometry, CardsKeepEqualGapsAndTheLastStaysInsideTheAreaAtEveryScale) {
                     const RECT below = gridCardRect(g, area, i + 1);
                     EXPECT_EQ(below.top - card.bottom, scalePx(248, dpi) - scalePx(234, dpi));
                 }
+                const RECT button = gridButtonRect(g, card);
+                EXPECT_GE(button.left, card.left);
+                EXPECT_LE(button.right, card.right);
+                EXPECT_LE(button.bottom, card.bottom);
             }
         }
     }
