@@ -172,8 +172,9 @@ TEST_F(InstallerTree, StartedIsCalledOnceOnTheRunnerThreadAsSoonAsTheInstallerRu
     EXPECT_EQ(r.state, TaskState::Installed);
     EXPECT_EQ(r.startedCalls, 1);
     EXPECT_TRUE(r.startedOnRunnerThread);
-    EXPECT_LT(r.startedAfterMs, 2500u) << "before the second process registered";
-    EXPECT_GE(r.elapsedMs, 2500u);
+    EXPECT_GE(r.elapsedMs, 2500u) << "judged when the second process registered";
+    // Called at the launch: the judgement came at least the hand-over's 2.5 s later.
+    EXPECT_LT(r.startedAfterMs + 1500, r.elapsedMs);
     Sleep(200);
 }
 
