@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "app/accessible.h"
+#include "ui/layout.h"
+#include "ui/looks.h"
 
 namespace {
 
@@ -204,6 +206,13 @@ std::wstring nameOf(IAccessible* object, long id) {
     return text;
 }
 
+// Where the layout puts card i's button in an unscrolled 1180 x 780 window.
+RECT cardButton(int i) {
+    const RECT area = gridArea(1180, 780);
+    const GridGeometry g = gridGeometry(area, true, i + 1, 0);
+    return gridButtonRect(g, gridCardRect(g, area, i));
+}
+
 class ClientObject : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -215,9 +224,9 @@ protected:
             item(HitSidebarRow, 0, ROLE_SYSTEM_PAGETAB, STATE_SYSTEM_FOCUSABLE | STATE_SYSTEM_SELECTED, L"办公软件",
                  RECT{12, 78, 188, 124}),
             item(HitCardButton, 1, ROLE_SYSTEM_PUSHBUTTON, STATE_SYSTEM_FOCUSABLE | STATE_SYSTEM_FOCUSED,
-                 L"安装 星舟笔记 v2.4", RECT{286, 314, 386, 346}),
+                 L"安装 星舟笔记 v2.4", cardButton(0)),
             item(HitCardButton, 3, ROLE_SYSTEM_PUSHBUTTON, STATE_SYSTEM_FOCUSABLE | STATE_SYSTEM_UNAVAILABLE,
-                 L"敬请期待 即将上线", RECT{521, 314, 621, 346}),
+                 L"敬请期待 即将上线", cardButton(1)),
             item(0, 0, ROLE_SYSTEM_ALERT, STATE_SYSTEM_READONLY, L"已开始下载 星舟笔记", RECT{410, 80, 770, 122}),
         };
         gWindowHost = host;
@@ -251,10 +260,11 @@ TEST_F(ClientObject, AnswersCountNamesRolesStatesAndPlaces) {
 
     long left = 0, top = 0, width = 0, height = 0;
     ASSERT_EQ(object->accLocation(&left, &top, &width, &height, child(2)), S_OK);
-    EXPECT_EQ(left, 100 + 286);
-    EXPECT_EQ(top, 50 + 314);
-    EXPECT_EQ(width, 100);
-    EXPECT_EQ(height, 32);
+    const RECT button = cardButton(0);
+    EXPECT_EQ(left, 100 + button.left);
+    EXPECT_EQ(top, 50 + button.top);
+    EXPECT_EQ(width, button.right - button.left);
+    EXPECT_EQ(height, button.bottom - button.top);
 
     VARIANT focus;
     ASSERT_EQ(object->get_accFocus(&focus), S_OK);
@@ -270,7 +280,9 @@ TEST_F(ClientObject, HitTestNavigationActionsAndFocus) {
     IAccessible* object = createClientAccessible(host);
     ASSERT_NE(object, nullptr);
     VARIANT hit;
-    ASSERT_EQ(object->accHitTest(100 + 300, 50 + 320, &hit), S_OK);
+    const RECT button = cardButton(0);
+    ASSERT_EQ(object->accHitTest(100 + (button.left + button.right) / 2, 50 + (button.top + button.bottom) / 2, &hit),
+              S_OK);
     EXPECT_EQ(hit.lVal, 2);
     ASSERT_EQ(object->accHitTest(100 + 5, 50 + 400, &hit), S_OK);
     EXPECT_EQ(hit.lVal, CHILDID_SELF);

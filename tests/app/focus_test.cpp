@@ -6,10 +6,19 @@
 #include <vector>
 
 #include "app/focus.h"
+#include "ui/layout.h"
+#include "ui/looks.h"
 
 namespace {
 
 constexpr int W = 1180, H = 780;
+
+// Where the layout puts card i's button in the unscrolled W x H window.
+RECT cardButton(int i) {
+    const RECT area = gridArea(W, H);
+    const GridGeometry g = gridGeometry(area, true, i + 1, 0);
+    return gridButtonRect(g, gridCardRect(g, area, i));
+}
 
 // The header areas as the main view records them: caption buttons first, then the tools.
 std::vector<HitRect> headerHits() {
@@ -109,20 +118,21 @@ TEST(FocusOrder, PanelButtonsLineByLineLeftToRight) {
 }
 
 TEST(FocusOrder, CardsInGridOrderWithTheirPaintedButtons) {
-    // Area 212 .. 1168 is 956 wide: 4 columns of 221-pixel cards.
     const auto order = focusOrder(catalogInput(0, 10));
     const FocusItem& first = itemOf(order, card(0));
-    EXPECT_EQ(first.rect.left, 286);
-    EXPECT_EQ(first.rect.top, 126 + 188);
-    EXPECT_EQ(first.rect.right, 386);
-    EXPECT_EQ(first.rect.bottom, 126 + 220);
+    const RECT button = cardButton(0);
+    EXPECT_EQ(first.rect.left, button.left);
+    EXPECT_EQ(first.rect.top, button.top);
+    EXPECT_EQ(first.rect.right, button.right);
+    EXPECT_EQ(first.rect.bottom, button.bottom);
     EXPECT_TRUE(first.onScreen);
     const FocusItem& sixth = itemOf(order, card(5));
     EXPECT_EQ(sixth.line, 1);
     EXPECT_EQ(sixth.column, 1);
-    // The third row's buttons lie at 126 + 496 + 188 = 810, below the 780-pixel window.
+    // Four columns: the third row's buttons lie below the window's bottom.
     EXPECT_FALSE(itemOf(order, card(8)).onScreen);
-    EXPECT_EQ(itemOf(order, card(8)).rect.top, 810);
+    EXPECT_EQ(itemOf(order, card(8)).rect.top, cardButton(8).top);
+    EXPECT_GE(cardButton(8).top, H);
 }
 
 TEST(FocusOrder, ScrolledAwaySidebarRowsStayInTheOrderOffScreen) {
@@ -358,11 +368,12 @@ TEST(KeyMap, KeysAndTheirCommands) {
 }
 
 TEST(FocusRing, TwoPixelsOutsideWithTheAreasRadiusPlusTwo) {
-    const RingShape button = focusRingShape(RECT{286, 314, 386, 346}, HitCardButton);
-    EXPECT_EQ(button.rect.left, 284);
-    EXPECT_EQ(button.rect.top, 312);
-    EXPECT_EQ(button.rect.right, 388);
-    EXPECT_EQ(button.rect.bottom, 348);
+    const RECT area = cardButton(0);
+    const RingShape button = focusRingShape(area, HitCardButton);
+    EXPECT_EQ(button.rect.left, area.left - 2);
+    EXPECT_EQ(button.rect.top, area.top - 2);
+    EXPECT_EQ(button.rect.right, area.right + 2);
+    EXPECT_EQ(button.rect.bottom, area.bottom + 2);
     EXPECT_EQ(button.radius, 16);
     EXPECT_EQ(focusRingShape(RECT{12, 78, 188, 124}, HitSidebarRow).radius, 10);
     EXPECT_EQ(focusRingShape(RECT{0, 0, 10, 10}, HitPanelRetry).radius, 17);

@@ -1,4 +1,5 @@
 #include "app/config.h"
+#include "app/settings_dialog.h"
 #include "app_test_paths.h"
 #include "download/format.h"
 #include "scratch_folder.h"
@@ -64,6 +65,46 @@ LOGFONTW fontOf(HWND w) {
     return lf;
 }
 
+std::string rectText(const RECT& r) {
+    return "(" + std::to_string(r.left) + ", " + std::to_string(r.top) + ")-(" + std::to_string(r.right) + ", " +
+           std::to_string(r.bottom) + ")";
+}
+
+// The dialog's size and its eight controls in creation order (heading, label, folder box,
+// browse, hint, cancel, save, credit), at each scale; the open dialog is checked against
+// these functions.
+TEST(SettingsLayout, SizeAndControlsAtEveryScale) {
+    const struct {
+        int dpi;
+        SIZE size;
+        RECT controls[kSettingsControlCount];
+    } cases[] = {
+        {96, {478, 272}, {{30, 20, 230, 42}, {30, 52, 330, 72}, {30, 76, 360, 106}, {368, 76, 448, 106},
+                          {30, 116, 330, 136}, {248, 156, 332, 190}, {342, 156, 426, 190}, {30, 204, 410, 222}}},
+        {120, {598, 340}, {{38, 25, 288, 53}, {38, 65, 413, 90}, {38, 95, 450, 133}, {460, 95, 560, 133},
+                           {38, 145, 413, 170}, {310, 195, 415, 238}, {428, 195, 533, 238}, {38, 255, 513, 278}}},
+        {144, {717, 408}, {{45, 30, 345, 63}, {45, 78, 495, 108}, {45, 114, 540, 159}, {552, 114, 672, 159},
+                           {45, 174, 495, 204}, {372, 234, 498, 285}, {513, 234, 639, 285}, {45, 306, 615, 333}}},
+        {192, {956, 544}, {{60, 40, 460, 84}, {60, 104, 660, 144}, {60, 152, 720, 212}, {736, 152, 896, 212},
+                           {60, 232, 660, 272}, {496, 312, 664, 380}, {684, 312, 852, 380}, {60, 408, 820, 444}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.dpi);
+        const SIZE size = settingsWindowSize(c.dpi);
+        EXPECT_EQ(size.cx, c.size.cx);
+        EXPECT_EQ(size.cy, c.size.cy);
+        for (int i = 0; i < kSettingsControlCount; ++i) {
+            const RECT a = settingsControlRect(i, c.dpi);
+            EXPECT_EQ(rectText(a), rectText(c.controls[i])) << "control " << i;
+            for (int j = i + 1; j < kSettingsControlCount; ++j) {
+                const RECT b = settingsControlRect(j, c.dpi);
+                RECT both;
+                EXPECT_FALSE(IntersectRect(&both, &a, &b)) << i << " and " << j;
+            }
+        }
+    }
+}
+
 TEST_F(SettingsDialog, OpensCentredAndModalWithItsControls) {
     openSettingsDialog();
     HWND dialog = gApp.settingsWindow;
@@ -74,10 +115,11 @@ TEST_F(SettingsDialog, OpensCentredAndModalWithItsControls) {
     EXPECT_EQ(textOf(dialog), L"下载设置");
     RECT r = {};
     GetWindowRect(dialog, &r);
-    EXPECT_EQ(r.right - r.left, 478);
-    EXPECT_EQ(r.bottom - r.top, 272);
-    EXPECT_EQ(r.left, 50 + (1180 - 478) / 2);
-    EXPECT_EQ(r.top, 122 + (780 - 272) / 2);
+    const SIZE size = settingsWindowSize(96);
+    EXPECT_EQ(r.right - r.left, size.cx);
+    EXPECT_EQ(r.bottom - r.top, size.cy);
+    EXPECT_EQ(r.left, 50 + (1180 - size.cx) / 2);
+    EXPECT_EQ(r.top, 122 + (780 - size.cy) / 2);
     EXPECT_EQ(GetWindow(dialog, GW_OWNER), window);
     EXPECT_TRUE(GetWindowLongPtrW(dialog, GWL_EXSTYLE) & WS_EX_DLGMODALFRAME);
     EXPECT_FALSE(IsWindowEnabled(window));
@@ -86,22 +128,23 @@ TEST_F(SettingsDialog, OpensCentredAndModalWithItsControls) {
     const struct {
         const wchar_t* cls;
         std::wstring text;
-        int x, y, w, h, id;
+        int id;
         bool tabStop;
         int fontHeight, weight;
     } expected[] = {
-        {L"Static", L"下载设置", 30, 20, 200, 22, 0, false, 15, 700},
-        {L"Static", L"安装包保存目录", 30, 52, 300, 20, 0, false, 14, 400},
-        {L"Edit", downloadDirectory(), 30, 76, 330, 30, 103, true, 14, 400},
-        {L"Button", L"浏览...", 368, 76, 80, 30, 3, true, 14, 400},
-        {L"Static", L"修改后对新的下载任务生效", 30, 116, 300, 20, 0, false, 14, 400},
-        {L"Button", L"取消", 248, 156, 84, 34, 1, true, 14, 400},
-        {L"Button", L"保存", 342, 156, 84, 34, 2, true, 14, 400},
-        {L"Static", L"开发者：启明数码科技工作室", 30, 204, 380, 18, 0, false, 12, 400},
+        {L"Static", L"下载设置", 0, false, 15, 700},
+        {L"Static", L"安装包保存目录", 0, false, 14, 400},
+        {L"Edit", downloadDirectory(), 103, true, 14, 400},
+        {L"Button", L"浏览...", 3, true, 14, 400},
+        {L"Static", L"修改后对新的下载任务生效", 0, false, 14, 400},
+        {L"Button", L"取消", 1, true, 14, 400},
+        {L"Button", L"保存", 2, true, 14, 400},
+        {L"Static", L"开发者：启明数码科技工作室", 0, false, 12, 400},
     };
     HWND child = GetWindow(dialog, GW_CHILD);
+    int index = 0;
     for (const auto& e : expected) {
-        SCOPED_TRACE(testing::Message() << "control " << e.x << "," << e.y);
+        SCOPED_TRACE(testing::Message() << "control " << index);
         ASSERT_NE(child, nullptr);
         GetClassNameW(child, cls, 32);
         EXPECT_EQ(_wcsicmp(cls, e.cls), 0) << cls;
@@ -109,10 +152,7 @@ TEST_F(SettingsDialog, OpensCentredAndModalWithItsControls) {
         RECT c = {};
         GetWindowRect(child, &c);
         MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&c), 2);
-        EXPECT_EQ(c.left, e.x);
-        EXPECT_EQ(c.top, e.y);
-        EXPECT_EQ(c.right - c.left, e.w);
-        EXPECT_EQ(c.bottom - c.top, e.h);
+        EXPECT_EQ(rectText(c), rectText(settingsControlRect(index++, 96)));
         if (e.id) {
             EXPECT_EQ(GetDlgCtrlID(child), e.id);
         }

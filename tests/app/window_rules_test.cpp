@@ -2,6 +2,7 @@
 #include "app/settings_dialog.h"
 #include "app/shadow.h"
 #include "app/window_rules.h"
+#include "ui/scale.h"
 
 #include <gtest/gtest.h>
 
@@ -9,19 +10,26 @@
 
 namespace {
 
-struct PlacementCase {
-    int screenW, screenH;
-    int x, y, w, h;
-};
-
-TEST(WindowPlacement, CentresWhereTheScreenAllowsElseKeeps30PixelsFree) {
-    const PlacementCase cases[] = {
-        {1280, 1024, 50, 122, 1180, 780}, {1100, 800, 30, 30, 1040, 740}, {1200, 820, 10, 20, 1180, 780},
-        {1199, 819, 30, 30, 1139, 759},   {1921, 1081, 370, 150, 1180, 780},
+// Centred where the screen allows, else 30 pixels (scaled) from each edge.
+TEST(WindowRect, CentresWhereTheScreenAllowsElseKeeps30PixelsFreeAtEveryScale) {
+    const struct {
+        int screenW, screenH, dpi;
+        int x, y, w, h;
+    } cases[] = {
+        {1280, 1024, 96, 50, 122, 1180, 780},    {1100, 800, 96, 30, 30, 1040, 740},
+        {1200, 820, 96, 10, 20, 1180, 780},      {1199, 819, 96, 30, 30, 1139, 759},
+        {1921, 1081, 96, 370, 150, 1180, 780},   {1280, 1024, 120, 38, 38, 1205, 949},
+        {1280, 1024, 144, 45, 45, 1190, 934},    {1280, 1024, 192, 60, 60, 1160, 904},
+        {1920, 1080, 96, 370, 150, 1180, 780},   {1920, 1080, 120, 222, 52, 1475, 975},
+        {1920, 1080, 144, 75, 45, 1770, 990},    {1920, 1080, 192, 60, 60, 1800, 960},
+        {2560, 1440, 96, 690, 330, 1180, 780},   {2560, 1440, 120, 542, 232, 1475, 975},
+        {2560, 1440, 144, 395, 135, 1770, 1170}, {2560, 1440, 192, 100, 60, 2360, 1320},
+        {3840, 2160, 96, 1330, 690, 1180, 780},  {3840, 2160, 120, 1182, 592, 1475, 975},
+        {3840, 2160, 144, 1035, 495, 1770, 1170}, {3840, 2160, 192, 740, 300, 2360, 1560},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.screenW << "x" << c.screenH);
-        const WindowRect r = mainWindowRect(c.screenW, c.screenH);
+        SCOPED_TRACE(testing::Message() << c.screenW << "x" << c.screenH << " at " << c.dpi);
+        const WindowRect r = mainWindowRect(c.screenW, c.screenH, c.dpi);
         EXPECT_EQ(r.x, c.x);
         EXPECT_EQ(r.y, c.y);
         EXPECT_EQ(r.width, c.w);
@@ -29,25 +37,90 @@ TEST(WindowPlacement, CentresWhereTheScreenAllowsElseKeeps30PixelsFree) {
     }
 }
 
-struct BandCase {
-    int x, y;
-    bool onHitRect;
-    LRESULT expected;
-};
-
-TEST(FrameHitTest, ResizesAtTheSidesAndBottomAndDragsByTheEmptyHeader) {
-    const int w = 1180, h = 780;
-    const BandCase cases[] = {
-        {6, 300, false, HTLEFT},           {7, 300, false, HTCLIENT},       {w - 7, 300, false, HTCLIENT},
-        {w - 6, 300, false, HTRIGHT},      {500, 63, false, HTCAPTION},     {500, 64, false, HTCLIENT},
-        {500, 0, false, HTCAPTION},        {500, 30, true, HTCLIENT},       {6, 30, true, HTLEFT},
-        {500, h - 7, false, HTCLIENT},     {500, h - 6, false, HTBOTTOM},   {6, h - 6, false, HTBOTTOMLEFT},
-        {7, h - 1, false, HTBOTTOM},       {w - 7, h - 6, false, HTBOTTOM}, {w - 6, h - 6, false, HTBOTTOMRIGHT},
-        {w - 1, h - 1, true, HTBOTTOMRIGHT},
+// 1000 x 660 scaled, never more than the work area.
+TEST(MinimumSize, ScalesButNeverExceedsTheWorkArea) {
+    const struct {
+        int workW, workH, dpi;
+        LONG cx, cy;
+    } cases[] = {
+        {1920, 1040, 96, 1000, 660},  {800, 600, 96, 800, 600},     {-5, 0, 96, 0, 0},
+        {1920, 1160, 120, 1250, 825}, {1920, 1160, 144, 1500, 990}, {1920, 1160, 192, 1920, 1160},
+        {3840, 2160, 192, 2000, 1320}, {1280, 984, 192, 1280, 984},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "(" << c.x << ", " << c.y << ") on rect " << c.onHitRect);
-        EXPECT_EQ(frameHitTest(c.x, c.y, w, h, c.onHitRect), c.expected);
+        SCOPED_TRACE(testing::Message() << c.workW << "x" << c.workH << " at " << c.dpi);
+        const SIZE got = minimumWindowSize(c.workW, c.workH, c.dpi);
+        EXPECT_EQ(got.cx, c.cx);
+        EXPECT_EQ(got.cy, c.cy);
+    }
+}
+
+// The size asked for at a new display scale: scaled from the old one, inside the work area
+// less the window rule's margins, never under the minimum tracking size.
+TEST(DpiScaledSize, ScalesByNewOverOldAndClampsAsTheWindowRuleDoes) {
+    const struct {
+        SIZE size;
+        int oldDpi, newDpi, workW, workH;
+        SIZE expected;
+    } cases[] = {
+        {{1180, 780}, 96, 96, 1920, 1160, {1180, 780}},
+        {{1180, 780}, 96, 120, 1920, 1160, {1475, 975}},
+        {{1180, 780}, 96, 144, 1920, 1160, {1770, 1070}},    // 1170 high: 1160 less 2 x 45
+        {{1180, 780}, 96, 192, 1920, 1160, {1920, 1160}},    // the minimum 2000 x 1320 fills the work area
+        {{1180, 780}, 96, 144, 3840, 2160, {1770, 1170}},
+        {{1770, 1170}, 144, 96, 3840, 2160, {1180, 780}},
+        {{2360, 1560}, 192, 96, 3840, 2160, {1180, 780}},
+        {{1475, 975}, 120, 192, 3840, 2160, {2360, 1560}},
+        {{1770, 1110}, 144, 96, 1920, 1200, {1180, 740}},
+        {{1001, 661}, 96, 144, 3840, 2160, {1502, 992}},     // MulDiv rounds halves up
+        {{1000, 660}, 144, 96, 1920, 1200, {1000, 660}},     // 667 x 440 is under the minimum
+        {{1180, 780}, 96, 192, 1280, 984, {1280, 984}},      // a minimum larger than the screen is the screen
+        {{900, 600}, 96, 120, 1280, 1024, {1250, 825}},
+        {{1180, 780}, 0, 144, 3840, 2160, {1770, 1170}},     // an unknown old scale is 96
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.size.cx << "x" << c.size.cy << " " << c.oldDpi << " -> " << c.newDpi
+                                        << " on " << c.workW << "x" << c.workH);
+        const SIZE got = dpiScaledWindowSize(c.size, c.oldDpi, c.newDpi, c.workW, c.workH);
+        EXPECT_EQ(got.cx, c.expected.cx);
+        EXPECT_EQ(got.cy, c.expected.cy);
+    }
+}
+
+// The resize bands (7 pixels on the left, 6 on the right and bottom) and the header's
+// caption band, in the pixels of each scale; a recorded rectangle in the header is client,
+// but never over a resize band.
+TEST(FrameHitTest, ResizesAtTheSidesAndBottomAndDragsByTheEmptyHeaderAtEveryScale) {
+    const struct {
+        int dpi, w, h, left, edge, header;
+    } scales[] = {
+        {96, 1180, 780, 7, 6, 64},
+        {120, 1475, 975, 9, 8, 80},
+        {144, 1770, 1170, 11, 9, 96},
+        {192, 2360, 1560, 14, 12, 128},
+    };
+    for (const auto& s : scales) {
+        ScopedUiDpi scale(s.dpi);
+        const int w = s.w, h = s.h, mid = w / 2, l = s.left, e = s.edge, top = s.header;
+        const struct {
+            int x, y;
+            bool onHitRect;
+            LRESULT expected;
+        } cases[] = {
+            {l - 1, top + 10, false, HTLEFT},     {l, top + 10, false, HTCLIENT},
+            {w - e - 1, top + 10, false, HTCLIENT}, {w - e, top + 10, false, HTRIGHT},
+            {mid, top - 1, false, HTCAPTION},     {mid, top, false, HTCLIENT},
+            {mid, 0, false, HTCAPTION},           {mid, top - 1, true, HTCLIENT},
+            {l - 1, top / 2, true, HTLEFT},       {mid, h - e - 1, false, HTCLIENT},
+            {mid, h - e, false, HTBOTTOM},        {l - 1, h - e, false, HTBOTTOMLEFT},
+            {l, h - 1, false, HTBOTTOM},          {w - e - 1, h - e, false, HTBOTTOM},
+            {w - e, h - e, false, HTBOTTOMRIGHT}, {w - 1, h - 1, true, HTBOTTOMRIGHT},
+        };
+        for (const auto& c : cases) {
+            SCOPED_TRACE(testing::Message() << "(" << c.x << ", " << c.y << ") on rect " << c.onHitRect << " at "
+                                            << s.dpi);
+            EXPECT_EQ(frameHitTest(c.x, c.y, w, h, c.onHitRect), c.expected);
+        }
     }
 }
 
@@ -150,17 +223,24 @@ TEST(ThumbDrag, ABarThatCannotMoveNeverDrags) {
     EXPECT_EQ(thumbDragOffset(noRange, 300, 0, 3), 3);
 }
 
-TEST(Wheel, SidebarBelowTheHeaderElseTheCurrentViewsContent) {
+TEST(Wheel, SidebarBelowTheHeaderElseTheCurrentViewsContentAtEveryScale) {
     const struct {
-        int x, y, view;
+        int dpi, x, y, view;
         WheelTarget target;
     } cases[] = {
-        {199, 65, 0, WheelTarget::Sidebar}, {199, 65, 1, WheelTarget::Sidebar}, {200, 65, 0, WheelTarget::Grid},
-        {199, 64, 0, WheelTarget::Grid},    {600, 400, 0, WheelTarget::Grid},   {600, 400, 1, WheelTarget::Panel},
-        {199, 64, 1, WheelTarget::Panel},   {0, 700, 1, WheelTarget::Sidebar},
+        {96, 199, 65, 0, WheelTarget::Sidebar},  {96, 199, 65, 1, WheelTarget::Sidebar},
+        {96, 200, 65, 0, WheelTarget::Grid},     {96, 199, 64, 0, WheelTarget::Grid},
+        {96, 600, 400, 0, WheelTarget::Grid},    {96, 600, 400, 1, WheelTarget::Panel},
+        {96, 199, 64, 1, WheelTarget::Panel},    {96, 0, 700, 1, WheelTarget::Sidebar},
+        {120, 249, 81, 0, WheelTarget::Sidebar}, {120, 250, 81, 0, WheelTarget::Grid},
+        {120, 249, 80, 0, WheelTarget::Grid},    {144, 299, 97, 0, WheelTarget::Sidebar},
+        {144, 300, 97, 0, WheelTarget::Grid},    {144, 299, 96, 1, WheelTarget::Panel},
+        {192, 399, 129, 0, WheelTarget::Sidebar}, {192, 400, 129, 0, WheelTarget::Grid},
+        {192, 399, 128, 0, WheelTarget::Grid},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "(" << c.x << ", " << c.y << ") view " << c.view);
+        SCOPED_TRACE(testing::Message() << "(" << c.x << ", " << c.y << ") view " << c.view << " at " << c.dpi);
+        ScopedUiDpi scale(c.dpi);
         EXPECT_EQ(wheelTarget(c.x, c.y, c.view), c.target);
     }
 }
@@ -336,9 +416,24 @@ TEST(SettingsRules, SaveToastTellsWhetherTheFileWasWritten) {
     EXPECT_EQ(savedKind(false), 2);
 }
 
-TEST(ShadowRules, RingAlphaFadesQuadraticallyToNothing) {
+// The shadow's margin (its 18 rings) and the window's rounded corner, at each scale.
+TEST(ShadowRules, MarginAndCornerFollowTheScale) {
+    const struct {
+        int dpi, margin, corner;
+    } cases[] = {{96, 18, 14}, {120, 23, 18}, {144, 27, 21}, {192, 36, 28}};
+    for (const auto& c : cases) {
+        ScopedUiDpi scale(c.dpi);
+        EXPECT_EQ(shadowMargin(), c.margin) << c.dpi;
+        EXPECT_EQ(windowCornerDiameter(), c.corner) << c.dpi;
+    }
+}
+
+TEST(ShadowRules, RingAlphaFadesQuadraticallyToNothingOverTheMargin) {
     const int alpha[18] = {64, 57, 50, 44, 38, 33, 28, 23, 19, 16, 12, 9, 7, 4, 3, 1, 0, 0};
     for (int i = 0; i < 18; i++) EXPECT_EQ(shadowRingAlpha(i), alpha[i]) << i;
+    EXPECT_EQ(shadowRingAlpha(0, 27), 64);
+    EXPECT_EQ(shadowRingAlpha(13, 27), 17);
+    EXPECT_EQ(shadowRingAlpha(26, 27), 0);
 }
 
 TEST(ShadowRules, PremultipliesOnlyPartlyTransparentPixels) {
@@ -346,7 +441,7 @@ TEST(ShadowRules, PremultipliesOnlyPartlyTransparentPixels) {
     premultiplyPixels(px.data(), px.size());
     EXPECT_EQ(px[0], 0x00FFFFFFu);
     EXPECT_EQ(px[1], 0xFF1E2230u);
-    EXPECT_EQ(px[2], 0x40000000u | (0x1Eu * 64 / 255) << 16 | (0x22u * 64 / 255) << 8 | (0x30u * 64 / 255));
+    EXPECT_EQ(px[2], 0x4007080Cu);  // 30, 34, 48 at a quarter, rounded down
     EXPECT_EQ(px[3], 0x80808080u);
     EXPECT_EQ(px[4], 0x01010000u);
 }

@@ -212,27 +212,18 @@ TEST(CatalogLoad, TheDemoCatalogLoadsWhole) {
     }
 }
 
+// The body's text is tabled beside installReportBody; here it goes out whole, once, with its
+// one header.
 TEST(InstallReport, PostsExactlyTheBodyAndTheOneHeader) {
-    struct Case {
-        int id;
-        const wchar_t* channel;
-        std::string body;
-    } cases[] = {
-        {42, L"default", R"({"appId":42,"event":"install","channel":"default"})"},
-        {7, L"q\"b\\s\nl", R"({"appId":7,"event":"install","channel":"q\"b\\s\nl"})"},
-        {-1, L"渠道", "{\"appId\":-1,\"event\":\"install\",\"channel\":\"\xE6\xB8\xA0\xE9\x81\x93\"}"},
-    };
-    for (const Case& c : cases) {
-        std::string prefix;
-        std::wstring server = catalogtest::uniqueBase(&prefix);
-        EXPECT_TRUE(reportInstall(server, c.id, c.channel));
-        auto requests = testserver::requests(prefix + "/");
-        ASSERT_EQ(1u, requests.size());
-        EXPECT_EQ("POST", requests[0].method);
-        EXPECT_EQ(prefix + "/api/client/report", requests[0].path);
-        EXPECT_EQ("application/json", requests[0].header("Content-Type"));
-        EXPECT_EQ(c.body, requests[0].body);
-    }
+    std::string prefix;
+    std::wstring server = catalogtest::uniqueBase(&prefix);
+    EXPECT_TRUE(reportInstall(server, 7, L"q\"b\\s\n渠道"));
+    auto requests = testserver::requests(prefix + "/");
+    ASSERT_EQ(1u, requests.size());
+    EXPECT_EQ("POST", requests[0].method);
+    EXPECT_EQ(prefix + "/api/client/report", requests[0].path);
+    EXPECT_EQ("application/json", requests[0].header("Content-Type"));
+    EXPECT_EQ(installReportBody(7, L"q\"b\\s\n渠道"), requests[0].body);
 }
 
 TEST(InstallReport, TheStatusDecides) {

@@ -15,14 +15,6 @@ protected:
     void SetUp() override { setInstallRecheckPause(kPauseMs); }
 };
 
-TEST_F(InstallerRunner, InstallerThatRegistersEndsInstalled) {
-    TestEntry entry(HKEY_CURRENT_USER, L"KVTestRegister");
-    RunOutcome r = runInstall(packagePath(L"register.exe"), L"星舟测试 Demo");
-    EXPECT_TRUE(r.notified);
-    EXPECT_EQ(r.state, TaskState::Installed);
-    EXPECT_TRUE(entry.exists());
-}
-
 TEST_F(InstallerRunner, CancelledInstallerEndsInstallFailedAfterTwoMoreLooks) {
     RunOutcome r = runInstall(packagePath(L"cancel.exe"), L"KV Never Installed");
     EXPECT_TRUE(r.notified);

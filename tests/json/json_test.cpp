@@ -7,12 +7,6 @@
 
 using json::parse;
 
-namespace {
-
-std::string nested(int depth) { return std::string(depth, '[') + std::string(depth, ']'); }
-
-}  // namespace
-
 TEST(JsonParse, RejectedTexts) {
     const char* rejected[] = {
         "", "   \t\r\n", "[1,]", "[,1]", "[1 2]", "{\"a\":1,}", "{\"a\" 1}", "{a:1}",
@@ -49,20 +43,6 @@ TEST(JsonParse, KeysCompareAsRawBytesWithLength) {
     ASSERT_NE(v, nullptr);
     EXPECT_EQ(v->object()[0].first, std::string("a\0b", 3));
     EXPECT_EQ(v->lookup("a")->asNumber(0), 2.0);
-}
-
-TEST(JsonParse, NestingLimitIs64OpenContainers) {
-    EXPECT_NE(parse(nested(64)), nullptr);
-    EXPECT_EQ(parse(nested(65)), nullptr);
-    EXPECT_EQ(parse(std::string(100000, '[')), nullptr);
-    EXPECT_EQ(parse(std::string(100000, '{')), nullptr);
-    // Siblings do not add up: the depth goes back down after each closed container.
-    EXPECT_NE(parse("[" + nested(63) + "," + nested(63) + "]"), nullptr);
-    EXPECT_NE(parse("[[],[]]"), nullptr);
-    std::string objects;
-    for (int i = 0; i < 64; ++i) objects += "{\"k\":";
-    objects += "1" + std::string(64, '}');
-    EXPECT_NE(parse(objects), nullptr);
 }
 
 TEST(JsonParse, UnterminatedString) {

@@ -130,14 +130,6 @@ TEST(JsonStream, RejectedTextsAreRejectedAfterSomeVisits) {
     }
 }
 
-TEST(JsonStream, NestingLimitCountsTheEnclosingContainers) {
-    auto nested = [](int depth) { return std::string(depth, '[') + std::string(depth, ']'); };
-    expectSameAsTree("{\"a\":[" + nested(62) + "]}", {"a"});
-    expectSameAsTree("{\"a\":[" + nested(63) + "]}", {"a"});
-    EXPECT_NE(parseStreamed("{\"a\":[" + nested(62) + "]}", {"a"}).root, nullptr);
-    EXPECT_EQ(parseStreamed("{\"a\":[" + nested(63) + "]}", {"a"}).root, nullptr);
-}
-
 TEST(JsonStream, AVisitorsExceptionEndsTheParseAndTheNextParseWorks) {
     int seen = 0;
     EXPECT_THROW(json::parse("{\"a\":[1,[2,3],4]}", {{{"a"}, [&seen](const json::Value&) {
@@ -310,22 +302,6 @@ TEST(JsonStreamParser, OtherPathsAndNoPaths) {
     EXPECT_EQ(twoPaths.visited, (std::vector<std::string>{"a#4607182418800017408", "c\"x\""}));
 }
 
-TEST(JsonStreamParser, NestingLimitCountsTheEnclosingContainers) {
-    auto nested = [](int depth) { return std::string(depth, '[') + std::string(depth, ']'); };
-    for (int depth : {61, 62, 63}) {
-        const std::string text = "{\"data\":{\"apps\":[" + nested(depth) + "],\"x\":" + nested(depth) + "}}";
-        expectSameAsWhole(text, kCatalogPath, {text.size() / 2});
-    }
-    std::string deepPaths;
-    std::vector<std::string> path;
-    for (int i = 0; i < 70; ++i) {
-        deepPaths += "{\"k\":";
-        path.push_back("k");
-    }
-    deepPaths += "[]" + std::string(70, '}');
-    expectSameAsWhole(deepPaths, path, {7});
-}
-
 TEST(JsonStreamParser, AFaultFoundLateStillRejectsAfterTheVisits) {
     const std::string good = R"({"data":{"apps":[{"id":1},{"id":2}]}})";
     for (const std::string& bad : {good.substr(0, good.size() - 1), good + "x", good.substr(0, 25) + "]" + good.substr(25)}) {
@@ -470,5 +446,62 @@ TEST(JsonStreamParser, SkippedValuesAreCheckedLikeAnyOtherButNeverKept) {
             expectSame(text, mutator.cuts(text.size()));
             if (HasFailure()) return;
         }
+    }
+}
+
+namespace {
+
+std::string nested(int depth) { return std::string(depth, '[') + std::string(depth, ']'); }
+
+std::string nestedObjects(int depth) {
+    std::string text;
+    for (int i = 0; i < depth; ++i) text += "{\"k\":";
+    return text + "1" + std::string(depth, '}');
+}
+
+std::string catalogWithNesting(int depth) {
+    return "{\"data\":{\"apps\":[" + nested(depth) + "],\"x\":" + nested(depth) + "}}";
+}
+
+}  // namespace
+
+// At most 64 containers open at once, counted from the root whether or not they lie on a
+// streamed path; the tree, the streamed parse and the parse fed in pieces all agree.
+TEST(JsonNesting, LimitIs64OpenContainersInEveryParser) {
+    std::string deepPaths;
+    std::vector<std::string> kPath;
+    for (int i = 0; i < 70; ++i) {
+        deepPaths += "{\"k\":";
+        kPath.push_back("k");
+    }
+    deepPaths += "[]" + std::string(70, '}');
+    const std::vector<std::string> a = {"a"};
+    const struct {
+        const char* what;
+        std::string text;
+        std::vector<std::string> path;
+        bool accepted;
+    } cases[] = {
+        {"64 arrays", nested(64), a, true},
+        {"65 arrays", nested(65), a, false},
+        {"100000 open arrays", std::string(100000, '['), a, false},
+        {"100000 open objects", std::string(100000, '{'), a, false},
+        {"100000 open arrays on the catalog path", "{\"data\":{\"apps\":" + std::string(100000, '['), kCatalogPath,
+         false},
+        {"siblings do not add up", "[" + nested(63) + "," + nested(63) + "]", a, true},
+        {"64 objects", nestedObjects(64), a, true},
+        {"65 objects", nestedObjects(65), a, false},
+        {"62 inside a streamed array", "{\"a\":[" + nested(62) + "]}", a, true},
+        {"63 inside a streamed array", "{\"a\":[" + nested(63) + "]}", a, false},
+        {"61 inside the catalog's apps and beside them", catalogWithNesting(61), kCatalogPath, true},
+        {"62 inside the catalog's apps and beside them", catalogWithNesting(62), kCatalogPath, false},
+        {"a streamed path 70 objects deep", deepPaths, kPath, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(json::parse(c.text) != nullptr, c.accepted);
+        EXPECT_EQ(parseStreamed(c.text, c.path).root != nullptr, c.accepted);
+        EXPECT_EQ(feedInPieces(c.text, c.path, {7, c.text.size() / 2}).root != nullptr, c.accepted);
+        expectSameAsTree(c.text, c.path);
     }
 }

@@ -3,8 +3,10 @@
 
 #include <climits>
 
+#include "ui/layout.h"
 #include "ui/looks.h"
 #include "ui/palette.h"
+#include "ui/scale.h"
 
 namespace {
 
@@ -20,16 +22,88 @@ std::string show(const RECT& r) {
 // Noon UTC on 7 March 2024: 7 March in every time zone from UTC-11 to UTC+11.
 constexpr int64_t kMarch7 = 1709812800000LL;
 
-TEST(GridGeometry, ColumnsAndCardWidthFollowTheAreaWidth) {
+// Columns come from the area's width in 96-DPI pixels, so every scale has the columns of 96 DPI.
+TEST(GridGeometry, ColumnsAndCardWidthFollowTheAreaWidthAtEveryScale) {
     const struct {
-        int width, cols, cardW;
+        int dpi, width96, cols, cardW;
     } cases[] = {
-        {600, 3, 181}, {907, 3, 283}, {908, 4, 209}, {956, 4, 221}, {1347, 5, 252}, {1348, 6, 208},
+        {96, 600, 3, 181},   {96, 907, 3, 283},   {96, 908, 4, 209},   {96, 956, 4, 221},
+        {96, 1127, 4, 264},  {96, 1128, 5, 208},  {96, 1347, 5, 252},  {96, 1348, 6, 208},
+        {120, 907, 3, 354},  {120, 908, 4, 261},  {120, 1127, 4, 329}, {120, 1128, 5, 260}, {120, 1348, 6, 259},
+        {144, 907, 3, 425},  {144, 908, 4, 314},  {144, 1127, 4, 396}, {144, 1128, 5, 313}, {144, 1348, 6, 312},
+        {192, 907, 3, 567},  {192, 908, 4, 419},  {192, 1127, 4, 528}, {192, 1128, 5, 417}, {192, 1348, 6, 416},
     };
     for (const auto& c : cases) {
-        const GridGeometry g = gridGeometry(RECT{212, 78, 212 + c.width, 780}, true, 10, 0);
-        EXPECT_EQ(g.cols, c.cols) << c.width;
-        EXPECT_EQ(g.cardW, c.cardW) << c.width;
+        SCOPED_TRACE(testing::Message() << c.width96 << " at " << c.dpi);
+        ScopedUiDpi scale(c.dpi);
+        const RECT area{scalePx(212, c.dpi), scalePx(78, c.dpi), scalePx(212 + c.width96, c.dpi), scalePx(780, c.dpi)};
+        const GridGeometry g = gridGeometry(area, true, 10, 0);
+        EXPECT_EQ(g.cols, c.cols);
+        EXPECT_EQ(g.cardW, c.cardW);
+    }
+}
+
+// The window's grid at its first size, at each scale: where the cards, the first card's
+// button and the scrollbar lie. Other tests take these places from the same functions.
+TEST(GridGeometry, CardsButtonsAndScrollbarAtEveryScale) {
+    const struct {
+        int dpi;
+        RECT area, card0, card5, button0, track;
+        int thumbMin;
+    } cases[] = {
+        {96, {212, 78, 1168, 780}, {226, 126, 447, 360}, {461, 374, 682, 608}, {286, 314, 386, 346},
+         {1161, 126, 1165, 780}, 36},
+        {120, {265, 98, 1460, 975}, {283, 158, 559, 451}, {577, 468, 853, 761}, {358, 393, 483, 433},
+         {1451, 158, 1456, 975}, 45},
+        {144, {318, 117, 1752, 1170}, {339, 189, 671, 540}, {692, 561, 1024, 912}, {430, 471, 580, 519},
+         {1741, 189, 1747, 1170}, 54},
+        {192, {424, 156, 2336, 1560}, {452, 252, 895, 720}, {923, 748, 1366, 1216}, {573, 628, 773, 692},
+         {2322, 252, 2330, 1560}, 72},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.dpi);
+        ScopedUiDpi scale(c.dpi);
+        const RECT area = gridArea(scalePx(1180, c.dpi), scalePx(780, c.dpi));
+        EXPECT_EQ(show(area), show(c.area));
+        const GridGeometry g = gridGeometry(area, true, 16, 0);
+        EXPECT_EQ(show(gridCardRect(g, area, 0)), show(c.card0));
+        EXPECT_EQ(show(gridCardRect(g, area, 5)), show(c.card5));
+        EXPECT_EQ(show(gridButtonRect(g, gridCardRect(g, area, 0))), show(c.button0));
+        const ScrollbarGeom bar = gridScrollbarGeom(g, area, 16);
+        ASSERT_TRUE(bar.visible);
+        EXPECT_EQ(show(RECT{bar.trackLeft, bar.trackTop, bar.trackRight, bar.trackBottom}), show(c.track));
+        const GridGeometry many = gridGeometry(area, true, 10000, 0);
+        const ScrollbarGeom least = gridScrollbarGeom(many, area, 10000);
+        EXPECT_EQ(least.thumbBottom - least.thumbTop, c.thumbMin);
+    }
+}
+
+// Every width, not only the table's: equal gaps between cards and rows, the last card
+// inside the area, each button inside its card.
+TEST(GridGeometry, CardsKeepEqualGapsAndTheLastStaysInsideTheAreaAtEveryScale) {
+    for (int dpi : {96, 120, 144, 192}) {
+        ScopedUiDpi scale(dpi);
+        for (int width = scalePx(700, dpi); width < scalePx(1700, dpi); width += 7) {
+            SCOPED_TRACE(testing::Message() << width << " at " << dpi);
+            const RECT area{scalePx(212, dpi), scalePx(78, dpi), scalePx(212, dpi) + width, scalePx(900, dpi)};
+            const GridGeometry g = gridGeometry(area, true, 40, 0);
+            ASSERT_GE(g.cardW, 1);
+            for (int i = 0; i + 1 < 2 * g.cols; ++i) {
+                const RECT card = gridCardRect(g, area, i);
+                EXPECT_LE(card.right, area.right - scalePx(14, dpi));
+                if ((i + 1) % g.cols != 0) {
+                    const RECT next = gridCardRect(g, area, i + 1);
+                    EXPECT_EQ(next.left - card.right, scalePx(14, dpi));
+                } else {
+                    const RECT below = gridCardRect(g, area, i + 1);
+                    EXPECT_EQ(below.top - card.bottom, scalePx(248, dpi) - scalePx(234, dpi));
+                }
+                const RECT button = gridButtonRect(g, card);
+                EXPECT_GE(button.left, card.left);
+                EXPECT_LE(button.right, card.right);
+                EXPECT_LE(button.bottom, card.bottom);
+            }
+        }
     }
 }
 
@@ -101,13 +175,10 @@ TEST(GridGeometry, ThumbIsProportionalButNeverUnder36) {
     }
 }
 
-TEST(GridGeometry, CardsButtonsAndVisibility) {
+TEST(GridGeometry, LastColumnAndVisibility) {
     const RECT area{212, 78, 1168, 780};
     const GridGeometry g = gridGeometry(area, true, 9, 0);
-    EXPECT_TRUE(sameRect(gridCardRect(g, area, 0), RECT{226, 126, 447, 360}));
-    EXPECT_TRUE(sameRect(gridCardRect(g, area, 3), RECT{931, 126, 1152, 360}));
-    EXPECT_TRUE(sameRect(gridCardRect(g, area, 5), RECT{461, 374, 682, 608}));
-    EXPECT_TRUE(sameRect(gridButtonRect(g, gridCardRect(g, area, 0)), RECT{286, 314, 386, 346}));
+    EXPECT_TRUE(sameRect(gridCardRect(g, area, 3), RECT{931, 126, 1152, 360}));  // the last column
     EXPECT_TRUE(gridCardVisible(g, area, gridCardRect(g, area, 8)));  // top 622 < 780
 
     const GridGeometry deep = gridGeometry(RECT{212, 78, 1168, 300}, true, 12, 248);

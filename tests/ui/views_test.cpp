@@ -134,8 +134,14 @@ const RECT kArea{212, 78, 1168, 780};  // the content area of a 1180 x 780 windo
 const std::wstring kTitle = L"办公软件 · 7 款";
 
 // Card i of the 4-column grid below a title: left and top.
-int cardLeft(int i) { return 226 + (i % 4) * 235; }
-int cardTop(int i) { return 126 + (i / 4) * 248; }
+// Places come from the layout functions, whose figures are tabled in looks_test.
+RECT cardRect(int i) {
+    const GridGeometry g = gridGeometry(kArea, true, i + 1, 0);
+    return gridCardRect(g, kArea, i);
+}
+int cardLeft(int i) { return cardRect(i).left; }
+int cardTop(int i) { return cardRect(i).top; }
+RECT cardButton(int i) { return gridButtonRect(gridGeometry(kArea, true, i + 1, 0), cardRect(i)); }
 
 TEST_F(Views, GridRecordsEveryCardButtonInOrder) {
     auto lists = std::make_shared<CatalogLists>();
@@ -145,10 +151,7 @@ TEST_F(Views, GridRecordsEveryCardButtonInOrder) {
     paintGrid(canvas, kArea, pointers(*lists), &kTitle, painttest::frameWith(lists));
 
     std::vector<HitRect> want;
-    for (int i = 0; i < 7; ++i) {
-        const int bl = cardLeft(i) + 60;
-        want.push_back(HitRect{RECT{bl, cardTop(i) + 188, bl + 100, cardTop(i) + 220}, HitCardButton, 100 + i});
-    }
+    for (int i = 0; i < 7; ++i) want.push_back(HitRect{cardButton(i), HitCardButton, 100 + i});
     expectHits(want);
     EXPECT_EQ(gApp.gridScroll, 0);
     EXPECT_FALSE(gApp.gridScrollbar.visible);
@@ -183,14 +186,14 @@ TEST_F(Views, GridCardsAndButtonsTakeTheColoursOfTheirState) {
         {6, opaque(Accent), "open folder"},
     };
     for (const auto& b : buttons) {
-        const int bl = cardLeft(b.card) + 60, top = cardTop(b.card) + 188;
+        const int bl = cardButton(b.card).left, top = cardButton(b.card).top;
         // Above the label's glyphs, and left of them in the straight part of the edge.
         expectPixel(canvas, bl + 50, top + 3, b.fill, b.what);
         expectPixel(canvas, bl + 8, top + 16, b.fill, b.what);
         expectPixel(canvas, cardLeft(b.card) + 10, cardTop(b.card) + 60, kWhite, "card fill");
     }
     // 40 pixels of wash over the neutral button; its rounded end is at 34.6 three pixels down.
-    const int bl = cardLeft(2) + 60, top = cardTop(2) + 188;
+    const int bl = cardButton(2).left, top = cardButton(2).top;
     expectPixel(canvas, bl + 22, top + 3, blend(AccentWash, opaque(Neutral)), "progress");
     expectPixel(canvas, bl + 30, top + 3, blend(AccentWash, opaque(Neutral)), "progress");
     expectPixel(canvas, bl + 40, top + 3, opaque(Neutral), "beyond the progress");
@@ -209,7 +212,7 @@ TEST_F(Views, GridProgressFillIsOnePixelPerPercent) {
         frame.tasks[1] = makeTask(1, 0, percent, 100);
         Canvas canvas(1180, 780);
         paintGrid(canvas, kArea, pointers(*lists), &kTitle, frame);
-        const int bl = cardLeft(0) + 60, mid = cardTop(0) + 204;
+        const int bl = cardButton(0).left, mid = (cardButton(0).top + cardButton(0).bottom) / 2;
         const COLORREF wash = blend(AccentWash, opaque(Neutral));
         expectPixel(canvas, bl + 92, mid, wash, "inside the bar");
         expectPixel(canvas, bl + 98, mid, percent == 100 ? wash : opaque(Neutral), "at the bar's end");
