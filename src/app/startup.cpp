@@ -104,8 +104,6 @@ bool initWindows(HINSTANCE instance) {
     ULONG_PTR token = 0;
     if (Gdiplus::GdiplusStartup(&token, &input, nullptr) != Gdiplus::Ok) return false;
     markStartup(StartupMark::GdiplusStarted);
-    // Needs neither the display nor the fonts: decoded while the display driver starts.
-    startLogoDecode();
     // The primary display's scale until the window knows its own.
     setUiDpi(systemDpi());
     const WindowRect r = mainWindowRect(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), uiDpi());

@@ -40,7 +40,6 @@ std::mutex logoLock;
 std::condition_variable logoDone;
 std::shared_ptr<Gdiplus::Bitmap> warmedLogo;  // under logoLock
 bool logoReady = false;                       // under logoLock
-bool logoStarted = false;                     // user-interface thread only
 bool warmUpStarted = false;                   // user-interface thread only
 // Set when the worker ends; never destroyed, as the worker is not waited for.
 ScopedHandle& warmUpEnded = *new ScopedHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -136,7 +135,8 @@ void warmGlyphs(const std::vector<Sample>& samples, std::vector<std::unique_ptr<
     }
 }
 
-DWORD WINAPI logoThread(void*) {
+DWORD WINAPI warmUpThread(void* param) {
+    std::unique_ptr<Fonts> fonts(static_cast<Fonts*>(param));
     std::shared_ptr<Gdiplus::Bitmap> logo;
     try {
         logo = loadLogoImage(GetModuleHandleW(nullptr));
@@ -149,11 +149,6 @@ DWORD WINAPI logoThread(void*) {
         logoReady = true;
     }
     logoDone.notify_all();
-    return 0;
-}
-
-DWORD WINAPI warmUpThread(void* param) {
-    std::unique_ptr<Fonts> fonts(static_cast<Fonts*>(param));
     try {
         // The fonts stay selected in their DCs until the first paint has used them.
         std::vector<std::unique_ptr<FontDc>> held;
@@ -167,27 +162,14 @@ DWORD WINAPI warmUpThread(void* param) {
             Sleep(20);
     } catch (...) {
     }
-    // Ended means nothing of the warm-up still uses GDI+, the logo's decode included.
-    {
-        std::unique_lock<std::mutex> lock(logoLock);
-        logoDone.wait_for(lock, std::chrono::milliseconds(kFirstPaintWaitMs), [] { return logoReady; });
-    }
     SetEvent(warmUpEnded.get());
     return 0;
 }
 
 }  // namespace
 
-void startLogoDecode() {
-    if (logoStarted) return;
-    ScopedHandle thread(CreateThread(nullptr, 0, logoThread, nullptr, 0, nullptr));
-    logoStarted = static_cast<bool>(thread);
-}
-
 void startFirstPaintWarmUp() {
     if (warmUpStarted) return;
-    startLogoDecode();
-    if (!logoStarted) return;
     auto* fonts = new (std::nothrow) Fonts{gApp.fontHeadline, gApp.fontSmall,   gApp.fontTool,    gApp.fontBody,
                                            gApp.fontSidebar,  gApp.fontSection, gApp.fontInitial, gApp.fontName,
                                            gApp.fontMeta,     gApp.fontButton};
@@ -205,7 +187,7 @@ bool waitForFirstPaintWarmUp(unsigned long timeout) {
 }
 
 void adoptWarmedLogo() {
-    if (!logoStarted || gApp.logoState != LogoState::NotTried) return;
+    if (!warmUpStarted || gApp.logoState != LogoState::NotTried) return;
     std::unique_lock<std::mutex> lock(logoLock);
     logoDone.wait_for(lock, kLogoWait, [] { return logoReady; });
     if (!warmedLogo) return;

@@ -5,12 +5,7 @@
 // Nothing drawn here is ever shown; the first frame looks the same with or without it.
 #pragma once
 
-// The header logo's decode alone, on a thread of its own: it needs neither the display nor
-// the fonts, so it can run while the display driver starts. GDI+ must be started.
-void startLogoDecode();
-
-// GDI+ must be started and the shared fonts made. At most once per process; starts the
-// logo's decode too when it is not running yet.
+// GDI+ must be started and the shared fonts made. At most once per process.
 void startFirstPaintWarmUp();
 
 // True once the worker has ended and let go of everything it made: after the first paint
