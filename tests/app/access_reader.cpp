@@ -13,6 +13,8 @@
 #include <windows.h>
 #include <oleacc.h>
 
+#include "support/accessible_child.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cwchar>
@@ -39,22 +41,6 @@ void writeLine(const std::string& line) {
     std::fclose(f);
 }
 
-VARIANT childId(long id) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_I4;
-    v.lVal = id;
-    return v;
-}
-
-std::wstring nameOf(IAccessible* object, long id) {
-    BSTR name = nullptr;
-    if (FAILED(object->get_accName(childId(id), &name)) || !name) return L"";
-    std::wstring text(name, SysStringLen(name));
-    SysFreeString(name);
-    return text;
-}
-
 IAccessible* clientOf(HWND window) {
     IAccessible* object = nullptr;
     if (FAILED(AccessibleObjectFromWindow(window, static_cast<DWORD>(OBJID_CLIENT), kIidAccessible,
@@ -69,16 +55,10 @@ void writeTree(IAccessible* object) {
     object->get_accChildCount(&count);
     writeLine("count " + std::to_string(count));
     for (long i = 1; i <= count; ++i) {
-        VARIANT role, state;
-        VariantInit(&role);
-        VariantInit(&state);
-        object->get_accRole(childId(i), &role);
-        object->get_accState(childId(i), &state);
-        long l = 0, t = 0, w = 0, h = 0;
-        object->accLocation(&l, &t, &w, &h, childId(i));
-        writeLine("child " + std::to_string(i) + "|" + std::to_string(role.lVal) + "|" + std::to_string(state.lVal) +
-                  "|" + utf8(nameOf(object, i)) + "|" + std::to_string(l) + "," + std::to_string(t) + "," +
-                  std::to_string(w) + "," + std::to_string(h));
+        const AccessibleChild c = readAccessibleChild(object, i);
+        writeLine("child " + std::to_string(i) + "|" + std::to_string(c.role) + "|" + std::to_string(c.state) + "|" +
+                  utf8(c.name) + "|" + std::to_string(c.left) + "," + std::to_string(c.top) + "," +
+                  std::to_string(c.width) + "," + std::to_string(c.height));
     }
 }
 
@@ -102,7 +82,7 @@ void CALLBACK onEvent(HWINEVENTHOOK, DWORD event, HWND window, LONG object, LONG
     if (SUCCEEDED(AccessibleObjectFromEvent(window, static_cast<DWORD>(object), static_cast<DWORD>(child), &source,
                                             &id)) &&
         source) {
-        writeLine("event " + utf8(nameOf(source, id.vt == VT_I4 ? id.lVal : child)));
+        writeLine("event " + utf8(accessibleName(source, id.vt == VT_I4 ? id.lVal : child)));
         source->Release();
     } else {
         writeLine("event without an object, child " + std::to_string(child));

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/accessible.h"
+#include "support/accessible_child.h"
 #include "ui/layout.h"
 #include "ui/looks.h"
 
@@ -190,17 +191,9 @@ AccessItem item(int kind, int id, long role, long state, const std::wstring& nam
     return a;
 }
 
-VARIANT child(long id) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_I4;
-    v.lVal = id;
-    return v;
-}
-
 std::wstring nameOf(IAccessible* object, long id) {
     BSTR name = nullptr;
-    if (object->get_accName(child(id), &name) != S_OK || !name) return L"<none>";
+    if (object->get_accName(childId(id), &name) != S_OK || !name) return L"<none>";
     std::wstring text(name, SysStringLen(name));
     SysFreeString(name);
     return text;
@@ -250,16 +243,16 @@ TEST_F(ClientObject, AnswersCountNamesRolesStatesAndPlaces) {
     EXPECT_EQ(nameOf(object, 2), L"安装 星舟笔记 v2.4");
 
     VARIANT role;
-    ASSERT_EQ(object->get_accRole(child(CHILDID_SELF), &role), S_OK);
+    ASSERT_EQ(object->get_accRole(childId(CHILDID_SELF), &role), S_OK);
     EXPECT_EQ(role.lVal, ROLE_SYSTEM_CLIENT);
-    ASSERT_EQ(object->get_accRole(child(4), &role), S_OK);
+    ASSERT_EQ(object->get_accRole(childId(4), &role), S_OK);
     EXPECT_EQ(role.lVal, ROLE_SYSTEM_ALERT);
     VARIANT state;
-    ASSERT_EQ(object->get_accState(child(3), &state), S_OK);
+    ASSERT_EQ(object->get_accState(childId(3), &state), S_OK);
     EXPECT_EQ(state.lVal, STATE_SYSTEM_FOCUSABLE | STATE_SYSTEM_UNAVAILABLE);
 
     long left = 0, top = 0, width = 0, height = 0;
-    ASSERT_EQ(object->accLocation(&left, &top, &width, &height, child(2)), S_OK);
+    ASSERT_EQ(object->accLocation(&left, &top, &width, &height, childId(2)), S_OK);
     const RECT button = cardButton(0);
     EXPECT_EQ(left, 100 + button.left);
     EXPECT_EQ(top, 50 + button.top);
@@ -289,25 +282,25 @@ TEST_F(ClientObject, HitTestNavigationActionsAndFocus) {
     EXPECT_EQ(object->accHitTest(10, 10, &hit), S_FALSE) << "outside the window";
 
     VARIANT next;
-    ASSERT_EQ(object->accNavigate(NAVDIR_NEXT, child(1), &next), S_OK);
+    ASSERT_EQ(object->accNavigate(NAVDIR_NEXT, childId(1), &next), S_OK);
     EXPECT_EQ(next.lVal, 2);
-    EXPECT_EQ(object->accNavigate(NAVDIR_NEXT, child(4), &next), S_FALSE);
-    ASSERT_EQ(object->accNavigate(NAVDIR_PREVIOUS, child(2), &next), S_OK);
+    EXPECT_EQ(object->accNavigate(NAVDIR_NEXT, childId(4), &next), S_FALSE);
+    ASSERT_EQ(object->accNavigate(NAVDIR_PREVIOUS, childId(2), &next), S_OK);
     EXPECT_EQ(next.lVal, 1);
-    ASSERT_EQ(object->accNavigate(NAVDIR_LASTCHILD, child(CHILDID_SELF), &next), S_OK);
+    ASSERT_EQ(object->accNavigate(NAVDIR_LASTCHILD, childId(CHILDID_SELF), &next), S_OK);
     EXPECT_EQ(next.lVal, 4);
 
-    EXPECT_EQ(object->accDoDefaultAction(child(2)), S_OK);
-    EXPECT_EQ(object->accDoDefaultAction(child(3)), E_FAIL) << "敬请期待 cannot be pressed";
-    EXPECT_EQ(object->accDoDefaultAction(child(4)), DISP_E_MEMBERNOTFOUND) << "the toast is only read";
+    EXPECT_EQ(object->accDoDefaultAction(childId(2)), S_OK);
+    EXPECT_EQ(object->accDoDefaultAction(childId(3)), E_FAIL) << "敬请期待 cannot be pressed";
+    EXPECT_EQ(object->accDoDefaultAction(childId(4)), DISP_E_MEMBERNOTFOUND) << "the toast is only read";
     ASSERT_EQ(host->pressed.size(), 1u);
     EXPECT_EQ(host->pressed[0], (FocusKey{HitCardButton, 1, 0}));
-    EXPECT_EQ(object->accSelect(SELFLAG_TAKEFOCUS, child(1)), S_OK);
+    EXPECT_EQ(object->accSelect(SELFLAG_TAKEFOCUS, childId(1)), S_OK);
     ASSERT_EQ(host->focused.size(), 1u);
     EXPECT_EQ(host->focused[0], (FocusKey{HitSidebarRow, 0, 0}));
 
     BSTR action = nullptr;
-    ASSERT_EQ(object->get_accDefaultAction(child(2), &action), S_OK);
+    ASSERT_EQ(object->get_accDefaultAction(childId(2), &action), S_OK);
     EXPECT_EQ(std::wstring(action), L"按下");
     SysFreeString(action);
     object->Release();
@@ -317,10 +310,10 @@ TEST_F(ClientObject, NothingIsPressedWhileAModalDialogDisablesTheWindow) {
     IAccessible* object = createClientAccessible(host);
     ASSERT_NE(object, nullptr);
     EnableWindow(window, FALSE);
-    EXPECT_EQ(object->accDoDefaultAction(child(2)), E_FAIL);
+    EXPECT_EQ(object->accDoDefaultAction(childId(2)), E_FAIL);
     EXPECT_TRUE(host->pressed.empty());
     EnableWindow(window, TRUE);
-    EXPECT_EQ(object->accDoDefaultAction(child(2)), S_OK);
+    EXPECT_EQ(object->accDoDefaultAction(childId(2)), S_OK);
     EXPECT_EQ(host->pressed.size(), 1u);
     object->Release();
 }
@@ -329,17 +322,17 @@ TEST_F(ClientObject, BadChildIdsAreRefused) {
     IAccessible* object = createClientAccessible(host);
     ASSERT_NE(object, nullptr);
     BSTR name = nullptr;
-    EXPECT_EQ(object->get_accName(child(5), &name), E_INVALIDARG);
-    EXPECT_EQ(object->get_accName(child(-3), &name), E_INVALIDARG);
+    EXPECT_EQ(object->get_accName(childId(5), &name), E_INVALIDARG);
+    EXPECT_EQ(object->get_accName(childId(-3), &name), E_INVALIDARG);
     VARIANT text;
     VariantInit(&text);
     text.vt = VT_BSTR;
     text.bstrVal = nullptr;
     EXPECT_EQ(object->get_accName(text, &name), E_INVALIDARG);
-    EXPECT_EQ(object->get_accName(child(1), nullptr), E_POINTER);
+    EXPECT_EQ(object->get_accName(childId(1), nullptr), E_POINTER);
     // The areas were repainted away: the old child ids name nothing.
     host->items.resize(1);
-    EXPECT_EQ(object->accDoDefaultAction(child(2)), E_INVALIDARG);
+    EXPECT_EQ(object->accDoDefaultAction(childId(2)), E_INVALIDARG);
     EXPECT_TRUE(host->pressed.empty());
     object->Release();
 }
@@ -362,8 +355,8 @@ TEST_F(ClientObject, ReachedThroughWmGetObjectAndDisconnectedWithItsWindow) {
     window = nullptr;
     BSTR name = nullptr;
     EXPECT_EQ(object->get_accChildCount(&count), CO_E_OBJNOTCONNECTED);
-    EXPECT_EQ(object->get_accName(child(1), &name), CO_E_OBJNOTCONNECTED);
-    EXPECT_EQ(object->accDoDefaultAction(child(2)), CO_E_OBJNOTCONNECTED);
+    EXPECT_EQ(object->get_accName(childId(1), &name), CO_E_OBJNOTCONNECTED);
+    EXPECT_EQ(object->accDoDefaultAction(childId(2)), CO_E_OBJNOTCONNECTED);
     VARIANT focus;
     EXPECT_EQ(object->get_accFocus(&focus), CO_E_OBJNOTCONNECTED);
     object->Release();
@@ -377,7 +370,7 @@ TEST_F(ClientObject, OutlivesItsHost) {
     long count = 0, left = 0, top = 0, width = 0, height = 0;
     VARIANT hit;
     EXPECT_EQ(object->get_accChildCount(&count), CO_E_OBJNOTCONNECTED);
-    EXPECT_EQ(object->accLocation(&left, &top, &width, &height, child(1)), CO_E_OBJNOTCONNECTED);
+    EXPECT_EQ(object->accLocation(&left, &top, &width, &height, childId(1)), CO_E_OBJNOTCONNECTED);
     EXPECT_EQ(object->accHitTest(200, 200, &hit), CO_E_OBJNOTCONNECTED);
     EXPECT_EQ(object->Release(), 0u);
 }

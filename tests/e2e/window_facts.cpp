@@ -14,6 +14,7 @@
 //                                               reads them: role, state, name, client rectangle
 //   kv_window_facts DIR serve                   the commands above, served from a folder (see serve)
 #include "scoped.h"
+#include "support/accessible_child.h"
 
 #include <windows.h>
 #include <oleacc.h>
@@ -322,14 +323,6 @@ std::string forget(const std::wstring& prefix) {
 
 }  // namespace
 
-VARIANT childId(long id) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_I4;
-    v.lVal = id;
-    return v;
-}
-
 // Places the program itself tells a screen reader: the harness finds its buttons and rows
 // here instead of working them out from the layout.
 std::string accessibleAreas(const wchar_t* mainClass) {
@@ -348,25 +341,13 @@ std::string accessibleAreas(const wchar_t* mainClass) {
     object->get_accChildCount(&count);
     std::string areas;
     for (long i = 1; i <= count; ++i) {
-        VARIANT role, state;
-        VariantInit(&role);
-        VariantInit(&state);
-        object->get_accRole(childId(i), &role);
-        object->get_accState(childId(i), &state);
-        BSTR name = nullptr;
-        std::wstring text;
-        if (SUCCEEDED(object->get_accName(childId(i), &name)) && name) {
-            text.assign(name, SysStringLen(name));
-            SysFreeString(name);
-        }
-        long l = 0, t = 0, w = 0, h = 0;
-        object->accLocation(&l, &t, &w, &h, childId(i));
-        const RECT r = {l - origin.x, t - origin.y, l - origin.x + w, t - origin.y + h};
+        const AccessibleChild child = readAccessibleChild(object, i);
+        const RECT r = {child.left - origin.x, child.top - origin.y, child.left - origin.x + child.width,
+                        child.top - origin.y + child.height};
         char buf[64];
-        snprintf(buf, sizeof buf, "{\"role\": %ld, \"state\": %ld, \"name\": ", role.vt == VT_I4 ? role.lVal : 0L,
-                 state.vt == VT_I4 ? state.lVal : 0L);
+        snprintf(buf, sizeof buf, "{\"role\": %ld, \"state\": %ld, \"name\": ", child.role, child.state);
         if (!areas.empty()) areas += ",\n  ";
-        areas += buf + quoted(text) + ", \"rect\": " + rectJson(r) + "}";
+        areas += buf + quoted(child.name) + ", \"rect\": " + rectJson(r) + "}";
     }
     object->Release();
     char head[96];
