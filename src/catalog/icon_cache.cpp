@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <new>
 
@@ -17,8 +18,19 @@
 
 namespace {
 
-constexpr char kIconMagic[] = "KVICON 1";
-constexpr size_t kMaxIconFileBytes = kMaxIconBytes + 16384;
+constexpr char kIconMagic[] = "KVICON 2";
+// A file of the version before drawn copies were kept: its body still serves.
+constexpr char kIconMagicBodyOnly[] = "KVICON 1";
+constexpr size_t kMaxCopyBytes = size_t(kMaxKeptCopySide) * kMaxKeptCopySide * sizeof(uint32_t);
+constexpr size_t kMaxIconFileBytes = kMaxIconBytes + kMaxKeptCopies * kMaxCopyBytes + 16384;
+
+bool keepable(IconSize size) {
+    return size.width >= 1 && size.height >= 1 && size.width <= kMaxKeptCopySide && size.height <= kMaxKeptCopySide;
+}
+
+bool keepable(const IconCopy& copy) {
+    return keepable(copy.size) && copy.pixels.size() == size_t(copy.size.width) * size_t(copy.size.height);
+}
 
 std::string quoted(const std::wstring& text) { return "\"" + json::escape(json::toUtf8(text)) + "\""; }
 
@@ -86,13 +98,26 @@ void trimFolder(const std::wstring& folder) {
 }  // namespace
 
 std::string formatIconCacheEntry(const IconCacheEntry& entry) {
+    // The body, then each copy's pixels; one line per copy gives its size.
+    std::string data = entry.body;
+    std::string sizes;
+    size_t copies = 0;
+    for (const IconCopy& copy : entry.copies) {
+        if (copies == kMaxKeptCopies || !keepable(copy)) continue;
+        ++copies;
+        data.append(reinterpret_cast<const char*>(copy.pixels.data()), copy.pixels.size() * sizeof(uint32_t));
+        char size[32];
+        std::snprintf(size, sizeof size, "%d %d\n", copy.size.width, copy.size.height);
+        sizes += size;
+    }
     std::string text = std::string(kIconMagic) + "\n" + quoted(entry.url) + "\n" + quoted(entry.etag) + "\n" +
                        quoted(entry.lastModified) + "\n";
-    char numbers[80];
-    std::snprintf(numbers, sizeof numbers, "%lld %zu %016llx\n", static_cast<long long>(entry.checkedAt),
-                  entry.body.size(), static_cast<unsigned long long>(cacheChecksum(entry.body)));
+    char numbers[96];
+    std::snprintf(numbers, sizeof numbers, "%lld %zu %zu %016llx\n", static_cast<long long>(entry.checkedAt),
+                  entry.body.size(), copies, static_cast<unsigned long long>(cacheChecksum(data)));
     text += numbers;
-    text += entry.body;
+    text += sizes;
+    text += data;
     return text;
 }
 
@@ -101,21 +126,65 @@ bool parseIconCacheEntry(const std::string& bytes, const std::wstring& url, Icon
     size_t at = 0;
     std::string line;
     IconCacheEntry read;
-    if (!takeLine(bytes, at, line) || line != kIconMagic) return false;
+    if (!takeLine(bytes, at, line) || (line != kIconMagic && line != kIconMagicBodyOnly)) return false;
+    const bool withCopies = line == kIconMagic;
     if (!takeLine(bytes, at, line) || !unquote(line, read.url) || read.url != url) return false;
     if (!takeLine(bytes, at, line) || !unquote(line, read.etag)) return false;
     if (!takeLine(bytes, at, line) || !unquote(line, read.lastModified)) return false;
     if (!takeLine(bytes, at, line)) return false;
     long long checkedAt = 0;
-    unsigned long long length = 0, sum = 0;
+    unsigned long long length = 0, copies = 0, sum = 0;
     char tail = 0;
-    if (std::sscanf(line.c_str(), "%lld %llu %16llx%c", &checkedAt, &length, &sum, &tail) != 3) return false;
-    if (length == 0 || length > kMaxIconBytes || length != bytes.size() - at || cacheChecksum(bytes, at) != sum)
+    if (withCopies ? std::sscanf(line.c_str(), "%lld %llu %llu %16llx%c", &checkedAt, &length, &copies, &sum, &tail) != 4
+                   : std::sscanf(line.c_str(), "%lld %llu %16llx%c", &checkedAt, &length, &sum, &tail) != 3)
         return false;
+    if (length == 0 || length > kMaxIconBytes || copies > kMaxKeptCopies) return false;
+    size_t expected = static_cast<size_t>(length);
+    for (unsigned long long i = 0; i < copies; ++i) {
+        long long w = 0, h = 0;
+        if (!takeLine(bytes, at, line) || std::sscanf(line.c_str(), "%lld %lld%c", &w, &h, &tail) != 2) return false;
+        if (w < 1 || h < 1 || w > kMaxKeptCopySide || h > kMaxKeptCopySide) return false;
+        IconCopy copy;
+        copy.size = IconSize{static_cast<int>(w), static_cast<int>(h)};
+        expected += size_t(w) * size_t(h) * sizeof(uint32_t);
+        read.copies.push_back(std::move(copy));
+    }
+    if (expected != bytes.size() - at || cacheChecksum(bytes, at) != sum) return false;
     read.checkedAt = checkedAt;
-    read.body.assign(bytes, at, std::string::npos);
+    read.body.assign(bytes, at, static_cast<size_t>(length));
+    size_t from = at + static_cast<size_t>(length);
+    for (IconCopy& copy : read.copies) {
+        copy.pixels.resize(size_t(copy.size.width) * size_t(copy.size.height));
+        std::memcpy(copy.pixels.data(), bytes.data() + from, copy.pixels.size() * sizeof(uint32_t));
+        from += copy.pixels.size() * sizeof(uint32_t);
+    }
     entry = std::move(read);
     return true;
+}
+
+std::shared_ptr<const IconImage> imageFromKeptCopies(const std::vector<IconCopy>& kept, const std::vector<IconSize>& sizes) {
+    if (sizes.empty()) return nullptr;
+    auto image = std::make_shared<IconImage>();
+    for (const IconSize size : sizes) {
+        if (image->copy(size)) continue;
+        const auto found = std::find_if(kept.begin(), kept.end(), [&](const IconCopy& c) { return c.size == size; });
+        if (found == kept.end() || !keepable(*found)) return nullptr;
+        image->copies.push_back(*found);
+    }
+    return image;
+}
+
+std::vector<IconCopy> copiesToKeep(const IconImage& image, const std::vector<IconCopy>& earlier) {
+    std::vector<IconCopy> out;
+    const auto add = [&](const IconCopy& copy) {
+        if (out.size() == kMaxKeptCopies || !keepable(copy)) return;
+        for (const IconCopy& have : out)
+            if (have.size == copy.size) return;
+        out.push_back(copy);
+    };
+    for (const IconCopy& copy : image.copies) add(copy);
+    for (const IconCopy& copy : earlier) add(copy);
+    return out;
 }
 
 bool revalidationDue(int64_t checkedAt, int64_t now) {

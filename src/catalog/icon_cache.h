@@ -3,22 +3,39 @@
 // asked for again at most once a day with its validators (If-None-Match,
 // If-Modified-Since). The folder is held to a size bound, the least recently used icons
 // removed first. A file that is damaged, cut short, of another address or larger than an
-// icon may be is ignored and replaced.
+// icon may be is ignored and replaced. Beside the bytes as received, a file keeps the icon
+// as the views draw it, so that a start shows kept icons without decoding or scaling them.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "catalog/icon_image.h"
+
 // An icon as kept: its address, the validators of the answer that brought it, when the
-// server was last asked about it (seconds since 1970) and its bytes as received.
+// server was last asked about it (seconds since 1970), its bytes as received and the
+// copies drawn from them.
 struct IconCacheEntry {
     std::wstring url;
     std::wstring etag;
     std::wstring lastModified;
     int64_t checkedAt = 0;
     std::string body;
+    std::vector<IconCopy> copies;
 };
+
+// A file keeps at most this many drawn copies, none larger than this on a side (the views
+// draw icons far smaller): the bound on what it may hold beside the body.
+constexpr size_t kMaxKeptCopies = 4;
+constexpr int kMaxKeptCopySide = 256;
+
+// The icon made of kept copies when they hold every size asked for; else null.
+std::shared_ptr<const IconImage> imageFromKeptCopies(const std::vector<IconCopy>& kept, const std::vector<IconSize>& sizes);
+// The copies to keep once image was drawn from the kept body: its own first, then earlier
+// ones of other sizes, within the bounds above.
+std::vector<IconCopy> copiesToKeep(const IconImage& image, const std::vector<IconCopy>& earlier);
 
 constexpr int64_t kIconRevalidateSeconds = 24 * 60 * 60;
 constexpr uint64_t kIconCacheLimitBytes = 32ull * 1024 * 1024;

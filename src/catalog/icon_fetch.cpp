@@ -57,9 +57,9 @@ void postIconReady(CatalogState& catalog, const App& app) {
 // a new answer replaces it once it has decoded, and while the server cannot be reached the
 // kept copy serves.
 struct IconBytes {
-    std::string body;
+    IconCacheEntry entry;  // body: the bytes; when kept, also its validators and drawn copies
     bool fromDisk = false;
-    IconCacheEntry fresh;  // set (url not empty) when a new answer is to be kept
+    bool fresh = false;  // a new answer, kept once it has shown to decode
 };
 
 enum class BytesOutcome { Got, Failed, Discarded };
@@ -69,11 +69,12 @@ BytesOutcome iconBytes(const HttpSession& session, CatalogState& catalog, const 
     IconCacheEntry cached;
     const bool haveCached = readIconCache(request.url, cached);
     const int64_t now = unixNow();
-    if (haveCached && !revalidationDue(cached.checkedAt, now)) {
-        out.body = std::move(cached.body);
+    auto useCached = [&] {
+        out.entry = std::move(cached);
         out.fromDisk = true;
         return BytesOutcome::Got;
-    }
+    };
+    if (haveCached && !revalidationDue(cached.checkedAt, now)) return useCached();
     std::vector<HttpHeader> headers;
     if (haveCached) {
         const IconValidators validators = validatorsOf(cached);
@@ -88,28 +89,24 @@ BytesOutcome iconBytes(const HttpSession& session, CatalogState& catalog, const 
     if (result == HttpResult::Ok && response.status == 304 && haveCached) {
         cached.checkedAt = now;
         writeIconCache(cached);
-        out.body = std::move(cached.body);
-        out.fromDisk = true;
-        return BytesOutcome::Got;
+        return useCached();
     }
     if (result == HttpResult::Ok && response.status != 304 && !response.body.empty() &&
         response.body.size() <= kMaxIconBytes) {
-        out.fresh.url = request.url;
-        out.fresh.etag = std::move(response.etag);
-        out.fresh.lastModified = std::move(response.lastModified);
-        out.fresh.checkedAt = now;
-        out.body = std::move(response.body);
+        out.entry.url = request.url;
+        out.entry.etag = std::move(response.etag);
+        out.entry.lastModified = std::move(response.lastModified);
+        out.entry.checkedAt = now;
+        out.entry.body = std::move(response.body);
+        out.fresh = true;
         return BytesOutcome::Got;
     }
-    if (haveCached) {
-        out.body = std::move(cached.body);
-        out.fromDisk = true;
-        return BytesOutcome::Got;
-    }
+    if (haveCached) return useCached();
     return BytesOutcome::Failed;
 }
 
-// The image sized from its header before anything is decoded, then decoded and scaled to
+// A kept icon drawn before at every size asked for is shown as it was kept. Otherwise the
+// image is sized from its header before anything is decoded, then decoded and scaled to
 // the sizes asked for; the decoded bitmap goes as soon as the copies are made. A refetch
 // leaves the state and the kept icon alone unless it has a new one. A kept copy that does
 // not decode is dropped from disk, so that the next attempt asks the server.
@@ -128,12 +125,22 @@ FetchOutcome fetchIcon(const HttpSession& session, CatalogState& catalog, const 
     case BytesOutcome::Got:
         break;
     }
+    auto ready = [&](std::shared_ptr<const IconImage> image) {
+        keepIcon(app, std::move(image));
+        app.iconState.store(2);  // after the icon: a reader that sees 2 sees it
+        postIconReady(catalog, app);
+        return FetchOutcome::Ready;
+    };
+    if (got.fromDisk) {
+        if (std::shared_ptr<const IconImage> kept = imageFromKeptCopies(got.entry.copies, request.sizes))
+            return ready(std::move(kept));
+    }
     auto dropKept = [&] {
         if (got.fromDisk) forgetIconCache(request.url);
     };
 
     std::string rebuilt;
-    const std::string& bytes = rebuildIconFile(got.body, rebuilt) ? rebuilt : got.body;
+    const std::string& bytes = rebuildIconFile(got.entry.body, rebuilt) ? rebuilt : got.entry.body;
     uint32_t width = 0, height = 0;
     const bool sized = declaredImageSize(bytes, width, height);
     if (sized && (width > kMaxIconSide || height > kMaxIconSide)) {
@@ -155,15 +162,12 @@ FetchOutcome fetchIcon(const HttpSession& session, CatalogState& catalog, const 
         if (!request.refetch) postIconReady(catalog, app);
         return FetchOutcome::Failed;
     }
-    keepIcon(app, std::move(image));
-    app.iconState.store(2);  // after the icon: a reader that sees 2 sees it
-    postIconReady(catalog, app);
-    // Kept on disk only once it has shown to decode, after the window was told.
-    if (!got.fresh.url.empty()) {
-        got.fresh.body = std::move(got.body);
-        writeIconCache(got.fresh);
-    }
-    return FetchOutcome::Ready;
+    // Kept on disk with its drawn copies, after the window was told: a new answer only once
+    // it has shown to decode, a kept one again with the sizes it lacked.
+    got.entry.copies = copiesToKeep(*image, got.fresh ? std::vector<IconCopy>() : got.entry.copies);
+    const FetchOutcome outcome = ready(std::move(image));
+    writeIconCache(got.entry);
+    return outcome;
 }
 
 // At most kIconFetchSlots workers, started as requests wait for them and then kept: each

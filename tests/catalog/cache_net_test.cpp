@@ -60,7 +60,7 @@ std::string withHeaders(std::string step, const std::string& headersJson) {
 }
 
 // The centre colour of the icon kept after one fetch of path into fresh lists (0 when none).
-COLORREF fetchCentre(const std::string& path) {
+COLORREF fetchCentre(const std::string& path, const std::vector<IconSize>& sizes = {{32, 32}}) {
     CatalogState catalog;
     auto lists = std::make_shared<CatalogLists>();
     App record;
@@ -74,7 +74,7 @@ COLORREF fetchCentre(const std::string& path) {
     {
         AppRef app = findApp(catalog, 9);
         MessageSink sink;
-        requestIcon(catalog, sink.window(), app, testserver::httpBase(), {{32, 32}});
+        requestIcon(catalog, sink.window(), app, testserver::httpBase(), sizes);
         if (sink.waitUntil([&] { return app->iconState.load() >= 2; }, 20000)) {
             if (const std::shared_ptr<const IconImage> image = keptIcon(*app)) {
                 const IconCopy& copy = image->copies[0];
@@ -178,6 +178,35 @@ TEST(IconDiskCache, FetchedOnceReadFromDiskForADayThenRevalidatedKeptOn304AndRep
     EXPECT_EQ(entry.etag, L"\"b\"");
     EXPECT_EQ(fetchCentre(path), RGB(0, 0, 255));
     EXPECT_EQ(testserver::requests(path).size(), 3u);
+}
+
+TEST(IconDiskCache, AKeptIconShowsAsDrawnWithoutDecodingAndIsKeptAgainWithASizeItLacked) {
+    CacheIn cache(L"icon_drawn");
+    const std::string path = testserver::uniquePath("drawn.png");
+    testserver::reset(path);
+    const std::wstring url = testserver::httpBase() + json::toWide(path);
+    const std::string red = catalogtest::bytesStep(path + "-red", testimages::png(16, 16, 0xFF0000));
+    ASSERT_TRUE(testserver::script(path, "[" + withHeaders(red, R"([["ETag","\"a\""]])") + "]"));
+    EXPECT_EQ(fetchCentre(path), RGB(255, 0, 0));
+    IconCacheEntry entry;
+    ASSERT_TRUE(readIconCache(url, entry));
+    ASSERT_EQ(entry.copies.size(), 1u);
+    EXPECT_TRUE(entry.copies[0].size == (IconSize{32, 32}));
+
+    // What shows is the kept drawing: a body that would not decode is not even tried.
+    IconCacheEntry drawnOnly = entry;
+    drawnOnly.body = "not an image";
+    std::fill(drawnOnly.copies[0].pixels.begin(), drawnOnly.copies[0].pixels.end(), 0xFF00FF00u);
+    ASSERT_TRUE(writeIconCache(drawnOnly));
+    EXPECT_EQ(fetchCentre(path), RGB(0, 255, 0));
+
+    ASSERT_TRUE(writeIconCache(entry));
+    EXPECT_EQ(fetchCentre(path, {{48, 48}}), RGB(255, 0, 0)) << "drawn from the kept body";
+    ASSERT_TRUE(readIconCache(url, entry));
+    std::vector<IconSize> kept;
+    for (const IconCopy& copy : entry.copies) kept.push_back(copy.size);
+    EXPECT_EQ(kept, (std::vector<IconSize>{{48, 48}, {32, 32}}));
+    EXPECT_EQ(testserver::requests(path).size(), 1u);
 }
 
 TEST(IconDiskCache, TheFolderKeepsToItsBoundRemovingTheLeastRecentlyUsedIcon) {

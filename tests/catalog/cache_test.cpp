@@ -96,6 +96,8 @@ TEST(IconCacheFile, ReadsBackOnlyAWholeEntryOfTheSameAddressWithinTheIconBound) 
     entry.lastModified = L"Tue, 01 Dec 2026 10:00:00 GMT";
     entry.checkedAt = 1765000000;
     entry.body = std::string("\x89PNG\r\n\x1a\n\0\0 image bytes\n\n", 24);
+    const IconCacheEntry bodyOnly = entry;
+    entry.copies = {{{2, 3}, {1, 2, 3, 4, 5, 0x0A0A0A0A}}, {{1, 1}, {0xFF00FF00}}};
     const std::string text = formatIconCacheEntry(entry);
     IconCacheEntry read;
     ASSERT_TRUE(parseIconCacheEntry(text, entry.url, read));
@@ -103,6 +105,21 @@ TEST(IconCacheFile, ReadsBackOnlyAWholeEntryOfTheSameAddressWithinTheIconBound) 
     EXPECT_EQ(read.lastModified, entry.lastModified);
     EXPECT_EQ(read.checkedAt, entry.checkedAt);
     EXPECT_EQ(read.body, entry.body);
+    ASSERT_EQ(read.copies.size(), 2u);
+    EXPECT_TRUE(read.copies[0].size == entry.copies[0].size);
+    EXPECT_EQ(read.copies[0].pixels, entry.copies[0].pixels);
+    EXPECT_EQ(read.copies[1].pixels, entry.copies[1].pixels);
+
+    // A file from before drawn copies were kept: its body still serves.
+    std::string older = formatIconCacheEntry(bodyOnly);
+    older.replace(0, 8, "KVICON 1");
+    older.replace(older.find(" 24 0 "), 6, " 24 ");
+    ASSERT_TRUE(parseIconCacheEntry(older, entry.url, read));
+    EXPECT_EQ(read.body, entry.body);
+    EXPECT_TRUE(read.copies.empty());
+    std::string tooLarge = text;
+    tooLarge.replace(tooLarge.find("\n2 3\n"), 5, "\n257 3");
+    EXPECT_FALSE(parseIconCacheEntry(tooLarge, entry.url, read)) << "a copy larger than any drawn icon";
 
     EXPECT_FALSE(parseIconCacheEntry(text, L"http://a/icons/2.png", read)) << "another address";
     for (size_t cut = 0; cut < text.size(); ++cut) ASSERT_FALSE(parseIconCacheEntry(text.substr(0, cut), entry.url, read));
@@ -142,4 +159,30 @@ TEST(CacheDecisions, WhatALoadLeavesOnScreenWhenIconsAreAskedAgainAndWhatGoesFir
     EXPECT_EQ(evictionOrder(files, 99), std::vector<size_t>{1});
     EXPECT_EQ(evictionOrder(files, 40), (std::vector<size_t>{1, 3}));
     EXPECT_EQ(evictionOrder(files, 0), (std::vector<size_t>{1, 3, 2, 0}));
+}
+
+TEST(CacheDecisions, AKeptIconIsShownAsDrawnOnlyWithEverySizeAskedAndKeepsItsNewestCopies) {
+    const IconCopy small{{32, 32}, std::vector<uint32_t>(32 * 32, 1)};
+    const IconCopy large{{48, 48}, std::vector<uint32_t>(48 * 48, 2)};
+    const IconCopy cut{{48, 48}, std::vector<uint32_t>(10, 3)};
+    const IconCopy huge{{300, 300}, std::vector<uint32_t>(300 * 300, 4)};
+    const auto sizesOf = [](const std::shared_ptr<const IconImage>& image) {
+        return image ? image->sizes() : std::vector<IconSize>();
+    };
+    EXPECT_EQ(sizesOf(imageFromKeptCopies({small, large}, {{48, 48}})), (std::vector<IconSize>{{48, 48}}));
+    EXPECT_EQ(sizesOf(imageFromKeptCopies({small, large}, {{48, 48}, {32, 32}})),
+              (std::vector<IconSize>{{48, 48}, {32, 32}}));
+    EXPECT_EQ(imageFromKeptCopies({small, large}, {{32, 32}, {64, 64}}), nullptr) << "a size not kept";
+    EXPECT_EQ(imageFromKeptCopies({cut}, {{48, 48}}), nullptr) << "pixels missing";
+    EXPECT_EQ(imageFromKeptCopies({small}, {}), nullptr);
+
+    IconImage drawn;
+    drawn.copies = {IconCopy{{48, 48}, std::vector<uint32_t>(48 * 48, 9)}};
+    const std::vector<IconCopy> kept = copiesToKeep(drawn, {huge, small, large, cut});
+    ASSERT_EQ(kept.size(), 2u) << "the new drawing first, then other sizes within the bound";
+    EXPECT_EQ(kept[0].pixels[0], 9u);
+    EXPECT_TRUE(kept[1].size == small.size);
+    std::vector<IconCopy> many;
+    for (int side = 1; side <= 6; ++side) many.push_back(IconCopy{{side, side}, std::vector<uint32_t>(side * side)});
+    EXPECT_EQ(copiesToKeep(drawn, many).size(), kMaxKeptCopies);
 }
