@@ -1,5 +1,6 @@
 #include "app/early_load.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -7,6 +8,7 @@
 
 #include "catalog/catalog.h"
 #include "catalog/catalog_cache.h"
+#include "catalog/icon_cache.h"
 #include "scoped.h"
 
 namespace {
@@ -22,6 +24,23 @@ std::atomic<HANDLE> ended{nullptr};
 // Set once the cached catalog was looked for (and published when there was one); the same.
 std::atomic<HANDLE> cacheChecked{nullptr};
 std::atomic<bool> cachePublished{false};
+// Read by the load thread before it sets cacheChecked, taken by the window after.
+std::vector<IconCacheEntry> iconEntries;
+
+// The kept icons of the first category's first cards: files only, nothing decoded, so that
+// the display's start, which this runs beside, is not kept waiting.
+void readFirstIcons(const CatalogState& catalog, const std::wstring& server) {
+    const std::shared_ptr<const CatalogLists> lists = catalog.lists();
+    if (lists->categories.empty()) return;
+    size_t cards = 0;
+    for (const App* app : lists->categoryIndex()->appsOf(lists->categories.front().id)) {
+        if (cards++ == kFirstFrameCards) break;
+        const std::wstring url = server + app->icon;
+        const bool read = std::any_of(iconEntries.begin(), iconEntries.end(), [&](const IconCacheEntry& e) { return e.url == url; });
+        IconCacheEntry entry;
+        if (!app->icon.empty() && !read && readIconCache(url, entry)) iconEntries.push_back(std::move(entry));
+    }
+}
 
 // User-interface thread only.
 bool started = false;
@@ -39,6 +58,7 @@ DWORD WINAPI earlyLoadThread(void* param) {
     // first frame while the request below runs.
     try {
         if (!job->channel.empty()) cachePublished.store(publishCachedCatalog(*job->catalog, job->server, job->channel));
+        if (cachePublished.load()) readFirstIcons(*job->catalog, job->server);
     } catch (...) {
     }
     SetEvent(cacheChecked.load());
@@ -87,6 +107,12 @@ EarlyLoad adoptEarlyCatalogLoad(HWND window) {
 bool waitForEarlyCatalogLoad(DWORD timeout) {
     HANDLE event = ended.load();
     return event && WaitForSingleObject(event, timeout) == WAIT_OBJECT_0;
+}
+
+std::vector<IconCacheEntry> takeEarlyIconEntries() {
+    HANDLE event = cacheChecked.load();
+    if (!started || !event || WaitForSingleObject(event, 0) != WAIT_OBJECT_0) return {};
+    return std::move(iconEntries);
 }
 
 bool earlyCatalogCacheShown(DWORD timeout) {

@@ -6,6 +6,9 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
+
+#include "catalog/icon_cache.h"
 
 struct CatalogState;
 
@@ -30,3 +33,11 @@ bool waitForEarlyCatalogLoad(DWORD timeout);
 // Waits up to timeout milliseconds for the early load to have looked for the cached
 // catalog; true when it published one (the store then holds it until the load replaces it).
 bool earlyCatalogCacheShown(DWORD timeout);
+
+// The first frame shows fewer cards than this at any start-up size.
+constexpr size_t kFirstFrameCards = 24;
+
+// The kept icon files of the first cards of the published cached catalog (its first
+// category's first icons), read with it; handed over once, to the first caller after
+// earlyCatalogCacheShown returned true.
+std::vector<IconCacheEntry> takeEarlyIconEntries();

@@ -2,6 +2,8 @@
 
 #include <ole2.h>
 
+#include <algorithm>
+
 #include "app/app_state.h"
 #include "app/early_load.h"
 #include "app/dpi.h"
@@ -33,20 +35,23 @@ void showCachedCatalog() {
     gApp.selectedCategoryId = selectionAfterLoad(0, gApp.selectedCategoryId, gApp.catalog.lists()->categories);
 }
 
-// At most this many icons are asked for before the first frame: more cards than it shows.
-constexpr size_t kFirstFrameIcons = 24;
-
-// The icons of the cards the first frame shows (the first category's), asked for while the
-// window is still being made: read from the disk cache, they are kept before that frame.
+// The icons of the cards the first frame shows (the first category's): those read from the
+// disk cache while the display started are kept at once, the others asked for while the
+// window is being made.
 void requestFirstFrameIcons() {
     const std::shared_ptr<const CatalogLists> lists = gApp.catalog.lists();
     if (lists->categories.empty()) return;
     const RECT r = cardIconRect(0, 0, 0);
     const std::vector<IconSize> sizes{IconSize{r.right - r.left, r.bottom - r.top}};
+    const std::vector<IconCacheEntry> read = takeEarlyIconEntries();
     size_t asked = 0;
     for (const App* app : lists->categoryIndex()->appsOf(lists->categories.front().id)) {
-        if (asked++ == kFirstFrameIcons) break;
-        requestIcon(gApp.catalog, nullptr, AppRef(lists, app), gApp.config.server, sizes);
+        if (asked++ == kFirstFrameCards) break;
+        const AppRef ref(lists, app);
+        const std::wstring url = gApp.config.server + app->icon;
+        const auto entry = std::find_if(read.begin(), read.end(), [&](const IconCacheEntry& e) { return e.url == url; });
+        if (entry != read.end() && keepIconFromEntry(ref, gApp.config.server, *entry, sizes)) continue;
+        requestIcon(gApp.catalog, nullptr, ref, gApp.config.server, sizes);
     }
 }
 

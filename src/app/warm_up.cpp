@@ -26,8 +26,6 @@
 
 namespace {
 
-// The first frame shows at most this many cards (more than fit at any start-up size).
-constexpr size_t kFirstCards = 24;
 // How long the worker waits for the catalog, and then for the first paint.
 constexpr DWORD kCatalogWaitMs = 3000;
 constexpr DWORD kFirstPaintWaitMs = 10000;
@@ -72,7 +70,7 @@ std::vector<Sample> firstFrameTexts(const Fonts& fonts, const CatalogLists* list
         catalogSection(*lists, selectionAfterLoad(0, std::wstring(), lists->categories));
     out.push_back({fonts.section, section.title});
     out.push_back({fonts.body, section.emptyText});
-    const size_t cards = std::min(section.apps.size(), kFirstCards);
+    const size_t cards = std::min(section.apps.size(), kFirstFrameCards);
     for (size_t i = 0; i < cards; ++i) {
         const App& a = *section.apps[i];
         out.push_back({fonts.initial, std::wstring(1, placeholderLetter(&a))});

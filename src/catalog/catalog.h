@@ -172,6 +172,13 @@ void requestIcon(CatalogState& catalog, HWND notifyWindow, const AppRef& app, co
 // and stays for good when the fetch fails. WM_APP+3 follows the replacement.
 void refetchIcon(CatalogState& catalog, HWND notifyWindow, const AppRef& app, const std::wstring& server,
                  const std::vector<IconSize>& sizes);
+// Start-up: the icon of a record in state 0 taken from its kept file, read before (file
+// reads only, while the display starts): kept at once, without a fetch, when the file is
+// of the record's location (server + icon), less than a day old and drawn at every size
+// asked for. False leaves the record as it was, for requestIcon.
+struct IconCacheEntry;
+bool keepIconFromEntry(const AppRef& app, const std::wstring& server, const IconCacheEntry& entry,
+                       const std::vector<IconSize>& sizes);
 // Pause before a failed icon is fetched again: 30000 ms; tests shorten it.
 void setIconRetryPause(unsigned milliseconds);
 

@@ -353,4 +353,16 @@ void refetchIcon(CatalogState& catalog, HWND notifyWindow, const AppRef& app, co
     queueIcon(catalog, notifyWindow, app, server, sizes, true);
 }
 
+bool keepIconFromEntry(const AppRef& app, const std::wstring& server, const IconCacheEntry& entry,
+                       const std::vector<IconSize>& sizes) {
+    if (!app || app->icon.empty() || entry.url != server + app->icon || revalidationDue(entry.checkedAt, unixNow()))
+        return false;
+    std::shared_ptr<const IconImage> image = imageFromKeptCopies(entry.copies, sizes);
+    int32_t notAsked = 0;
+    if (!image || !app->iconState.compare_exchange_strong(notAsked, 1)) return false;
+    keepIcon(*app, std::move(image));
+    app->iconState.store(2);
+    return true;
+}
+
 void setIconRetryPause(unsigned milliseconds) { IconPool::instance().retryPauseMs.store(milliseconds); }

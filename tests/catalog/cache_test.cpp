@@ -186,3 +186,34 @@ TEST(CacheDecisions, AKeptIconIsShownAsDrawnOnlyWithEverySizeAskedAndKeepsItsNew
     for (int side = 1; side <= 6; ++side) many.push_back(IconCopy{{side, side}, std::vector<uint32_t>(side * side)});
     EXPECT_EQ(copiesToKeep(drawn, many).size(), kMaxKeptCopies);
 }
+
+TEST(CacheDecisions, AStartKeepsAnIconReadBeforeOnlyWhenItIsTheRecordsFreshAndDrawnAtTheSize) {
+    IconCacheEntry good;
+    good.url = L"http://a/icons/42.png";
+    good.checkedAt = unixNow();
+    good.copies = {IconCopy{{32, 32}, std::vector<uint32_t>(32 * 32, 7)}};
+    IconCacheEntry other = good, stale = good;
+    other.url = L"http://b/icons/42.png";
+    stale.checkedAt -= kIconRevalidateSeconds;
+    const struct {
+        const char* what;
+        const IconCacheEntry& entry;
+        IconSize size;
+        int32_t stateBefore;
+        bool kept;
+    } cases[] = {
+        {"fresh, of the record, at the size", good, {32, 32}, 0, true},
+        {"of another server", other, {32, 32}, 0, false},
+        {"a day old: to be asked about", stale, {32, 32}, 0, false},
+        {"not drawn at the size", good, {48, 48}, 0, false},
+        {"already asked for", good, {32, 32}, 1, false},
+    };
+    for (const auto& c : cases) {
+        const std::shared_ptr<const CatalogLists> lists = sampleLists();
+        const AppRef app(lists, &lists->apps[0]);
+        app->iconState.store(c.stateBefore);
+        EXPECT_EQ(keepIconFromEntry(app, L"http://a", c.entry, {c.size}), c.kept) << c.what;
+        EXPECT_EQ(app->iconState.load(), c.kept ? 2 : c.stateBefore) << c.what;
+        EXPECT_EQ(keptIcon(*app) != nullptr, c.kept) << c.what;
+    }
+}
