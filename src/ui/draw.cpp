@@ -90,11 +90,37 @@ void fillRoundRect(Gdiplus::Graphics& graphics, const RECT& rect, int radius, ui
     graphics.FillPath(&brush, &path);
 }
 
+namespace {
+
+// The rounded rectangle rect grown by grow on every side (shrunk when negative), its
+// corner radius growing with it.
+void addGrownRoundRect(Gdiplus::GraphicsPath& path, const RECT& rect, int radius, float grow) {
+    const Gdiplus::REAL l = rect.left - grow, t = rect.top - grow, r = rect.right + grow, b = rect.bottom + grow;
+    path.StartFigure();
+    const Gdiplus::REAL d = radius > 0 ? 2 * (radius + grow) : 0;
+    if (d <= 0) {
+        const Gdiplus::PointF corners[4] = {{l, t}, {r, t}, {r, b}, {l, b}};
+        path.AddLines(corners, 4);
+    } else {
+        path.AddArc(l, t, d, d, 180.0f, 90.0f);
+        path.AddArc(r - d, t, d, d, 270.0f, 90.0f);
+        path.AddArc(r - d, b - d, d, d, 0.0f, 90.0f);
+        path.AddArc(l, b - d, d, d, 90.0f, 90.0f);
+    }
+    path.CloseFigure();
+}
+
+}  // namespace
+
 void strokeRoundRect(Gdiplus::Graphics& graphics, const RECT& rect, int radius, uint32_t argb) {
-    Gdiplus::GraphicsPath path;
-    addRoundRectPath(path, rect, radius);
-    Gdiplus::Pen pen(argbColour(argb), 1.0f);
-    graphics.DrawPath(&pen, &path);
+    // The one-pixel outline filled as the ring between the outline grown and shrunk by half
+    // a pixel: the pixels a one-pixel pen covers, for a small part of the cost (a stroke is
+    // first widened into many small polygons; every card face draws one).
+    Gdiplus::GraphicsPath ring(Gdiplus::FillModeAlternate);
+    addGrownRoundRect(ring, rect, radius, 0.5f);
+    addGrownRoundRect(ring, rect, radius, -0.5f);
+    Gdiplus::SolidBrush brush(argbColour(argb));
+    graphics.FillPath(&brush, &ring);
 }
 
 void fillRectArgb(Gdiplus::Graphics& graphics, const RECT& rect, uint32_t argb) {
