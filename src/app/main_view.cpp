@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "app/keyboard.h"
+#include "app/kept_logo.h"
 #include "download/format.h"
 #include "download/manager.h"
 #include "scoped.h"
@@ -166,33 +167,26 @@ Gdiplus::Bitmap* scaledLogo(const std::shared_ptr<Gdiplus::Bitmap>& source) {
     if (c.logo && c.logoSource == source && int(c.logo->GetWidth()) == w) return c.logo.get();
     c.logo.reset();
     c.logoSource = source;
-    auto scaled = std::make_unique<Gdiplus::Bitmap>(w, h, PixelFormat32bppPARGB);
-    if (scaled->GetLastStatus() != Gdiplus::Ok) return nullptr;
-    {
-        Gdiplus::Graphics g(scaled.get());
-        g.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
-        g.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
-        g.Clear(Gdiplus::Color(0, 0, 0, 0));
-        if (g.DrawImage(source.get(), 0, 0, w, h) != Gdiplus::Ok) return nullptr;
-    }
-    c.logo = std::move(scaled);
+    c.logo = scaleLogo(*source, w, h);
     return c.logo.get();
 }
 
 void paintLogo(Gdiplus::Graphics& graphics, HDC dc) {
-    if (gApp.logoState == LogoState::NotTried) {
+    const RECT kLogoBox = logoBox();
+    const int w = kLogoBox.right - kLogoBox.left, h = kLogoBox.bottom - kLogoBox.top;
+    // The logo kept as drawn at this size (read from disk at start-up) needs no original.
+    PaintCaches& c = caches();
+    Gdiplus::Bitmap* drawn = c.enabled && c.logo && int(c.logo->GetWidth()) == w ? c.logo.get() : nullptr;
+    if (!drawn && gApp.logoState == LogoState::NotTried) {
         gApp.logoImage = loadLogoImage(GetModuleHandleW(nullptr));
         gApp.logoState = gApp.logoImage ? LogoState::Loaded : LogoState::Unavailable;
     }
-    const RECT kLogoBox = logoBox();
-    const int w = kLogoBox.right - kLogoBox.left, h = kLogoBox.bottom - kLogoBox.top;
-    if (gApp.logoState == LogoState::Loaded && gApp.logoImage) {
-        Gdiplus::Bitmap* scaled = caches().enabled ? scaledLogo(gApp.logoImage) : nullptr;
-        if (scaled) {
-            graphics.DrawImage(scaled, kLogoBox.left, kLogoBox.top, w, h);
-        } else {
-            graphics.DrawImage(gApp.logoImage.get(), kLogoBox.left, kLogoBox.top, w, h);
-        }
+    if (!drawn && gApp.logoState == LogoState::Loaded && gApp.logoImage) {
+        drawn = c.enabled ? scaledLogo(gApp.logoImage) : nullptr;
+        if (!drawn) drawn = gApp.logoImage.get();
+    }
+    if (drawn) {
+        graphics.DrawImage(drawn, kLogoBox.left, kLogoBox.top, w, h);
         return;
     }
     fillRoundRect(graphics, kLogoBox, px(10), 0x46FFFFFF);
@@ -447,21 +441,16 @@ uint32_t toastFill(int kind) {
 std::wstring connectionErrorTitle(const std::wstring& server) { return L"无法连接服务器（" + server + L"）"; }
 
 std::shared_ptr<Gdiplus::Bitmap> loadLogoImage(HMODULE module) {
-    HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(2), MAKEINTRESOURCEW(10));  // RT_RCDATA
-    if (!found) return nullptr;
-    const DWORD size = SizeofResource(module, found);
-    HGLOBAL resource = LoadResource(module, found);
-    const void* bytes = resource ? LockResource(resource) : nullptr;
-    if (!bytes || size == 0) return nullptr;
-
-    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, size);
+    const std::string bytes = logoResourceBytes(module);
+    if (bytes.empty()) return nullptr;
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, bytes.size());
     if (!block) return nullptr;
     void* copy = GlobalLock(block);
     if (!copy) {
         GlobalFree(block);
         return nullptr;
     }
-    std::memcpy(copy, bytes, size);
+    std::memcpy(copy, bytes.data(), bytes.size());
     GlobalUnlock(block);
     IStream* raw = nullptr;
     if (FAILED(CreateStreamOnHGlobal(block, TRUE, &raw)) || !raw) {
@@ -472,6 +461,17 @@ std::shared_ptr<Gdiplus::Bitmap> loadLogoImage(HMODULE module) {
     auto bitmap = std::make_shared<Gdiplus::Bitmap>(stream.get());
     if (bitmap->GetLastStatus() != Gdiplus::Ok || bitmap->GetWidth() == 0 || bitmap->GetHeight() == 0) return nullptr;
     return bitmap;
+}
+
+void keepDrawnLogo(std::unique_ptr<Gdiplus::Bitmap> drawn, std::shared_ptr<Gdiplus::Bitmap> source) {
+    PaintCaches& c = caches();
+    c.logo = std::move(drawn);
+    c.logoSource = std::move(source);
+}
+
+SIZE logoSize() {
+    const RECT box = logoBox();
+    return SIZE{box.right - box.left, box.bottom - box.top};
 }
 
 void setPaintCaching(bool enabled) {

@@ -35,6 +35,11 @@ std::wstring connectionErrorTitle(const std::wstring& server);
 // The header logo decoded from the module's resource data 2; null when it is missing or
 // cannot be decoded. The first paint stores the result in gApp (decoded once per run).
 std::shared_ptr<Gdiplus::Bitmap> loadLogoImage(HMODULE module);
+// The logo's box at the window's scale.
+SIZE logoSize();
+// User-interface thread, before the first paint: the logo as drawn at logoSize() (kept on
+// disk, or scaled by the start-up worker) and the original it came from when there is one.
+void keepDrawnLogo(std::unique_ptr<Gdiplus::Bitmap> drawn, std::shared_ptr<Gdiplus::Bitmap> source);
 
 // Paint caches: the back buffer of the last client size, the logo scaled to its box, the
 // header and sidebar as last drawn (copied while the state they show is unchanged), and

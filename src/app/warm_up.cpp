@@ -15,6 +15,7 @@
 
 #include "app/app_state.h"
 #include "app/early_load.h"
+#include "app/kept_logo.h"
 #include "app/main_view.h"
 #include "app/window_rules.h"
 #include "catalog/catalog.h"
@@ -36,7 +37,8 @@ constexpr auto kLogoWait = std::chrono::milliseconds(200);
 
 std::mutex logoLock;
 std::condition_variable logoDone;
-std::shared_ptr<Gdiplus::Bitmap> warmedLogo;  // under logoLock
+std::shared_ptr<Gdiplus::Bitmap> warmedLogo;  // under logoLock: the decoded original, when it was needed
+std::unique_ptr<Gdiplus::Bitmap> drawnLogo;    // under logoLock: the logo at its box's size
 bool logoReady = false;                       // under logoLock
 bool warmUpStarted = false;                   // user-interface thread only
 // Set when the worker ends; never destroyed, as the worker is not waited for.
@@ -46,6 +48,12 @@ ScopedHandle& warmUpEnded = *new ScopedHandle(CreateEventW(nullptr, TRUE, FALSE,
 // user-interface thread may replace them later.
 struct Fonts {
     HFONT headline, tagline, tool, body, sidebar, section, initial, name, meta, button;
+};
+
+// What the worker is given, copied on the user-interface thread.
+struct Job {
+    Fonts fonts;
+    SIZE logo;  // the logo's box
 };
 
 // One text in one of the shared fonts.
@@ -133,25 +141,45 @@ void warmGlyphs(const std::vector<Sample>& samples, std::vector<std::unique_ptr<
     }
 }
 
-DWORD WINAPI warmUpThread(void* param) {
-    std::unique_ptr<Fonts> fonts(static_cast<Fonts*>(param));
-    std::shared_ptr<Gdiplus::Bitmap> logo;
+// The logo as drawn: kept on disk from an earlier start, else decoded, scaled and kept
+// (after the window has it, so that the write does not hold up the first paint).
+void prepareLogo(const Job& job) {
+    const HMODULE module = GetModuleHandleW(nullptr);
+    std::shared_ptr<Gdiplus::Bitmap> original;
+    std::unique_ptr<Gdiplus::Bitmap> drawn;
+    IconCopy toKeep;
     try {
-        logo = loadLogoImage(GetModuleHandleW(nullptr));
+        drawn = readKeptLogo(module, job.logo.cx, job.logo.cy);
+        if (!drawn) original = loadLogoImage(module);
+        if (original) drawn = scaleLogo(*original, job.logo.cx, job.logo.cy);
+        if (original && drawn) toKeep = drawnPixels(*drawn);
     } catch (...) {
-        logo.reset();
+        original.reset();
+        drawn.reset();
     }
     {
         std::lock_guard<std::mutex> lock(logoLock);
-        warmedLogo = std::move(logo);
+        warmedLogo = std::move(original);
+        drawnLogo = std::move(drawn);
         logoReady = true;
     }
     logoDone.notify_all();
     try {
+        if (!toKeep.pixels.empty()) keepLogo(module, toKeep);
+    } catch (...) {
+    }
+}
+
+DWORD WINAPI warmUpThread(void* param) {
+    std::unique_ptr<Job> job(static_cast<Job*>(param));
+    const Fonts* fonts = &job->fonts;
+    prepareLogo(*job);
+    try {
         // The fonts stay selected in their DCs until the first paint has used them.
         std::vector<std::unique_ptr<FontDc>> held;
         warmGlyphs(firstFrameTexts(*fonts, nullptr), held);
-        if (waitForEarlyCatalogLoad(kCatalogWaitMs)) {
+        // The cached catalog when the first frame shows it, else the one the load brings.
+        if (earlyCatalogCacheShown(kCatalogWaitMs) || waitForEarlyCatalogLoad(kCatalogWaitMs)) {
             const std::shared_ptr<const CatalogLists> lists = gApp.catalog.lists();
             warmGlyphs(firstFrameTexts(*fonts, lists.get()), held);
         }
@@ -168,13 +196,14 @@ DWORD WINAPI warmUpThread(void* param) {
 
 void startFirstPaintWarmUp() {
     if (warmUpStarted) return;
-    auto* fonts = new (std::nothrow) Fonts{gApp.fontHeadline, gApp.fontSmall,   gApp.fontTool,    gApp.fontBody,
-                                           gApp.fontSidebar,  gApp.fontSection, gApp.fontInitial, gApp.fontName,
-                                           gApp.fontMeta,     gApp.fontButton};
-    if (!fonts) return;
-    ScopedHandle thread(CreateThread(nullptr, 0, warmUpThread, fonts, 0, nullptr));
+    auto* job = new (std::nothrow) Job{Fonts{gApp.fontHeadline, gApp.fontSmall, gApp.fontTool, gApp.fontBody,
+                                             gApp.fontSidebar, gApp.fontSection, gApp.fontInitial, gApp.fontName,
+                                             gApp.fontMeta, gApp.fontButton},
+                                       logoSize()};
+    if (!job) return;
+    ScopedHandle thread(CreateThread(nullptr, 0, warmUpThread, job, 0, nullptr));
     if (!thread) {
-        delete fonts;
+        delete job;
         return;
     }
     warmUpStarted = true;
@@ -188,6 +217,7 @@ void adoptWarmedLogo() {
     if (!warmUpStarted || gApp.logoState != LogoState::NotTried) return;
     std::unique_lock<std::mutex> lock(logoLock);
     logoDone.wait_for(lock, kLogoWait, [] { return logoReady; });
+    if (drawnLogo) keepDrawnLogo(std::move(drawnLogo), warmedLogo);
     if (!warmedLogo) return;
     gApp.logoImage = std::move(warmedLogo);
     gApp.logoState = LogoState::Loaded;

@@ -1,6 +1,6 @@
 // Work of the first paint that does not need the window, done on a worker while the
-// user-interface thread registers the classes and makes the shadow: the header logo
-// decoded, and the glyphs of the first frame's texts drawn once in the shared fonts (the
+// user-interface thread registers the classes and makes the window: the header logo as
+// drawn (kept on disk from an earlier start, else decoded and scaled), and the glyphs of the first frame's texts drawn once in the shared fonts (the
 // system keeps rasterised glyphs per font), so that the first paint finds them ready.
 // Nothing drawn here is ever shown; the first frame looks the same with or without it.
 #pragma once
@@ -13,6 +13,6 @@ void startFirstPaintWarmUp();
 // none was started.
 bool waitForFirstPaintWarmUp(unsigned long timeout);
 
-// User-interface thread, before the main window exists: the logo the worker decoded, when
+// User-interface thread, before the main window exists: the logo the worker prepared, when
 // it is ready, becomes the header logo; otherwise the first paint decodes it itself.
 void adoptWarmedLogo();

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include "app/kept_logo.h"
 #include "app/main_view.h"
+#include "app/scratch_folder.h"
+#include "catalog/catalog_cache.h"
 #include "app/object_census.h"
 #include "catalog/catalog.h"
 #include "startup_marks.h"
@@ -31,6 +34,49 @@ std::unique_ptr<Canvas> paintOnce(const std::shared_ptr<const CatalogLists>& lis
 
 }  // namespace
 
+TEST(KeptLogo, DrawnOnceThenReadFromDiskPaintsAsTheDecodedOneWithoutDecodingIt) {
+    painttest::ensureGraphics();
+    painttest::resetViewState();
+    gApp.selectedCategoryId = L"1";
+    const auto lists = oneApp();
+    ScratchFolder folder(L"kept_logo");
+    setCacheFolder(folder.path());
+    const HMODULE module = GetModuleHandleW(nullptr);
+    const SIZE size = logoSize();
+
+    releasePaintCaches();
+    gApp.logoImage.reset();
+    gApp.logoState = LogoState::NotTried;
+    const auto decoded = paintOnce(lists);
+    ASSERT_EQ(gApp.logoState, LogoState::Loaded);
+
+    EXPECT_FALSE(readKeptLogo(module, size.cx, size.cy)) << "nothing kept yet";
+    const auto drawn = scaleLogo(*gApp.logoImage, size.cx, size.cy);
+    ASSERT_TRUE(drawn);
+    const IconCopy pixels = drawnPixels(*drawn);
+    ASSERT_TRUE(keepLogo(module, pixels));
+    auto kept = readKeptLogo(module, size.cx, size.cy);
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(drawnPixels(*kept).pixels, pixels.pixels);
+    EXPECT_FALSE(readKeptLogo(module, size.cx + 1, size.cy + 1)) << "another scale's size";
+    EXPECT_FALSE(readKeptLogo(GetModuleHandleW(L"kernel32.dll"), size.cx, size.cy)) << "no logo resource";
+
+    // Handed in alone, the drawing paints the header as the decoded logo did.
+    releasePaintCaches();
+    gApp.logoImage.reset();
+    gApp.logoState = LogoState::NotTried;
+    keepDrawnLogo(std::move(kept), nullptr);
+    const auto fromDisk = paintOnce(lists);
+    EXPECT_EQ(gApp.logoState, LogoState::NotTried) << "the original was not decoded";
+    int differing = 0;
+    for (int y = 0; y < 780; ++y)
+        for (int x = 0; x < 1180; ++x)
+            if (fromDisk->pixel(x, y) != decoded->pixel(x, y)) ++differing;
+    EXPECT_EQ(differing, 0);
+    releasePaintCaches();
+    setCacheFolder(std::wstring());
+}
+
 TEST(FirstPaintWarmUp, TheLogoDecodedAheadPaintsAsTheOneDecodedAtThePaint) {
     painttest::ensureGraphics();
     painttest::resetViewState();
@@ -56,6 +102,7 @@ TEST(FirstPaintWarmUp, TheLogoDecodedAheadPaintsAsTheOneDecodedAtThePaint) {
     EXPECT_EQ(gApp.logoState, LogoState::Unavailable);
     EXPECT_FALSE(gApp.logoImage);
 
+    releasePaintCaches();
     gApp.logoState = LogoState::NotTried;
     adoptWarmedLogo();
     ASSERT_EQ(gApp.logoState, LogoState::Loaded);
@@ -63,7 +110,7 @@ TEST(FirstPaintWarmUp, TheLogoDecodedAheadPaintsAsTheOneDecodedAtThePaint) {
     EXPECT_EQ(gApp.logoImage->GetWidth(), 256u);
     EXPECT_EQ(gApp.logoImage->GetHeight(), 256u);
 
-    releasePaintCaches();
+    // The worker's drawing at the box's size is the one the paint copies.
     const auto ahead = paintOnce(lists);
     int differing = 0;
     for (int y = 0; y < 780; ++y)
