@@ -5,6 +5,7 @@
 #include <cstring>
 #include <cwctype>
 #include <functional>
+#include <mutex>
 
 #include "app/keyboard.h"
 #include "app/kept_logo.h"
@@ -151,6 +152,26 @@ struct PaintCaches {
 PaintCaches& caches() {
     static PaintCaches* shared = new PaintCaches;
     return *shared;
+}
+
+// A back buffer made and filled ahead of the first paint by the start-up worker; never
+// destroyed, as that worker is not waited for at exit.
+struct PreparedBuffer {
+    std::mutex lock;
+    std::unique_ptr<BackBuffer> buffer;  // under lock
+};
+
+PreparedBuffer& prepared() {
+    static PreparedBuffer* shared = new PreparedBuffer;
+    return *shared;
+}
+
+// The prepared back buffer when it fits target at width x height; it is handed out once.
+std::unique_ptr<BackBuffer> takePreparedBuffer(HDC target, int width, int height) {
+    PreparedBuffer& p = prepared();
+    std::lock_guard<std::mutex> hold(p.lock);
+    if (!p.buffer || !p.buffer->fits(target, width, height)) return nullptr;
+    return std::move(p.buffer);
 }
 
 struct StreamRelease {
@@ -572,7 +593,8 @@ void paintMainViewFrame(HDC hdc, const RECT& clientRect, const PaintFrame& frame
     if (c.enabled) {
         if (!c.buffer || !c.buffer->fits(hdc, w, h)) {
             c.buffer.reset();  // the old bitmap goes before the new one is made
-            c.buffer = std::make_unique<BackBuffer>(hdc, w, h);
+            c.buffer = takePreparedBuffer(hdc, w, h);
+            if (!c.buffer) c.buffer = std::make_unique<BackBuffer>(hdc, w, h);
         }
         buffer = c.buffer.get();
     } else {
@@ -647,3 +669,24 @@ PaintFrame currentFrame() {
 }
 
 void paintMainView(HDC hdc, const RECT& clientRect) { paintMainViewFrame(hdc, clientRect, currentFrame()); }
+
+void prepareBackBuffer(int width, int height) {
+    if (width <= 0 || height <= 0) return;
+    HDC screen = GetDC(nullptr);
+    if (!screen) return;
+    auto buffer = std::make_unique<BackBuffer>(screen, width, height);
+    ReleaseDC(nullptr, screen);
+    if (!buffer->usable()) return;
+    // Touched once here, so that the first paint does not pay for a new bitmap's memory.
+    fillBackground(buffer->dc(), rectOf(0, 0, width, height));
+    PreparedBuffer& p = prepared();
+    std::lock_guard<std::mutex> hold(p.lock);
+    p.buffer = std::move(buffer);
+}
+
+void discardPreparedBackBuffer() {
+    std::unique_ptr<BackBuffer> unused;
+    PreparedBuffer& p = prepared();
+    std::lock_guard<std::mutex> hold(p.lock);
+    unused = std::move(p.buffer);
+}

@@ -49,6 +49,12 @@ void keepDrawnLogo(std::unique_ptr<Gdiplus::Bitmap> drawn, std::shared_ptr<Gdipl
 void setPaintCaching(bool enabled);
 void releasePaintCaches();  // frees what the caches hold (tests of leaked objects)
 
+// Any thread, before the first paint: the back buffer for a client of width x height made
+// and filled ahead; the first paint of that size takes it instead of making its own.
+// discardPreparedBackBuffer frees it when no paint took it.
+void prepareBackBuffer(int width, int height);
+void discardPreparedBackBuffer();
+
 // Where a paint's time goes: when a sink is set, every paint adds its sections' times.
 struct PaintTimings {
     double buffer = 0;    // back buffer, background fill, graphics object

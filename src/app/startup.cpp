@@ -118,7 +118,7 @@ bool initWindows(HINSTANCE instance) {
     // Beside the classes and the main window. Not before the display driver has started (the
     // first call above that needs the screen): the worker's calls could only wait for that
     // start and compete with it. The shadow is drawn after the first frame for the same reason.
-    startFirstPaintWarmUp();
+    startFirstPaintWarmUp(r.width, r.height);
     if (!registerMainWindowClass(instance)) return false;
     registerSettingsClass(instance);
     markStartup(StartupMark::ClassesRegistered);

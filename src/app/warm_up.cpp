@@ -53,7 +53,8 @@ struct Fonts {
 // What the worker is given, copied on the user-interface thread.
 struct Job {
     Fonts fonts;
-    SIZE logo;  // the logo's box
+    SIZE logo;    // the logo's box
+    SIZE client;  // the main window's client area as it opens
 };
 
 // One text in one of the shared fonts.
@@ -175,6 +176,10 @@ DWORD WINAPI warmUpThread(void* param) {
     const Fonts* fonts = &job->fonts;
     prepareLogo(*job);
     try {
+        prepareBackBuffer(job->client.cx, job->client.cy);
+    } catch (...) {
+    }
+    try {
         // The fonts stay selected in their DCs until the first paint has used them.
         std::vector<std::unique_ptr<FontDc>> held;
         warmGlyphs(firstFrameTexts(*fonts, nullptr), held);
@@ -188,18 +193,19 @@ DWORD WINAPI warmUpThread(void* param) {
             Sleep(20);
     } catch (...) {
     }
+    discardPreparedBackBuffer();  // when the first paint had another size
     SetEvent(warmUpEnded.get());
     return 0;
 }
 
 }  // namespace
 
-void startFirstPaintWarmUp() {
+void startFirstPaintWarmUp(int clientWidth, int clientHeight) {
     if (warmUpStarted) return;
     auto* job = new (std::nothrow) Job{Fonts{gApp.fontHeadline, gApp.fontSmall, gApp.fontTool, gApp.fontBody,
                                              gApp.fontSidebar, gApp.fontSection, gApp.fontInitial, gApp.fontName,
                                              gApp.fontMeta, gApp.fontButton},
-                                       logoSize()};
+                                       logoSize(), SIZE{clientWidth, clientHeight}};
     if (!job) return;
     ScopedHandle thread(CreateThread(nullptr, 0, warmUpThread, job, 0, nullptr));
     if (!thread) {

@@ -94,7 +94,7 @@ TEST(FirstPaintWarmUp, TheLogoDecodedAheadPaintsAsTheOneDecodedAtThePaint) {
     const auto atPaint = paintOnce(lists);
     ASSERT_EQ(gApp.logoState, LogoState::Loaded);
 
-    startFirstPaintWarmUp();
+    startFirstPaintWarmUp(1180, 780);
     // A logo already tried is kept as it is.
     gApp.logoImage.reset();
     gApp.logoState = LogoState::Unavailable;
@@ -127,7 +127,7 @@ TEST(FirstPaintWarmUp, TheLogoDecodedAheadPaintsAsTheOneDecodedAtThePaint) {
 
 TEST(FirstPaintWarmUp, EndsAfterTheFirstPaintAndLeavesNoObjects) {
     painttest::ensureGraphics();
-    startFirstPaintWarmUp();  // once per process: started here or by the test above
+    startFirstPaintWarmUp(1180, 780);  // once per process: started here or by the test above
     const ObjectCensus before = takeCensus();
     markStartup(StartupMark::FirstPaint);
     ASSERT_TRUE(waitForFirstPaintWarmUp(5000));
