@@ -3,8 +3,10 @@
 
 The mark is a four-pointed star riding a crescent hull (a "star boat") in white on a
 rounded square filled with the header's indigo-to-violet gradient. It is drawn once
-at 1024 px and scaled down to every icon size; the icon holds seven PNG-compressed
-images (16 to 256 px) and the logo is the same picture as its largest image.
+at 1024 px and scaled down to every icon size; the icon holds seven images (16 to 256
+px), those up to 48 px as plain bitmaps (loaded for the window and taskbar at every start,
+without an image decoder) and the larger ones PNG-compressed, and the logo is the same
+picture as its largest image.
 
 Needs ImageMagick's convert (Debian: apt-get install imagemagick). The build does not:
 the generated files are committed. Run from anywhere: python3 tools/make-logo.py
@@ -70,8 +72,29 @@ def draw_master(work):
     return master
 
 
+# Sizes up to this are stored as bitmaps, the rest as PNG.
+BITMAP_MAX = 48
+
+
+def icon_bitmap(size, bgra):
+    """An icon entry as a bitmap: the header (height doubled for the mask), the 32-bit
+    colour rows bottom-up, then the 1-bit mask of the fully transparent pixels."""
+    rows = [bgra[y * size * 4:(y + 1) * size * 4] for y in range(size)]
+    mask_stride = (size + 31) // 32 * 4
+    colour, mask = b"", b""
+    for row in reversed(rows):
+        colour += row
+        bits = bytearray(mask_stride)
+        for x in range(size):
+            if row[4 * x + 3] == 0:
+                bits[x // 8] |= 0x80 >> (x % 8)
+        mask += bytes(bits)
+    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, len(colour) + len(mask), 0, 0, 0, 0)
+    return header + colour + mask
+
+
 def write_ico(images, path):
-    """An icon file whose entries are PNG images, largest last; 256 is written as 0."""
+    """An icon file of the entries given (PNG or bitmap data), largest last; 256 is written as 0."""
     header = struct.pack("<HHH", 0, 1, len(images))
     offset = len(header) + 16 * len(images)
     entries, blobs = b"", b""
@@ -94,8 +117,14 @@ def main():
         for size in SIZES:
             png = os.path.join(work, "icon%d.png" % size)
             run(master, "-filter", "Lanczos", "-resize", "%dx%d" % (size, size), *png_args(png))
-            with open(png, "rb") as f:
-                images.append((size, f.read()))
+            if size <= BITMAP_MAX:
+                raw = os.path.join(work, "icon%d.bgra" % size)
+                run(png, "-depth", "8", "BGRA:" + raw)
+                with open(raw, "rb") as f:
+                    images.append((size, icon_bitmap(size, f.read())))
+            else:
+                with open(png, "rb") as f:
+                    images.append((size, f.read()))
         write_ico(images, os.path.join(OUT, "app.ico"))
         with open(os.path.join(OUT, "logo.png"), "wb") as f:
             f.write(images[-1][1])
