@@ -1,10 +1,8 @@
 // Work of the first paint that does not need the window, done on a worker while the
 // user-interface thread registers the classes and makes the window: the header logo as
-// drawn (kept on disk from an earlier start, else decoded and scaled), the back buffer made
-// and its memory touched, and the glyphs of the first frame's texts drawn once in the
-// shared fonts (the system keeps rasterised glyphs per font), so that the first paint
-// finds them ready.
-// Nothing drawn here is ever shown; the first frame looks the same with or without it.
+// drawn (kept on disk from an earlier start, else decoded and scaled) and the back buffer
+// made and its memory touched, so that the first paint finds them ready. The first frame
+// looks the same with or without it.
 #pragma once
 
 // GDI+ must be started and the shared fonts made; the main window's client area will open
