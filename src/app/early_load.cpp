@@ -24,6 +24,10 @@ std::atomic<HANDLE> ended{nullptr};
 // Set once the cached catalog was looked for (and published when there was one); the same.
 std::atomic<HANDLE> cacheChecked{nullptr};
 std::atomic<bool> cachePublished{false};
+// Set once the first frame is on screen; the same.
+std::atomic<HANDLE> frameShown{nullptr};
+// How long a refresh behind the cached catalog waits for the first frame at most.
+constexpr DWORD kRefreshHoldMs = 2000;
 // Read by the load thread before it sets cacheChecked, taken by the window after.
 std::vector<IconCacheEntry> iconEntries;
 
@@ -62,6 +66,10 @@ DWORD WINAPI earlyLoadThread(void* param) {
     } catch (...) {
     }
     SetEvent(cacheChecked.load());
+    // With the last catalog on screen the refresh waits for the first frame: loading WinHTTP
+    // and opening the request beside the display's start and the window's creation slowed
+    // both down, while the user already sees a catalog. Without one, it goes at once.
+    if (cachePublished.load()) WaitForSingleObject(frameShown.load(), kRefreshHoldMs);
     bool ok = false;
     try {
         ok = loadCatalog(*job->catalog, job->server);
@@ -83,9 +91,11 @@ bool startEarlyCatalogLoad(CatalogState& catalog, const std::wstring& server, co
     // Never destroyed: the load thread, which is not waited for, may set them during exit.
     static ScopedHandle& endedEvent = *new ScopedHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     static ScopedHandle& cacheEvent = *new ScopedHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!endedEvent || !cacheEvent) return false;
+    static ScopedHandle& frameEvent = *new ScopedHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!endedEvent || !cacheEvent || !frameEvent) return false;
     ended.store(endedEvent.get());
     cacheChecked.store(cacheEvent.get());
+    frameShown.store(frameEvent.get());
     auto* job = new (std::nothrow) EarlyLoadJob{&catalog, server, channel};
     if (!job) return false;
     ScopedHandle thread(CreateThread(nullptr, 0, earlyLoadThread, job, 0, nullptr));
@@ -107,6 +117,10 @@ EarlyLoad adoptEarlyCatalogLoad(HWND window) {
 bool waitForEarlyCatalogLoad(DWORD timeout) {
     HANDLE event = ended.load();
     return event && WaitForSingleObject(event, timeout) == WAIT_OBJECT_0;
+}
+
+void earlyLoadFrameShown() {
+    if (HANDLE event = frameShown.load()) SetEvent(event);
 }
 
 std::vector<IconCacheEntry> takeEarlyIconEntries() {

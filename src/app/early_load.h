@@ -16,8 +16,9 @@ enum class EarlyLoad { None, Running, Succeeded, Failed };
 
 // Starts the load on its own thread; false when the thread cannot be made (the window
 // then starts an ordinary load). At most once per process. With a channel, the thread
-// first publishes the cached catalog of server and channel when there is one, and keeps
-// the loaded catalog as the new cache after a success.
+// first publishes the cached catalog of server and channel when there is one (its request
+// then waits for the first frame, see earlyLoadFrameShown), and keeps the loaded catalog
+// as the new cache after a success.
 bool startEarlyCatalogLoad(CatalogState& catalog, const std::wstring& server,
                            const std::wstring& channel = std::wstring());
 
@@ -33,6 +34,10 @@ bool waitForEarlyCatalogLoad(DWORD timeout);
 // Waits up to timeout milliseconds for the early load to have looked for the cached
 // catalog; true when it published one (the store then holds it until the load replaces it).
 bool earlyCatalogCacheShown(DWORD timeout);
+
+// The first frame is on screen: a refresh waiting behind the cached catalog goes now (it
+// waits at most 2 s for this).
+void earlyLoadFrameShown();
 
 // The first frame shows fewer cards than this at any start-up size.
 constexpr size_t kFirstFrameCards = 24;

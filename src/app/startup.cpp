@@ -132,6 +132,7 @@ bool initWindows(HINSTANCE instance) {
     ShowWindow(window, SW_SHOW);
     markStartup(StartupMark::WindowShown);
     UpdateWindow(window);
+    earlyLoadFrameShown();
     // Only screen readers and the folder picker need OLE: not on the way to the first frame.
     ensureOleStarted();
 
