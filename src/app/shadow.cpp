@@ -7,6 +7,7 @@
 #include "scoped.h"
 #include "ui/gdiplus.h"
 #include "ui/scale.h"
+#include "ui/ui.h"
 
 namespace {
 
@@ -22,16 +23,6 @@ LRESULT CALLBACK shadowWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     default:
         return DefWindowProcW(window, message, wParam, lParam);
     }
-}
-
-// One ring's outline: four quarter arcs of the given radius joined by the path's lines.
-void addRingPath(Gdiplus::GraphicsPath& path, float left, float top, float right, float bottom, float radius) {
-    const float d = radius * 2;
-    path.AddArc(left, top, d, d, 180, 90);
-    path.AddArc(right - d, top, d, d, 270, 90);
-    path.AddArc(right - d, bottom - d, d, d, 0, 90);
-    path.AddArc(left, bottom - d, d, d, 90, 90);
-    path.CloseFigure();
 }
 
 }  // namespace
@@ -75,8 +66,8 @@ bool drawShadowRings(int windowWidth, int windowHeight, uint32_t* pixels) {
             Gdiplus::Pen pen(Gdiplus::Color(static_cast<Gdiplus::ARGB>(uint32_t(alpha) << 24 | 0x1E2230)), 2.0f);
             Gdiplus::GraphicsPath path;
             const int m = rings;
-            addRingPath(path, float(m - 1 - i), float(m - 1 - i), float(windowWidth + m + 1 + i),
-                        float(windowHeight + m + 1 + i), float(px(15) + i));
+            addRoundRectPath(path, float(m - 1 - i), float(m - 1 - i), float(windowWidth + m + 1 + i),
+                             float(windowHeight + m + 1 + i), float(px(15) + i));
             graphics.DrawPath(&pen, &path);
         }
         graphics.Flush(Gdiplus::FlushIntentionSync);

@@ -65,22 +65,23 @@ void askForDrawnSize(const App& app, const IconImage& image, IconSize drawn, con
 
 }  // namespace
 
-void addRoundRectPath(Gdiplus::GraphicsPath& path, const RECT& rect, int radius) {
+void addRoundRectPath(Gdiplus::GraphicsPath& path, float left, float top, float right, float bottom, float radius) {
     path.StartFigure();
-    if (radius <= 0) {
-        const Gdiplus::Point corners[4] = {{rect.left, rect.top},
-                                           {rect.right, rect.top},
-                                           {rect.right, rect.bottom},
-                                           {rect.left, rect.bottom}};
+    const float d = radius * 2;
+    if (d <= 0) {
+        const Gdiplus::PointF corners[4] = {{left, top}, {right, top}, {right, bottom}, {left, bottom}};
         path.AddLines(corners, 4);
     } else {
-        const int d = radius * 2;
-        path.AddArc(rect.left, rect.top, d, d, 180.0f, 90.0f);
-        path.AddArc(rect.right - d, rect.top, d, d, 270.0f, 90.0f);
-        path.AddArc(rect.right - d, rect.bottom - d, d, d, 0.0f, 90.0f);
-        path.AddArc(rect.left, rect.bottom - d, d, d, 90.0f, 90.0f);
+        path.AddArc(left, top, d, d, 180.0f, 90.0f);
+        path.AddArc(right - d, top, d, d, 270.0f, 90.0f);
+        path.AddArc(right - d, bottom - d, d, d, 0.0f, 90.0f);
+        path.AddArc(left, bottom - d, d, d, 90.0f, 90.0f);
     }
     path.CloseFigure();
+}
+
+void addRoundRectPath(Gdiplus::GraphicsPath& path, const RECT& rect, int radius) {
+    addRoundRectPath(path, float(rect.left), float(rect.top), float(rect.right), float(rect.bottom), float(radius));
 }
 
 void fillRoundRect(Gdiplus::Graphics& graphics, const RECT& rect, int radius, uint32_t argb) {
@@ -90,35 +91,14 @@ void fillRoundRect(Gdiplus::Graphics& graphics, const RECT& rect, int radius, ui
     graphics.FillPath(&brush, &path);
 }
 
-namespace {
-
-// The rounded rectangle rect grown by grow on every side (shrunk when negative), its
-// corner radius growing with it.
-void addGrownRoundRect(Gdiplus::GraphicsPath& path, const RECT& rect, int radius, float grow) {
-    const Gdiplus::REAL l = rect.left - grow, t = rect.top - grow, r = rect.right + grow, b = rect.bottom + grow;
-    path.StartFigure();
-    const Gdiplus::REAL d = radius > 0 ? 2 * (radius + grow) : 0;
-    if (d <= 0) {
-        const Gdiplus::PointF corners[4] = {{l, t}, {r, t}, {r, b}, {l, b}};
-        path.AddLines(corners, 4);
-    } else {
-        path.AddArc(l, t, d, d, 180.0f, 90.0f);
-        path.AddArc(r - d, t, d, d, 270.0f, 90.0f);
-        path.AddArc(r - d, b - d, d, d, 0.0f, 90.0f);
-        path.AddArc(l, b - d, d, d, 90.0f, 90.0f);
-    }
-    path.CloseFigure();
-}
-
-}  // namespace
-
 void strokeRoundRect(Gdiplus::Graphics& graphics, const RECT& rect, int radius, uint32_t argb) {
     // The one-pixel outline filled as the ring between the outline grown and shrunk by half
     // a pixel: the pixels a one-pixel pen covers, for a small part of the cost (a stroke is
     // first widened into many small polygons; every card face draws one).
     Gdiplus::GraphicsPath ring(Gdiplus::FillModeAlternate);
-    addGrownRoundRect(ring, rect, radius, 0.5f);
-    addGrownRoundRect(ring, rect, radius, -0.5f);
+    const float outer = radius > 0 ? radius + 0.5f : 0, inner = radius > 0 ? radius - 0.5f : 0;
+    addRoundRectPath(ring, rect.left - 0.5f, rect.top - 0.5f, rect.right + 0.5f, rect.bottom + 0.5f, outer);
+    addRoundRectPath(ring, rect.left + 0.5f, rect.top + 0.5f, rect.right - 0.5f, rect.bottom - 0.5f, inner);
     Gdiplus::SolidBrush brush(argbColour(argb));
     graphics.FillPath(&brush, &ring);
 }

@@ -46,6 +46,7 @@ struct PaintFrame {
 
 // Primitives.
 void addRoundRectPath(Gdiplus::GraphicsPath& path, const RECT& rect, int radius);
+void addRoundRectPath(Gdiplus::GraphicsPath& path, float left, float top, float right, float bottom, float radius);
 void fillRoundRect(Gdiplus::Graphics& graphics, const RECT& rect, int radius, uint32_t argb);
 void strokeRoundRect(Gdiplus::Graphics& graphics, const RECT& rect, int radius, uint32_t argb);
 void fillRectArgb(Gdiplus::Graphics& graphics, const RECT& rect, uint32_t argb);
