@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -62,7 +63,7 @@ protected:
     void SetUp() override { ASSERT_TRUE(module) << "cannot load the program, error " << GetLastError(); }
 };
 
-TEST_F(ProgramResources, IconGroupHoldsSevenPngSizes) {
+TEST_F(ProgramResources, IconGroupHoldsSevenSizesTheSmallOnesAsBitmaps) {
     std::string group = resource(RT_GROUP_ICON, 1);
     ASSERT_GE(group.size(), sizeof(GroupIconHeader));
     const auto* header = reinterpret_cast<const GroupIconHeader*>(group.data());
@@ -80,6 +81,17 @@ TEST_F(ProgramResources, IconGroupHoldsSevenPngSizes) {
         std::string image = resource(RT_ICON, entries[i].id);
         EXPECT_EQ(image.size(), entries[i].bytesInRes);
         unsigned width = 0, height = 0;
+        if (sizes[i] <= 48) {
+            // Loaded at every start: a 32-bit bitmap (colour rows, then the mask), no decoder.
+            ASSERT_GE(image.size(), sizeof(BITMAPINFOHEADER));
+            BITMAPINFOHEADER bitmap;
+            std::memcpy(&bitmap, image.data(), sizeof bitmap);
+            EXPECT_EQ(bitmap.biSize, sizeof bitmap);
+            EXPECT_EQ(unsigned(bitmap.biWidth), sizes[i]);
+            EXPECT_EQ(unsigned(bitmap.biHeight), 2 * sizes[i]);
+            EXPECT_EQ(bitmap.biBitCount, 32);
+            continue;
+        }
         ASSERT_TRUE(isPng(image, &width, &height));
         EXPECT_EQ(width, sizes[i]);
         EXPECT_EQ(height, sizes[i]);
