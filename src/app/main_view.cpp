@@ -144,8 +144,7 @@ struct PaintCaches {
     bool enabled = true;
     std::unique_ptr<BackBuffer> buffer;
     Layer header, sidebar;
-    std::shared_ptr<Gdiplus::Bitmap> logoSource;  // the image `logo` was scaled from
-    std::unique_ptr<Gdiplus::Bitmap> logo;        // logoSource at the logo box's size
+    std::unique_ptr<Gdiplus::Bitmap> logo;  // the logo at its box's size: scaled once, or kept on disk
     PaintTimings* timings = nullptr;
 };
 
@@ -185,9 +184,7 @@ Gdiplus::Bitmap* scaledLogo(const std::shared_ptr<Gdiplus::Bitmap>& source) {
     PaintCaches& c = caches();
     const RECT box = logoBox();
     const int w = box.right - box.left, h = box.bottom - box.top;
-    if (c.logo && c.logoSource == source && int(c.logo->GetWidth()) == w) return c.logo.get();
     c.logo.reset();
-    c.logoSource = source;
     c.logo = scaleLogo(*source, w, h);
     return c.logo.get();
 }
@@ -484,11 +481,7 @@ std::shared_ptr<Gdiplus::Bitmap> loadLogoImage(HMODULE module) {
     return bitmap;
 }
 
-void keepDrawnLogo(std::unique_ptr<Gdiplus::Bitmap> drawn, std::shared_ptr<Gdiplus::Bitmap> source) {
-    PaintCaches& c = caches();
-    c.logo = std::move(drawn);
-    c.logoSource = std::move(source);
-}
+void keepDrawnLogo(std::unique_ptr<Gdiplus::Bitmap> drawn) { caches().logo = std::move(drawn); }
 
 SIZE logoSize() {
     const RECT box = logoBox();
@@ -506,7 +499,6 @@ void releasePaintCaches() {
     c.header = Layer();
     c.sidebar = Layer();
     c.logo.reset();
-    c.logoSource.reset();
     releaseFaces();
 }
 

@@ -38,8 +38,8 @@ std::shared_ptr<Gdiplus::Bitmap> loadLogoImage(HMODULE module);
 // The logo's box at the window's scale.
 SIZE logoSize();
 // User-interface thread, before the first paint: the logo as drawn at logoSize() (kept on
-// disk, or scaled by the start-up worker) and the original it came from when there is one.
-void keepDrawnLogo(std::unique_ptr<Gdiplus::Bitmap> drawn, std::shared_ptr<Gdiplus::Bitmap> source);
+// disk, or scaled by the start-up worker); the paint copies it while the scale stays.
+void keepDrawnLogo(std::unique_ptr<Gdiplus::Bitmap> drawn);
 
 // Paint caches: the back buffer of the last client size, the logo scaled to its box, the
 // header and sidebar as last drawn (copied while the state they show is unchanged), and

@@ -107,7 +107,7 @@ void adoptWarmedLogo() {
     if (!warmUpStarted || gApp.logoState != LogoState::NotTried) return;
     std::unique_lock<std::mutex> lock(logoLock);
     logoDone.wait_for(lock, kLogoWait, [] { return logoReady; });
-    if (drawnLogo) keepDrawnLogo(std::move(drawnLogo), warmedLogo);
+    if (drawnLogo) keepDrawnLogo(std::move(drawnLogo));
     if (!warmedLogo) return;
     gApp.logoImage = std::move(warmedLogo);
     gApp.logoState = LogoState::Loaded;

@@ -65,7 +65,7 @@ TEST(KeptLogo, DrawnOnceThenReadFromDiskPaintsAsTheDecodedOneWithoutDecodingIt) 
     releasePaintCaches();
     gApp.logoImage.reset();
     gApp.logoState = LogoState::NotTried;
-    keepDrawnLogo(std::move(kept), nullptr);
+    keepDrawnLogo(std::move(kept));
     const auto fromDisk = paintOnce(lists);
     EXPECT_EQ(gApp.logoState, LogoState::NotTried) << "the original was not decoded";
     int differing = 0;
